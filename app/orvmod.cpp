@@ -1,0 +1,9 @@
+#include "app/orvmod.h"
+
+namespace orvmod {
+
+QString sFiltro;
+QString sOrigen;
+QString sCodigo;
+
+}  // namespace orvmod

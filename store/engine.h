@@ -1,0 +1,169 @@
+#pragma once
+// The database engine: an SQLite file holding the contact table, opened with
+// our pattern matching and Spanish ordering registered, and the record sets
+// that the windows read and change.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace orv {
+
+// A field's value: nullopt is a null. Texts are UTF-8; dates are stored as
+// ISO text YYYY-MM-DD; Codigo as its decimal text.
+using Value = std::optional<std::string>;
+
+// Error numbers. The fatal ones are the file or its table that cannot be
+// opened: the program shows them and ends.
+enum ErrorNumber : int {
+    kErrFileNotFound = 3001,     // the database file does not exist
+    kErrNotADatabase = 3002,     // the file is not an SQLite database (or cannot be read)
+    kErrTableNotFound = 3003,    // no table Registros
+    kErrFieldNotFound = 3004,    // Registros lacks one of its columns
+    kErrInvalidPattern = 3010,   // unclosed "[" or descending range
+    kErrInvalidQuery = 3011,     // a query text the engine does not understand
+    kErrNoCurrentRecord = 3020,  // Edit/Delete/Update with no current row
+    kErrNoPendingChange = 3021,  // Update/CancelUpdate without AddNew/Edit
+    kErrDiskFull = 3030,
+    kErrReadOnly = 3031,
+    kErrLocked = 3032,
+    kErrConstraint = 3033,
+    kErrCorrupt = 3034,
+    kErrEngine = 3099,  // any other SQLite failure; the text carries SQLite's message
+};
+
+class EngineError : public std::runtime_error {
+public:
+    EngineError(int number, const std::string& text, bool fatal = false)
+        : std::runtime_error(text), number_(number), fatal_(fatal) {}
+    int number() const { return number_; }
+    std::string text() const { return what(); }
+    // The file or the table cannot be opened: the program cannot go on.
+    bool fatal() const { return fatal_; }
+
+private:
+    int number_;
+    bool fatal_;
+};
+
+// Turns a failed SQLite call into an EngineError with a Spanish text.
+[[noreturn]] void throwSqlite(sqlite3* db, int rc, const std::string& context = {});
+
+class Recordset;
+
+// One open connection to a contact book. Record sets keep it alive.
+class Database : public std::enable_shared_from_this<Database> {
+public:
+    // Opens an existing file read/write (shared). Never creates anything:
+    // a missing file is kErrFileNotFound, a file that is not a database
+    // kErrNotADatabase, a missing table kErrTableNotFound, a missing column
+    // kErrFieldNotFound; all four fatal.
+    static std::shared_ptr<Database> open(const std::string& path);
+    // Creates a new, empty contact book; refuses an existing file.
+    static std::shared_ptr<Database> create(const std::string& path);
+
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    sqlite3* handle() const { return db_; }
+    const std::string& path() const { return path_; }
+
+    // Opens a record set on a query text in the engine's dialect:
+    //   "Registros"  (a bare table name: the whole table, updatable, in code order)
+    //   "Select * From Registros [WHERE Nombre like '<pattern>'][ORDER BY Nombre]"
+    // A pattern's single quote is written doubled. An invalid pattern is
+    // kErrInvalidPattern; another text kErrInvalidQuery.
+    std::unique_ptr<Recordset> openRecordset(const std::string& query);
+
+    // Runs SQL with no result rows (for tools and tests).
+    void exec(const std::string& sql);
+
+private:
+    explicit Database(sqlite3* db, std::string path);
+    sqlite3* db_;
+    std::string path_;
+};
+
+// What a bound control needs: the current row's fields as text, and its texts
+// back at Update. Record sets notify their observer after every move.
+class RecordsetObserver {
+public:
+    virtual ~RecordsetObserver() = default;
+    virtual void currentChanged() = 0;
+};
+
+// A dynaset: rows in query order, the first current after opening.
+class Recordset {
+public:
+    virtual ~Recordset() = default;
+
+    // Column names in the table's own order.
+    virtual const std::vector<std::string>& fieldNames() const = 0;
+    int fieldIndex(const std::string& name) const;  // -1 when absent
+
+    // 0 exactly when there are no rows; otherwise the rows reached so far (at least 1).
+    virtual long RecordCount() = 0;
+    // A current row exists (false on an empty set, after Delete, past the end).
+    virtual bool hasCurrent() const = 0;
+    // The current row's values (the pending row's while AddNew/Edit is open).
+    virtual Value value(int field) const = 0;
+    Value value(const std::string& name) const { return value(fieldIndex(name)); }
+
+    virtual void MoveFirst() = 0;
+    // Reopens from the record source; first row current.
+    virtual void Requery() = 0;
+
+    // Updatable record sets only (the whole table). Read-only ones throw kErrEngine.
+    virtual bool updatable() const { return false; }
+    enum class EditMode { None, Edit, AddNew };
+    virtual EditMode editMode() const { return EditMode::None; }
+    virtual void AddNew();
+    virtual void Edit();
+    // Stores the pending row. `values` gives, per field, the text to store (or
+    // leave nullopt-in-outer to keep the field as it is). After a new row the
+    // previously current row is current again. On failure the pending row is
+    // kept, so the caller can retry or cancel.
+    virtual void Update(const std::vector<std::optional<Value>>& values);
+    virtual void CancelUpdate();
+    virtual void Delete();
+    // Criterion "Codigo = <number>". No match: the first row becomes current.
+    // Returns whether a row matched.
+    virtual bool FindFirst(const std::string& criterion);
+
+    void setObserver(RecordsetObserver* o) { observer_ = o; }
+
+protected:
+    void notify() {
+        if (observer_) observer_->currentChanged();
+    }
+
+private:
+    RecordsetObserver* observer_ = nullptr;
+};
+
+// The result of a prefix query, for the grid: read-only, read in pages as
+// asked for, never the whole result at once.
+class QueryRecordset : public Recordset {
+public:
+    // Rows whose keys have been read so far.
+    virtual std::size_t rowsFetched() const = 0;
+    virtual bool canFetchMore() const = 0;
+    // Reads up to n more row keys; returns how many were read.
+    virtual std::size_t fetchMore(std::size_t n) = 0;
+    // Reads keys until the end (used to jump to the last row).
+    virtual void fetchAll() = 0;
+    // A fetched row's value, by row index (rows are cached by page).
+    virtual Value valueAt(std::size_t row, int field) = 0;
+    virtual std::int64_t codeAt(std::size_t row) = 0;
+    // Makes a fetched row current.
+    virtual void setCurrentRow(std::size_t row) = 0;
+    virtual std::size_t currentRow() const = 0;
+};
+
+}  // namespace orv
