@@ -1,0 +1,1 @@
+// Keeps the test support libraries non-empty while they have no helpers of their own.

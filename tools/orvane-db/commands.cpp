@@ -1,0 +1,1 @@
+// Subcommands of orvane-db live beside main.cpp.
