@@ -25,6 +25,7 @@ enum ErrorNumber : int {
     kErrNotADatabase = 3002,     // the file is not an SQLite database (or cannot be read)
     kErrTableNotFound = 3003,    // no table Registros
     kErrFieldNotFound = 3004,    // Registros lacks one of its columns
+    kErrFileExists = 3005,       // create: the file is already there
     kErrInvalidPattern = 3010,   // unclosed "[" or descending range
     kErrInvalidQuery = 3011,     // a query text the engine does not understand
     kErrNoCurrentRecord = 3020,  // Edit/Delete/Update with no current row
@@ -38,7 +39,7 @@ enum ErrorNumber : int {
 };
 
 class EngineError : public std::runtime_error {
-public:
+  public:
     EngineError(int number, const std::string& text, bool fatal = false)
         : std::runtime_error(text), number_(number), fatal_(fatal) {}
     int number() const { return number_; }
@@ -46,7 +47,7 @@ public:
     // The file or the table cannot be opened: the program cannot go on.
     bool fatal() const { return fatal_; }
 
-private:
+  private:
     int number_;
     bool fatal_;
 };
@@ -58,7 +59,7 @@ class Recordset;
 
 // One open connection to a contact book. Record sets keep it alive.
 class Database : public std::enable_shared_from_this<Database> {
-public:
+  public:
     // Opens an existing file read/write (shared). Never creates anything:
     // a missing file is kErrFileNotFound, a file that is not a database
     // kErrNotADatabase, a missing table kErrTableNotFound, a missing column
@@ -73,6 +74,10 @@ public:
 
     sqlite3* handle() const { return db_; }
     const std::string& path() const { return path_; }
+    // The columns of Registros in the table's own order.
+    const std::vector<std::string>& columns() const { return columns_; }
+    // How long a write waits for another connection's lock before kErrLocked.
+    void setBusyTimeout(int milliseconds);
 
     // Opens a record set on a query text in the engine's dialect:
     //   "Registros"  (a bare table name: the whole table, updatable, in code order)
@@ -84,23 +89,25 @@ public:
     // Runs SQL with no result rows (for tools and tests).
     void exec(const std::string& sql);
 
-private:
+  private:
     explicit Database(sqlite3* db, std::string path);
+    void loadColumns(bool fatal);
     sqlite3* db_;
     std::string path_;
+    std::vector<std::string> columns_;
 };
 
 // What a bound control needs: the current row's fields as text, and its texts
 // back at Update. Record sets notify their observer after every move.
 class RecordsetObserver {
-public:
+  public:
     virtual ~RecordsetObserver() = default;
     virtual void currentChanged() = 0;
 };
 
 // A dynaset: rows in query order, the first current after opening.
 class Recordset {
-public:
+  public:
     virtual ~Recordset() = default;
 
     // Column names in the table's own order.
@@ -138,19 +145,19 @@ public:
 
     void setObserver(RecordsetObserver* o) { observer_ = o; }
 
-protected:
+  protected:
     void notify() {
         if (observer_) observer_->currentChanged();
     }
 
-private:
+  private:
     RecordsetObserver* observer_ = nullptr;
 };
 
 // The result of a prefix query, for the grid: read-only, read in pages as
 // asked for, never the whole result at once.
 class QueryRecordset : public Recordset {
-public:
+  public:
     // Rows whose keys have been read so far.
     virtual std::size_t rowsFetched() const = 0;
     virtual bool canFetchMore() const = 0;

@@ -1,0 +1,321 @@
+#include "store/engine.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "store/collation.h"
+#include "store/pattern.h"
+#include "store/schema.h"
+#include "store/sqlitehelp.h"
+
+namespace orv {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 3000;
+constexpr std::string_view kPatternErrorStart = "Patrón no válido";
+
+std::string fileName(sqlite3* db) {
+    const char* f = db ? sqlite3_db_filename(db, "main") : nullptr;
+    return f ? f : "";
+}
+
+// like(pattern, text[, escape]) with our wildcards. The compiled pattern is
+// kept with the statement while the pattern argument stays the same.
+void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL)
+        return;  // null: never a match
+    char32_t escape = 0;
+    if (argc == 3) {
+        if (sqlite3_value_type(argv[2]) == SQLITE_NULL) return;
+        auto e = reinterpret_cast<const char*>(sqlite3_value_text(argv[2]));
+        const std::u32string esc =
+            collation::decode(std::string_view(e, sqlite3_value_bytes(argv[2])));
+        if (esc.size() != 1) {
+            sqlite3_result_error(ctx, "El carácter de escape debe ser uno solo.", -1);
+            return;
+        }
+        escape = esc[0];
+    }
+    auto* compiled = static_cast<Pattern*>(sqlite3_get_auxdata(ctx, 0));
+    std::unique_ptr<Pattern> fresh;
+    if (!compiled || compiled->escape() != escape) {
+        auto p = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+        try {
+            fresh = std::make_unique<Pattern>(std::string_view(p, sqlite3_value_bytes(argv[0])),
+                                              escape);
+        } catch (const EngineError& e) {
+            sqlite3_result_error(ctx, e.what(), -1);
+            return;
+        }
+        compiled = fresh.get();
+    }
+    auto t = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
+    const bool match = compiled->matches(std::string_view(t, sqlite3_value_bytes(argv[1])));
+    sqlite3_result_int(ctx, match ? 1 : 0);
+    // SQLite may drop the pointer at once, so it is handed over last.
+    if (fresh)
+        sqlite3_set_auxdata(ctx, 0, fresh.release(),
+                            [](void* p) { delete static_cast<Pattern*>(p); });
+}
+
+int collate(void*, int na, const void* a, int nb, const void* b) {
+    return collation::compare(std::string_view(static_cast<const char*>(a), na),
+                              std::string_view(static_cast<const char*>(b), nb));
+}
+
+// Everything a connection needs before its first statement.
+void configure(sqlite3* db) {
+    sqlite3_extended_result_codes(db, 1);
+    // A misspelt "column" must be an error, not a string.
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, static_cast<int*>(nullptr));
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, static_cast<int*>(nullptr));
+    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, static_cast<int*>(nullptr));
+    const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+    int rc = SQLITE_OK;
+    for (int args : {2, 3})
+        if (rc == SQLITE_OK)
+            rc = sqlite3_create_function_v2(db, "like", args, flags, nullptr, likeFunction, nullptr,
+                                            nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_create_collation_v2(db, std::string(schema::kCollation).c_str(), SQLITE_UTF8,
+                                         nullptr, collate, nullptr);
+    if (rc != SQLITE_OK) throw detail::sqliteError(db, rc);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    // Rollback journal (the file's default) with a full sync at every commit:
+    // a stored contact survives a power cut, no side files stay beside the
+    // book, and our readers never keep a lock between calls.
+    rc = sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) throw detail::sqliteError(db, rc);
+}
+
+EngineError asFatal(const EngineError& e) {
+    return EngineError(e.number(), e.text(), true);
+}
+
+}  // namespace
+
+namespace detail {
+
+EngineError sqliteError(sqlite3* db, int rc, const std::string& context) {
+    const std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    switch (rc & 0xFF) {
+        case SQLITE_FULL:
+            return EngineError(kErrDiskFull, "El disco está lleno: no se pudo guardar.");
+        case SQLITE_READONLY:
+            return EngineError(kErrReadOnly, "El archivo es de solo lectura: no se pudo guardar.");
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return EngineError(kErrLocked,
+                               "El archivo está bloqueado por otro programa: vuelva a intentarlo.");
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            return EngineError(kErrCorrupt, "El archivo '" + fileName(db) +
+                                                "' está dañado o no es una base de datos.");
+        case SQLITE_CONSTRAINT:
+            return EngineError(kErrConstraint, "El dato no cumple las reglas de la tabla: " + msg);
+        default:
+            break;
+    }
+    if (msg.compare(0, kPatternErrorStart.size(), kPatternErrorStart) == 0)
+        return EngineError(kErrInvalidPattern, msg);
+    std::string text = "Error del motor de datos";
+    if (!context.empty()) text += " (" + context + ")";
+    return EngineError(kErrEngine, text + ": " + msg);
+}
+
+Stmt::Stmt(sqlite3* db, std::string_view sql) : db_(db) {
+    const int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &s_, nullptr);
+    if (rc != SQLITE_OK) throw sqliteError(db, rc);
+}
+
+bool Stmt::step() {
+    const int rc = sqlite3_step(s_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    EngineError e = sqliteError(db_, rc);
+    sqlite3_reset(s_);
+    throw e;
+}
+
+void Stmt::check(int rc) {
+    if (rc != SQLITE_OK) throw sqliteError(db_, rc);
+}
+
+Transaction::Transaction(sqlite3* db) : db_(db) {
+    const int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) throw sqliteError(db, rc);
+    open_ = true;
+}
+
+Transaction::~Transaction() {
+    if (open_ && !sqlite3_get_autocommit(db_))
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void Transaction::commit() {
+    const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) throw sqliteError(db_, rc);  // the destructor rolls back
+    open_ = false;
+}
+
+}  // namespace detail
+
+void throwSqlite(sqlite3* db, int rc, const std::string& context) {
+    throw detail::sqliteError(db, rc, context);
+}
+
+Database::Database(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+
+Database::~Database() {
+    sqlite3_close_v2(db_);
+}
+
+void Database::setBusyTimeout(int milliseconds) {
+    sqlite3_busy_timeout(db_, milliseconds);
+}
+
+void Database::loadColumns(bool fatal) {
+    try {
+        detail::Stmt t(db_,
+                       "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = "
+                       "'Registros' COLLATE NOCASE");
+        if (!t.step())
+            throw EngineError(kErrTableNotFound, "No se encuentra la tabla '" +
+                                                     std::string(schema::kTable) + "' en '" +
+                                                     path_ + "'.");
+        detail::Stmt info(db_, "PRAGMA table_info(\"Registros\")");
+        columns_.clear();
+        while (info.step()) columns_.emplace_back(info.text(1));
+        for (std::string_view want : schema::kColumns) {
+            bool found = false;
+            for (const auto& c : columns_) found = found || detail::sameName(c, want);
+            if (!found)
+                throw EngineError(kErrFieldNotFound, "No se encuentra el campo '" +
+                                                         std::string(want) + "' en la tabla '" +
+                                                         std::string(schema::kTable) + "'.");
+        }
+    } catch (const EngineError& e) {
+        if (fatal) throw asFatal(e);
+        throw;
+    }
+}
+
+std::shared_ptr<Database> Database::open(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    if (path.empty() || !fs::exists(st))
+        throw EngineError(kErrFileNotFound, "No se encuentra el archivo '" + path + "'.", true);
+    if (!fs::is_regular_file(st))
+        throw EngineError(kErrNotADatabase, "El archivo '" + path + "' no es una base de datos.",
+                          true);
+    // An absolute path: a name such as ":memory:" or "file:..." is a file here.
+    const std::string real = fs::absolute(path, ec).string();
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(real.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_close_v2(raw);
+        throw EngineError(kErrNotADatabase, "No se puede abrir el archivo '" + path + "'.", true);
+    }
+    std::shared_ptr<Database> db(new Database(raw, path));
+    try {
+        configure(raw);
+        db->loadColumns(true);
+    } catch (const EngineError& e) {
+        if (e.number() == kErrCorrupt)
+            throw EngineError(kErrNotADatabase,
+                              "El archivo '" + path + "' no es una base de datos válida.", true);
+        throw asFatal(e);
+    }
+    return db;
+}
+
+std::shared_ptr<Database> Database::create(const std::string& path) {
+    // O_EXCL: never overwrite a book, even one that appears meanwhile.
+    const int fd =
+        path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (errno == EEXIST)
+            throw EngineError(kErrFileExists, "El archivo '" + path + "' ya existe.");
+        throw EngineError(kErrEngine, "No se puede crear el archivo '" + path +
+                                          "': " + std::strerror(errno) + ".");
+    }
+    ::close(fd);
+    std::error_code ec;
+    const std::string real = fs::absolute(path, ec).string();
+    sqlite3* raw = nullptr;
+    int rc = sqlite3_open_v2(real.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    std::shared_ptr<Database> db;
+    try {
+        if (rc != SQLITE_OK) throw detail::sqliteError(raw, rc);
+        db.reset(new Database(raw, path));
+        raw = nullptr;
+        configure(db->handle());
+        detail::Transaction t(db->handle());
+        db->exec(schema::kCreateSql);
+        t.commit();
+        db->loadColumns(false);
+    } catch (...) {
+        if (raw) sqlite3_close_v2(raw);
+        db.reset();
+        fs::remove(path, ec);  // no half-made book is left behind
+        throw;
+    }
+    return db;
+}
+
+void Database::exec(const std::string& sql) {
+    char* err = nullptr;
+    const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
+    sqlite3_free(err);
+    if (rc != SQLITE_OK) throwSqlite(db_, rc);
+}
+
+std::unique_ptr<Recordset> Database::openRecordset(const std::string& query) {
+    const detail::ParsedQuery q = detail::parseQuery(query);
+    if (q.wholeTable) return detail::openTableRecordset(shared_from_this());
+    if (q.pattern) Pattern check(*q.pattern);  // an invalid pattern fails before any read
+    return detail::openQueryRecordset(shared_from_this(), q);
+}
+
+int Recordset::fieldIndex(const std::string& name) const {
+    const auto& names = fieldNames();
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i] == name) return static_cast<int>(i);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (detail::sameName(names[i], name)) return static_cast<int>(i);
+    return -1;
+}
+
+namespace {
+[[noreturn]] void readOnly() {
+    throw EngineError(kErrEngine, "El conjunto de registros es de solo lectura.");
+}
+}  // namespace
+
+void Recordset::AddNew() {
+    readOnly();
+}
+void Recordset::Edit() {
+    readOnly();
+}
+void Recordset::Update(const std::vector<std::optional<Value>>&) {
+    readOnly();
+}
+void Recordset::CancelUpdate() {
+    readOnly();
+}
+void Recordset::Delete() {
+    readOnly();
+}
+bool Recordset::FindFirst(const std::string&) {
+    readOnly();
+}
+
+}  // namespace orv
