@@ -1,1 +1,411 @@
-// Subcommands of orvane-db live beside main.cpp.
+#include "tools/orvane-db/commands.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <unordered_set>
+#include <vector>
+
+#include "store/contactquery.h"
+#include "store/datacontrol.h"
+#include "store/engine.h"
+#include "store/schema.h"
+#include "tools/orvane-db/contact.h"
+#include "tools/orvane-db/csv.h"
+#include "tools/orvane-db/demo.h"
+#include "tools/orvane-db/progress.h"
+#include "tools/orvane-db/text.h"
+#include "tools/orvane-db/vcard.h"
+
+namespace orv::db {
+
+namespace {
+
+class Statement {
+  public:
+    Statement(sqlite3* db, const std::string& sql) : db_(db) {
+        int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &st_, nullptr);
+        if (rc != SQLITE_OK) throwSqlite(db, rc, sql);
+    }
+    ~Statement() { sqlite3_finalize(st_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    // true while there is a row.
+    bool step() {
+        int rc = sqlite3_step(st_);
+        if (rc == SQLITE_ROW) return true;
+        if (rc == SQLITE_DONE) return false;
+        throwSqlite(db_, rc);
+    }
+    void reset() {
+        sqlite3_reset(st_);
+        sqlite3_clear_bindings(st_);
+    }
+    void bind(int index, const Value& v) {
+        int rc = v ? sqlite3_bind_text(st_, index, v->data(), static_cast<int>(v->size()),
+                                       SQLITE_TRANSIENT)
+                   : sqlite3_bind_null(st_, index);
+        if (rc != SQLITE_OK) throwSqlite(db_, rc);
+    }
+    Value column(int index) const {
+        if (sqlite3_column_type(st_, index) == SQLITE_NULL) return std::nullopt;
+        auto text = reinterpret_cast<const char*>(sqlite3_column_text(st_, index));
+        return std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(st_, index)));
+    }
+
+  private:
+    sqlite3* db_;
+    sqlite3_stmt* st_ = nullptr;
+};
+
+// Rolls back unless committed, so a failure leaves the book as it was.
+class Transaction {
+  public:
+    explicit Transaction(Database& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }
+    ~Transaction() {
+        if (open_) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    void commit() {
+        db_.exec("COMMIT");
+        open_ = false;
+    }
+
+  private:
+    Database& db_;
+    bool open_ = true;
+};
+
+std::string columnList(std::size_t from) {
+    std::string s;
+    for (std::size_t c = from; c < kColumnCount; ++c) {
+        if (c > from) s += ", ";
+        s += schema::quoted(schema::kColumns[c]);
+    }
+    return s;
+}
+
+// The INSERT of every column but Codigo, which the store assigns.
+std::string insertSql() {
+    std::string sql =
+        "INSERT INTO " + std::string(schema::kTable) + " (" + columnList(kNombre) + ") VALUES (";
+    for (std::size_t c = kNombre; c < kColumnCount; ++c) sql += c > kNombre ? ", ?" : "?";
+    return sql + ")";
+}
+
+void insert(Statement& st, const Contact& c) {
+    for (std::size_t col = kNombre; col < kColumnCount; ++col)
+        st.bind(static_cast<int>(col - kNombre + 1), c[col]);
+    st.step();
+    st.reset();
+}
+
+bool exists(const std::string& path) {
+    struct stat sb;
+    return lstat(path.c_str(), &sb) == 0;
+}
+
+void refuseExisting(const std::string& path) {
+    if (exists(path)) throw ToolError("el archivo " + path + " ya existe; no se sobrescribe");
+}
+
+std::string readFile(const std::string& path) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!f) throw ToolError("no se puede leer " + path + ": " + std::strerror(errno));
+    std::string data;
+    char buffer[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) data.append(buffer, n);
+    if (std::ferror(f.get()))
+        throw ToolError("no se puede leer " + path + ": " + std::strerror(errno));
+    return data;
+}
+
+std::string plural(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// "José Pérez, 21/03/1975" for messages.
+std::string describe(const Contact& c) {
+    std::string s;
+    for (std::size_t col : {kNombre, kApellido})
+        if (c[col] && !c[col]->empty()) s += (s.empty() ? "" : " ") + *c[col];
+    if (s.empty()) s = "(sin nombre)";
+    if (c[kFecha] && !c[kFecha]->empty()) s += ", " + displayDate(*c[kFecha]);
+    return s;
+}
+
+void appendEscaped(std::string& out, const std::string& s) {
+    for (char c : s) {
+        switch (c) {
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                out += c;
+        }
+    }
+}
+
+void removeBook(const std::string& path) {
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
+}
+
+}  // namespace
+
+std::optional<Format> formatFromName(const std::string& name) {
+    if (iequals(name, "csv")) return Format::Csv;
+    if (iequals(name, "vcard") || iequals(name, "vcf")) return Format::VCard;
+    return std::nullopt;
+}
+
+std::optional<Format> formatFromPath(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    if (ext.empty()) return std::nullopt;
+    return formatFromName(ext.substr(1));
+}
+
+void initBook(const std::string& path) {
+    refuseExisting(path);
+    Database::create(path);
+}
+
+void demoBook(const std::string& path, std::size_t count, std::uint64_t seed, const Console& con) {
+    refuseExisting(path);
+    auto db = Database::create(path);
+    try {
+        sqlite3* h = db->handle();
+        // Dirty pages stay in memory until the one commit.
+        db->exec("PRAGMA cache_size = -131072");
+
+        // Rank of every possible name in the book's own order, so that rows
+        // can go in sorted: the name index then grows at its end only.
+        const auto& names = DemoGenerator::nameChoices();
+        db->exec("CREATE TEMP TABLE DemoNames (Id INTEGER, Nombre TEXT COLLATE " +
+                 std::string(schema::kCollation) + ")");
+        {
+            Statement add(h, "INSERT INTO temp.DemoNames VALUES (?, ?)");
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                add.bind(1, std::to_string(i));
+                add.bind(2, names[i]);
+                add.step();
+                add.reset();
+            }
+        }
+        std::vector<std::uint32_t> rank(names.size());
+        {
+            Statement order(h, "SELECT Id FROM temp.DemoNames ORDER BY Nombre, Id");
+            std::uint32_t r = 0;
+            while (order.step()) rank[std::stoul(*order.column(0))] = r++;
+        }
+        db->exec("DROP TABLE temp.DemoNames");
+
+        // Counting sort of the rows by their name's rank (stable: equal names
+        // keep row order).
+        DemoGenerator gen(seed);
+        std::vector<std::uint16_t> nameOfRow(count);
+        std::vector<std::size_t> start(names.size() + 1, 0);
+        for (std::size_t row = 0; row < count; ++row) {
+            nameOfRow[row] = static_cast<std::uint16_t>(gen.nameOf(row));
+            ++start[rank[nameOfRow[row]] + 1];
+        }
+        for (std::size_t r = 1; r < start.size(); ++r) start[r] += start[r - 1];
+        std::vector<std::uint32_t> order(count);
+        for (std::size_t row = 0; row < count; ++row)
+            order[start[rank[nameOfRow[row]]]++] = static_cast<std::uint32_t>(row);
+        std::vector<std::uint16_t>().swap(nameOfRow);
+
+        Progress progress("contactos", count, con.progress ? stderr : nullptr);
+        Transaction tx(*db);
+        Statement ins(h, insertSql());
+        for (std::size_t i = 0; i < count; ++i) {
+            insert(ins, gen.contact(order[i]));
+            if ((i & 1023) == 0) progress.update(i);
+        }
+        progress.update(count);
+        tx.commit();
+        progress.finish();
+    } catch (...) {
+        db.reset();
+        removeBook(path);
+        throw;
+    }
+    con.out << plural(count, "contacto creado", "contactos creados") << " en " << path << "\n";
+}
+
+std::size_t listBook(const std::string& path, const std::string& prefix, std::FILE* out) {
+    auto db = Database::open(path);
+    auto query = contactQuery(prefix, std::string(schema::kTable));
+    auto rs = db->openRecordset(*query);
+    auto* q = dynamic_cast<QueryRecordset*>(rs.get());
+    if (!q) throw ToolError("la consulta no da un conjunto de resultados");
+
+    const std::vector<std::string>& fields = q->fieldNames();
+    constexpr std::size_t kPage = 256;
+    std::size_t row = 0;
+    std::string line;
+    for (;;) {
+        if (row >= q->rowsFetched() && (!q->canFetchMore() || q->fetchMore(kPage) == 0)) break;
+        line.clear();
+        for (std::size_t f = 0; f < fields.size(); ++f) {
+            if (f) line += '\t';
+            appendEscaped(line, fieldText(fields[f], q->valueAt(row, static_cast<int>(f))));
+        }
+        line += '\n';
+        if (std::fwrite(line.data(), 1, line.size(), out) != line.size())
+            throw ToolError(std::string("no se puede escribir el listado: ") +
+                            std::strerror(errno));
+        ++row;
+    }
+    if (std::fflush(out) != 0)
+        throw ToolError(std::string("no se puede escribir el listado: ") + std::strerror(errno));
+    return row;
+}
+
+ImportResult importBook(const std::string& path, const std::string& input,
+                        const ImportOptions& options, const Console& con) {
+    const std::string data = readFile(input);
+    auto db = Database::open(path);
+    sqlite3* h = db->handle();
+
+    // Every key already in the book, for the duplicate check; contacts met
+    // in the file join it as they come.
+    std::unordered_set<std::string> keys;
+    {
+        Statement sel(h, "SELECT " + schema::quoted(schema::kColumns[kNombre]) + ", " +
+                             schema::quoted(schema::kColumns[kApellido]) + ", " +
+                             schema::quoted(schema::kColumns[kFecha]) + " FROM " +
+                             std::string(schema::kTable));
+        while (sel.step()) keys.insert(duplicateKey(sel.column(0), sel.column(1), sel.column(2)));
+    }
+
+    std::unique_ptr<Transaction> tx;
+    std::unique_ptr<Statement> ins;
+    if (!options.dryRun) {
+        tx = std::make_unique<Transaction>(*db);
+        ins = std::make_unique<Statement>(h, insertSql());
+    }
+
+    constexpr std::size_t kShown = 20;  // messages of each kind before a summary
+    ImportResult result;
+    Progress progress("contactos", data.size(), con.progress ? stderr : nullptr);
+    std::size_t read = 0;
+    auto onContact = [&](Located&& item) {
+        ++read;
+        const bool duplicate = !keys.insert(duplicateKey(item.contact)).second;
+        if (duplicate) {
+            if (++result.duplicates <= kShown)
+                con.err << input << ":" << item.line << ": repetido: " << describe(item.contact)
+                        << (options.keepDuplicates ? " (se importa igualmente)" : " (se omite)")
+                        << "\n";
+            if (!options.keepDuplicates) return;
+        }
+        ++result.imported;
+        // Once something cannot be read nothing will be kept: just go on reading.
+        if (ins && result.problems == 0) insert(*ins, item.contact);
+    };
+    auto onProblem = [&](long line, const std::string& reason) {
+        if (++result.problems <= kShown) con.err << input << ":" << line << ": " << reason << "\n";
+    };
+    auto onProgress = [&](std::size_t bytes) { progress.update(read, bytes); };
+
+    if (options.format == Format::Csv)
+        readCsvContacts(data, {onContact, onProblem, onProgress});
+    else
+        readVCards(data, {onContact, onProblem, onProgress});
+    progress.finish();
+
+    if (result.duplicates > kShown)
+        con.err << "... y " << plural(result.duplicates - kShown, "repetido", "repetidos")
+                << " más\n";
+    if (result.problems > 0) {
+        if (result.problems > kShown)
+            con.err << "... y " << plural(result.problems - kShown, "error", "errores") << " más\n";
+        con.err << "No se ha importado nada: " << plural(result.problems, "error", "errores")
+                << " en " << input << "\n";
+        result.imported = 0;
+        return result;  // the transaction rolls back
+    }
+    if (tx) tx->commit();
+    result.ok = true;
+    con.out << plural(result.imported, "contacto", "contactos")
+            << (options.dryRun ? " para importar, " : " importados, ")
+            << plural(result.duplicates, "repetido", "repetidos") << "\n";
+    return result;
+}
+
+std::size_t exportBook(const std::string& path, const std::string& output, Format format,
+                       const Console& con) {
+    refuseExisting(output);
+    auto db = Database::open(path);
+    sqlite3* h = db->handle();
+    std::size_t total = 0;
+    {
+        Statement count(h, "SELECT count(*) FROM " + std::string(schema::kTable));
+        if (count.step()) total = std::stoull(count.column(0).value_or("0"));
+    }
+    Statement sel(h, "SELECT " + columnList(kCodigo) + " FROM " + std::string(schema::kTable) +
+                         " ORDER BY " + schema::quoted(schema::kCode));
+
+    // O_EXCL: never replace a file that appeared meanwhile.
+    int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno == EEXIST) refuseExisting(output);
+        throw ToolError("no se puede crear " + output + ": " + std::strerror(errno));
+    }
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+        ::close(fd);
+        ::unlink(output.c_str());
+        throw ToolError("no se puede crear " + output + ": " + std::strerror(errno));
+    }
+    std::vector<char> buffer(1 << 20);
+    std::setvbuf(f, buffer.data(), _IOFBF, buffer.size());
+    std::size_t written = 0;
+    try {
+        auto write = [&](const std::string& s) {
+            if (std::fwrite(s.data(), 1, s.size(), f) != s.size())
+                throw ToolError("no se puede escribir " + output + ": " + std::strerror(errno));
+        };
+        Progress progress("contactos", total, con.progress ? stderr : nullptr);
+        if (format == Format::Csv) write(csvHeader());
+        Contact c;
+        while (sel.step()) {
+            for (std::size_t col = 0; col < kColumnCount; ++col)
+                c[col] = sel.column(static_cast<int>(col));
+            write(format == Format::Csv ? csvRecord(c) : vcardFromContact(c));
+            if ((++written & 1023) == 0) progress.update(written);
+        }
+        progress.finish();
+        if (std::fflush(f) != 0 || ::fsync(fileno(f)) != 0)
+            throw ToolError("no se puede escribir " + output + ": " + std::strerror(errno));
+    } catch (...) {
+        std::fclose(f);
+        ::unlink(output.c_str());
+        throw;
+    }
+    if (std::fclose(f) != 0) {
+        ::unlink(output.c_str());
+        throw ToolError("no se puede escribir " + output + ": " + std::strerror(errno));
+    }
+    con.out << plural(written, "contacto exportado", "contactos exportados") << " a " << output
+            << "\n";
+    return written;
+}
+
+}  // namespace orv::db

@@ -1,1 +1,164 @@
-int main() { return 0; }
+// orvane-db: creates, fills, lists, imports and exports contact books.
+// Argument handling only; the work is in the orv_dbtool library.
+
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store/engine.h"
+#include "tools/orvane-db/commands.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Uso:\n"
+    "  orvane-db init ARCHIVO\n"
+    "      crea una agenda vacía (nunca sobrescribe un archivo existente)\n"
+    "  orvane-db demo ARCHIVO N [--seed S]\n"
+    "      crea una agenda con N contactos de ejemplo (los mismos para la misma S)\n"
+    "  orvane-db list ARCHIVO PREFIJO\n"
+    "      lista los contactos cuyo nombre empieza por PREFIJO, como la ventana de resultados\n"
+    "  orvane-db import ARCHIVO ENTRADA [--format csv|vcard] [--dry-run] [--keep-duplicates]\n"
+    "      añade los contactos de ENTRADA (.csv o .vcf); todo o nada\n"
+    "  orvane-db export ARCHIVO SALIDA [--format csv|vcard]\n"
+    "      escribe todos los contactos en SALIDA (.csv o .vcf), que no debe existir\n";
+
+constexpr std::size_t kMaxDemo = 50'000'000;
+
+int usage(const std::string& problem = {}) {
+    if (!problem.empty()) std::cerr << "orvane-db: " << problem << "\n";
+    std::cerr << kUsage;
+    return 2;
+}
+
+template <typename T>
+std::optional<T> number(const std::string& s) {
+    T value{};
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (ec != std::errc() || end != s.data() + s.size() || s.empty()) return std::nullopt;
+    return value;
+}
+
+// Options after the positional arguments: "--name value", "--name=value" or a flag.
+struct Options {
+    std::optional<std::string> format, seed;
+    bool dryRun = false, keepDuplicates = false;
+};
+
+std::optional<std::string> parseOptions(const std::vector<std::string>& args, std::size_t from,
+                                        const std::vector<std::string>& allowed, Options& o) {
+    for (std::size_t i = from; i < args.size(); ++i) {
+        std::string name = args[i], value;
+        bool hasValue = false;
+        if (auto eq = name.find('='); eq != std::string::npos && name.rfind("--", 0) == 0) {
+            value = name.substr(eq + 1);
+            name.erase(eq);
+            hasValue = true;
+        }
+        bool known = false;
+        for (const auto& a : allowed) known = known || a == name;
+        if (!known) return "opción desconocida: " + args[i];
+        if (name == "--dry-run" || name == "--keep-duplicates") {
+            if (hasValue) return "la opción " + name + " no lleva valor";
+            (name == "--dry-run" ? o.dryRun : o.keepDuplicates) = true;
+            continue;
+        }
+        if (!hasValue) {
+            if (i + 1 >= args.size()) return "falta el valor de " + name;
+            value = args[++i];
+        }
+        (name == "--format" ? o.format : o.seed) = value;
+    }
+    return std::nullopt;
+}
+
+std::optional<orv::db::Format> chooseFormat(const Options& o, const std::string& path,
+                                            std::string& problem) {
+    if (o.format) {
+        auto f = orv::db::formatFromName(*o.format);
+        if (!f) problem = "formato desconocido: " + *o.format + " (use csv o vcard)";
+        return f;
+    }
+    auto f = orv::db::formatFromPath(path);
+    if (!f) problem = "no se sabe el formato de " + path + ": use --format csv o --format vcard";
+    return f;
+}
+
+int run(const std::vector<std::string>& args) {
+    if (args.empty()) return usage();
+    const std::string& cmd = args[0];
+    if (cmd == "-h" || cmd == "--help" || cmd == "help") {
+        std::cout << kUsage;
+        return 0;
+    }
+    const orv::db::Console con{std::cout, std::cerr, isatty(fileno(stderr)) != 0};
+    Options o;
+
+    if (cmd == "init") {
+        if (args.size() != 2) return usage("init necesita un archivo");
+        orv::db::initBook(args[1]);
+        std::cout << "Agenda vacía creada en " << args[1] << "\n";
+        return 0;
+    }
+    if (cmd == "demo") {
+        if (args.size() < 3) return usage("demo necesita un archivo y un número de contactos");
+        if (auto p = parseOptions(args, 3, {"--seed"}, o)) return usage(*p);
+        auto n = number<std::size_t>(args[2]);
+        if (!n || *n > kMaxDemo)
+            return usage("número de contactos no válido: " + args[2] + " (de 0 a 50000000)");
+        std::uint64_t seed = 1;
+        if (o.seed) {
+            auto s = number<std::uint64_t>(*o.seed);
+            if (!s) return usage("semilla no válida: " + *o.seed);
+            seed = *s;
+        }
+        orv::db::demoBook(args[1], *n, seed, con);
+        return 0;
+    }
+    if (cmd == "list") {
+        if (args.size() != 3)
+            return usage("list necesita un archivo y un prefijo (\"\" para todos)");
+        static char buffer[1 << 16];
+        std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+        orv::db::listBook(args[1], args[2], stdout);
+        return 0;
+    }
+    if (cmd == "import" || cmd == "export") {
+        if (args.size() < 3) return usage(cmd + " necesita la agenda y un archivo");
+        const bool in = cmd == "import";
+        std::vector<std::string> allowed = {"--format"};
+        if (in) allowed.insert(allowed.end(), {"--dry-run", "--keep-duplicates"});
+        if (auto p = parseOptions(args, 3, allowed, o)) return usage(*p);
+        std::string problem;
+        auto format = chooseFormat(o, args[2], problem);
+        if (!format) return usage(problem);
+        if (!in) {
+            orv::db::exportBook(args[1], args[2], *format, con);
+            return 0;
+        }
+        auto r = orv::db::importBook(args[1], args[2], {*format, o.dryRun, o.keepDuplicates}, con);
+        return r.ok ? 0 : 1;
+    }
+    return usage("orden desconocida: " + cmd);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        return run(args);
+    } catch (const orv::EngineError& e) {
+        std::fflush(stdout);
+        std::cerr << "Error " << e.number() << ": " << e.text() << "\n";
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::cerr << "Error: " << e.what() << "\n";
+    }
+    return 1;
+}

@@ -1,0 +1,67 @@
+#pragma once
+// The subcommands of orvane-db. Engine failures are thrown as EngineError;
+// the tool's own (a file that cannot be read or written, one that is in the
+// way) as ToolError. Messages to the user are Spanish.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+
+namespace orv::db {
+
+class ToolError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class Format { Csv, VCard };
+// "csv", "vcard" or "vcf".
+std::optional<Format> formatFromName(const std::string& name);
+// By the file's extension (.csv, .vcf, .vcard), letter case ignored.
+std::optional<Format> formatFromPath(const std::string& path);
+
+// Where messages go: `out` for results, `err` for problems; `progress` shows
+// the progress line (only meant for a terminal).
+struct Console {
+    std::ostream& out;
+    std::ostream& err;
+    bool progress = false;
+};
+
+// A new, empty contact book. Refuses an existing file.
+void initBook(const std::string& path);
+
+// A new contact book of `count` generated contacts, inserted in name order.
+void demoBook(const std::string& path, std::size_t count, std::uint64_t seed, const Console& con);
+
+// Writes what the results window lists for `prefix`, one contact a line,
+// fields tab-separated in table order (dates dd/mm/yyyy, nulls empty; a tab,
+// line break or backslash inside a field written as \t, \n, \r, \\).
+// Returns the number of contacts written.
+std::size_t listBook(const std::string& path, const std::string& prefix, std::FILE* out);
+
+struct ImportOptions {
+    Format format = Format::Csv;
+    bool dryRun = false;
+    bool keepDuplicates = false;
+};
+struct ImportResult {
+    bool ok = false;             // false: something could not be read, nothing imported
+    std::size_t imported = 0;    // written (or, on a dry run, that would be)
+    std::size_t duplicates = 0;  // already in the book or earlier in the file
+    std::size_t problems = 0;
+};
+// All or nothing, in one transaction.
+ImportResult importBook(const std::string& path, const std::string& input,
+                        const ImportOptions& options, const Console& con);
+
+// Writes every contact to a new file (refuses an existing one, and never
+// leaves a partial file behind). Returns the number written.
+std::size_t exportBook(const std::string& path, const std::string& output, Format format,
+                       const Console& con);
+
+}  // namespace orv::db

@@ -1,0 +1,285 @@
+#include "tools/orvane-db/text.h"
+
+#include <array>
+#include <cstdint>
+
+namespace orv::db {
+
+bool validUtf8(std::string_view s) {
+    std::size_t i = 0, n = s.size();
+    while (i < n) {
+        auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int len;
+        std::uint32_t cp;
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + len > n) return false;
+        for (int k = 1; k < len; ++k) {
+            auto cc = static_cast<unsigned char>(s[i + k]);
+            if ((cc & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF.
+        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+std::string_view withoutBom(std::string_view s) {
+    if (s.substr(0, 3) == "\xEF\xBB\xBF") s.remove_prefix(3);
+    return s;
+}
+
+namespace {
+
+void appendCodePoint(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// windows-1252 0x80..0x9F; 0 marks the five bytes it leaves undefined, which
+// are passed through as the C1 controls ISO-8859-1 gives them.
+constexpr std::array<std::uint16_t, 32> kCp1252High = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+std::uint32_t latin9(unsigned char c) {
+    switch (c) {
+        case 0xA4:
+            return 0x20AC;
+        case 0xA6:
+            return 0x0160;
+        case 0xA8:
+            return 0x0161;
+        case 0xB4:
+            return 0x017D;
+        case 0xB8:
+            return 0x017E;
+        case 0xBC:
+            return 0x0152;
+        case 0xBD:
+            return 0x0153;
+        case 0xBE:
+            return 0x0178;
+        default:
+            return c;
+    }
+}
+
+// Lower-case letters and digits only, so "ISO_8859-1", "iso8859-1" and
+// "ISO-8859-1" compare equal.
+std::string looseName(std::string_view s) {
+    std::string out;
+    for (char c : s) {
+        if (c >= 'A' && c <= 'Z')
+            out += static_cast<char>(c - 'A' + 'a');
+        else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
+            out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string fromWindows1252(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 4);
+    for (char ch : bytes) {
+        auto c = static_cast<unsigned char>(ch);
+        std::uint32_t cp = c;
+        if (c >= 0x80 && c <= 0x9F && kCp1252High[c - 0x80]) cp = kCp1252High[c - 0x80];
+        appendCodePoint(out, cp);
+    }
+    return out;
+}
+
+std::optional<std::string> toUtf8(std::string_view bytes, std::string_view charset) {
+    const std::string name = looseName(charset);
+    if (name == "utf8" || name == "usascii" || name == "ascii") {
+        if (!validUtf8(bytes)) return std::nullopt;
+        return std::string(bytes);
+    }
+    if (name == "windows1252" || name == "cp1252" || name == "xansi" || name == "ansi")
+        return fromWindows1252(bytes);
+    const bool latin1 = name == "iso88591" || name == "latin1" || name == "l1";
+    const bool latin9Set = name == "iso885915" || name == "latin9";
+    if (!latin1 && !latin9Set) return std::nullopt;
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 4);
+    for (char ch : bytes) {
+        auto c = static_cast<unsigned char>(ch);
+        appendCodePoint(out, latin9Set ? latin9(c) : c);
+    }
+    return out;
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::string upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+namespace {
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Reads between minDigits and maxDigits digits at s[pos]; advances pos.
+std::optional<int> number(std::string_view s, std::size_t& pos, int minDigits, int maxDigits) {
+    int value = 0, count = 0;
+    while (pos < s.size() && count < maxDigits && isDigit(s[pos])) {
+        value = value * 10 + (s[pos] - '0');
+        ++pos;
+        ++count;
+    }
+    if (count < minDigits) return std::nullopt;
+    return value;
+}
+
+bool realDay(int y, int m, int d) {
+    if (y < 1000 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0);
+}
+
+// hh:mm[:ss[.fff]] or hhmm[ss], then an optional Z or +hh[:mm] / -hh[:mm].
+bool timeOfDay(std::string_view s) {
+    std::size_t pos = 0;
+    auto h = number(s, pos, 2, 2);
+    if (!h || *h > 23) return false;
+    const bool colons = pos < s.size() && s[pos] == ':';
+    if (colons) ++pos;
+    auto m = number(s, pos, 2, 2);
+    if (!m || *m > 59) return false;
+    if (pos < s.size() && (colons ? s[pos] == ':' : isDigit(s[pos]))) {
+        if (colons) ++pos;
+        auto sec = number(s, pos, 2, 2);
+        if (!sec || *sec > 60) return false;
+        if (pos < s.size() && (s[pos] == '.' || s[pos] == ',')) {
+            ++pos;
+            if (!number(s, pos, 1, 9)) return false;
+        }
+    }
+    if (pos < s.size() && s[pos] == 'Z') {
+        ++pos;
+    } else if (pos < s.size() && (s[pos] == '+' || s[pos] == '-')) {
+        ++pos;
+        if (!number(s, pos, 2, 2)) return false;
+        if (pos < s.size() && s[pos] == ':') ++pos;
+        if (pos < s.size() && !number(s, pos, 2, 2)) return false;
+    }
+    return pos == s.size();
+}
+
+std::string iso(int y, int m, int d) {
+    char buf[11];
+    buf[0] = static_cast<char>('0' + y / 1000);
+    buf[1] = static_cast<char>('0' + y / 100 % 10);
+    buf[2] = static_cast<char>('0' + y / 10 % 10);
+    buf[3] = static_cast<char>('0' + y % 10);
+    buf[4] = '-';
+    buf[5] = static_cast<char>('0' + m / 10);
+    buf[6] = static_cast<char>('0' + m % 10);
+    buf[7] = '-';
+    buf[8] = static_cast<char>('0' + d / 10);
+    buf[9] = static_cast<char>('0' + d % 10);
+    buf[10] = 0;
+    return buf;
+}
+
+}  // namespace
+
+std::optional<std::string> isoFromImported(std::string_view text) {
+    std::string_view s = trimmed(text);
+    std::size_t pos = 0;
+    int y, m, d;
+    auto first = number(s, pos, 1, 8);
+    if (!first) return std::nullopt;
+    if (pos < s.size() && s[pos] == '/') {
+        if (pos > 2) return std::nullopt;
+        ++pos;
+        auto mo = number(s, pos, 1, 2);
+        if (!mo || pos >= s.size() || s[pos] != '/') return std::nullopt;
+        ++pos;
+        auto yr = number(s, pos, 4, 4);
+        if (!yr || (pos < s.size() && isDigit(s[pos]))) return std::nullopt;
+        d = *first, m = *mo, y = *yr;
+    } else if (pos == 4 && pos < s.size() && s[pos] == '-') {
+        ++pos;
+        auto mo = number(s, pos, 2, 2);
+        if (!mo || pos >= s.size() || s[pos] != '-') return std::nullopt;
+        ++pos;
+        auto dd = number(s, pos, 2, 2);
+        if (!dd || (pos < s.size() && isDigit(s[pos]))) return std::nullopt;
+        y = *first, m = *mo, d = *dd;
+    } else if (pos == 8) {
+        y = *first / 10000, m = *first / 100 % 100, d = *first % 100;
+    } else {
+        return std::nullopt;
+    }
+    if (pos < s.size()) {
+        if (s[pos] != ' ' && s[pos] != 'T') return std::nullopt;
+        if (!timeOfDay(trimmed(s.substr(pos + 1)))) return std::nullopt;
+    }
+    if (!realDay(y, m, d)) return std::nullopt;
+    return iso(y, m, d);
+}
+
+std::string displayDate(std::string_view isoText) {
+    if (isoText.size() != 10 || isoText[4] != '-' || isoText[7] != '-') return std::string(isoText);
+    for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+        if (!isDigit(isoText[i])) return std::string(isoText);
+    std::string out;
+    out.reserve(10);
+    out.append(isoText.substr(8, 2)).append("/").append(isoText.substr(5, 2)).append("/");
+    out.append(isoText.substr(0, 4));
+    return out;
+}
+
+}  // namespace orv::db

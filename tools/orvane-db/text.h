@@ -1,0 +1,35 @@
+#pragma once
+// Text helpers for reading other programs' files: UTF-8 checks, the 8-bit
+// character sets old files use, and the date forms they write.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace orv::db {
+
+bool validUtf8(std::string_view s);
+// Strips a leading UTF-8 byte order mark.
+std::string_view withoutBom(std::string_view s);
+
+// Converts from a named character set to UTF-8. Knows UTF-8, US-ASCII,
+// ISO-8859-1, ISO-8859-15 and windows-1252 (names compared loosely).
+// nullopt: an unknown set, or bytes that are not valid in it.
+std::optional<std::string> toUtf8(std::string_view bytes, std::string_view charset);
+std::string fromWindows1252(std::string_view bytes);
+
+bool iequals(std::string_view a, std::string_view b);  // ASCII letters only
+std::string upper(std::string_view s);                 // ASCII letters only
+std::string_view trimmed(std::string_view s);          // blanks and tabs
+
+// A date as other programs write it, to ISO "YYYY-MM-DD": dd/mm/yyyy (one or
+// two digits for day and month), yyyy-mm-dd or yyyymmdd, each optionally
+// followed by a time of day (after a blank or "T", with an optional zone),
+// which a date of birth does not keep. Two-digit years are refused: they are
+// ambiguous. Must name a real day, year 1000 to 9999.
+std::optional<std::string> isoFromImported(std::string_view text);
+
+// A valid "YYYY-MM-DD" as "dd/mm/yyyy"; anything else unchanged.
+std::string displayDate(std::string_view iso);
+
+}  // namespace orv::db
