@@ -21,10 +21,10 @@ constexpr std::size_t kCachedPages = 8;
 class PrefixQueryRecordset final : public QueryRecordset {
   public:
     PrefixQueryRecordset(std::shared_ptr<Database> db, const ParsedQuery& q)
-        : db_(std::move(db)), ordered_(q.orderByName), pattern_(q.pattern.value_or("*")) {
-        if (ordered_) {
+        : db_(std::move(db)), ordered_(q.orderByName), pattern_(q.pattern) {
+        if (ordered_ && pattern_) {
             // A literal prefix becomes an index range, so that "z" is a seek.
-            const Pattern compiled(pattern_);
+            const Pattern compiled(*pattern_);
             if (!compiled.prefixWeights().empty()) {
                 lo_ = collation::lowestWithPrimary(compiled.prefixWeights());
                 hi_ = collation::upperBoundForPrefix(compiled.prefixWeights());
@@ -53,29 +53,21 @@ class PrefixQueryRecordset final : public QueryRecordset {
     }
 
     std::size_t rowsFetched() const override { return keys_.size(); }
-    bool canFetchMore() const override { return !atEnd_; }
+    bool canFetchMore() const override { return phase_ != Phase::Done; }
     std::size_t fetchMore(std::size_t n) override {
-        if (atEnd_ || n == 0) return 0;
-        Stmt& s = keysAfter_.has_value() ? nextStatement() : firstStatement();
-        s.bind(kLimitParam, static_cast<std::int64_t>(std::min<std::size_t>(n, INT64_MAX)));
         std::size_t got = 0;
-        try {
-            while (s.step()) {
-                keys_.push_back(s.int64(0));
-                if (ordered_) lastName_.assign(s.text(1));
-                ++got;
+        while (got < n && phase_ != Phase::Done) {
+            const std::size_t want = n - got, page = fetchPage(want);
+            got += page;
+            if (page < want) {
+                phase_ = phase_ == Phase::NullNames ? Phase::Names : Phase::Done;
+                afterCode_.reset();
             }
-        } catch (...) {
-            s.reset();
-            throw;
         }
-        s.reset();
-        if (got) keysAfter_ = keys_.back();
-        if (got < n) atEnd_ = true;
         return got;
     }
     void fetchAll() override {
-        while (!atEnd_) fetchMore(INT64_MAX);
+        while (phase_ != Phase::Done) fetchMore(INT64_MAX);
     }
     Value valueAt(std::size_t r, int field) override {
         checkField(field);
@@ -110,52 +102,66 @@ class PrefixQueryRecordset final : public QueryRecordset {
         keys_.clear();
         keys_.shrink_to_fit();
         pages_.clear();
-        keysAfter_.reset();
-        lastName_.clear();
-        atEnd_ = false;
+        afterCode_.reset();
+        afterName_.clear();
+        // Null names sort first, and a pair comparison cannot step past them.
+        phase_ = ordered_ && !pattern_ ? Phase::NullNames : Phase::Names;
         current_ = kNone;
         fetchMore(kKeyPage);
         if (!keys_.empty()) current_ = 0;
     }
 
     // Keys only, read from the name index: the covering index gives both
-    // the name (filter and order) and the code. Nombre's own collation is
-    // the Spanish one; naming it again here would stop SQLite from seeking
-    // on the (Nombre, Codigo) pair.
-    std::string keySql(bool after) const {
-        std::string sql = "SELECT Codigo, Nombre FROM Registros WHERE Nombre LIKE ?1";
-        if (ordered_) {
-            if (!after && lo_) sql += " AND Nombre >= ?2";
-            if (hi_) sql += " AND Nombre < ?3";
-            if (after) sql += " AND (Nombre, Codigo) > (?4, ?5)";
-            sql += " ORDER BY Nombre, Codigo";
-        } else if (after) {
-            sql += " AND Codigo > ?5 ORDER BY Codigo";
-        } else {
-            sql += " ORDER BY Codigo";
+    // the name (filter and order) and the code. Each page is a statement of
+    // its own that starts after the last key read, so no read stays open
+    // (and holds a lock) between calls. Nombre's own collation is the
+    // Spanish one; naming it again here would stop SQLite from seeking on
+    // the (Nombre, Codigo) pair.
+    enum Sql { kInCodeOrder, kNamesFirst, kNamesAfter };
+    std::string keySql(Sql which) const {
+        std::string sql = "SELECT Codigo, Nombre FROM Registros WHERE ";
+        if (which == kInCodeOrder) {
+            if (phase_ == Phase::NullNames)
+                sql += "Nombre IS NULL";
+            else
+                sql += pattern_ ? "Nombre LIKE ?1" : "1";
+            return sql + " AND Codigo > ?5 ORDER BY Codigo LIMIT ?6";
         }
-        return sql + " LIMIT ?6";
+        sql += pattern_ ? "Nombre LIKE ?1" : "Nombre IS NOT NULL";
+        if (which == kNamesFirst && lo_) sql += " AND Nombre >= ?2";
+        if (hi_) sql += " AND Nombre < ?3";
+        if (which == kNamesAfter) sql += " AND (Nombre, Codigo) > (?4, ?5)";
+        return sql + " ORDER BY Nombre, Codigo LIMIT ?6";
     }
-    void bindCommon(Stmt& s) const {
-        s.bind(kPatternParam, std::string_view(pattern_));
-        if (lo_) s.bind(kLoParam, std::string_view(*lo_));
-        if (hi_) s.bind(kHiParam, std::string_view(*hi_));
-    }
-    Stmt& firstStatement() {
-        if (!first_) {
-            first_ = std::make_unique<Stmt>(db_->handle(), keySql(false));
-            bindCommon(*first_);
+
+    std::size_t fetchPage(std::size_t n) {
+        const Sql which = !ordered_ || phase_ == Phase::NullNames ? kInCodeOrder
+                          : afterCode_                            ? kNamesAfter
+                                                                  : kNamesFirst;
+        auto& s = stmts_[which];
+        if (!s) {
+            s = std::make_unique<Stmt>(db_->handle(), keySql(which));
+            if (pattern_) s->bind(kPatternParam, std::string_view(*pattern_));
+            if (lo_) s->bind(kLoParam, std::string_view(*lo_));
+            if (hi_) s->bind(kHiParam, std::string_view(*hi_));
         }
-        return *first_;
-    }
-    Stmt& nextStatement() {
-        if (!next_) {
-            next_ = std::make_unique<Stmt>(db_->handle(), keySql(true));
-            bindCommon(*next_);
+        if (which == kNamesAfter) s->bind(kAfterNameParam, std::string_view(afterName_));
+        s->bind(kAfterCodeParam, afterCode_.value_or(INT64_MIN));
+        s->bind(kLimitParam, static_cast<std::int64_t>(std::min<std::size_t>(n, INT64_MAX)));
+        std::size_t got = 0;
+        try {
+            while (s->step()) {
+                keys_.push_back(s->int64(0));
+                if (which != kInCodeOrder) afterName_.assign(s->text(1));
+                ++got;
+            }
+        } catch (...) {
+            s->reset();
+            throw;
         }
-        if (ordered_) next_->bind(kAfterNameParam, std::string_view(lastName_));
-        next_->bind(kAfterCodeParam, *keysAfter_);
-        return *next_;
+        s->reset();
+        if (got) afterCode_ = keys_.back();
+        return got;
     }
 
     // The full row at index r, through the page cache (most recent first).
@@ -201,14 +207,15 @@ class PrefixQueryRecordset final : public QueryRecordset {
 
     std::shared_ptr<Database> db_;
     bool ordered_;
-    std::string pattern_;
+    std::optional<std::string> pattern_;
     std::optional<std::string> lo_, hi_;
-    std::unique_ptr<Stmt> first_, next_;
+    enum class Phase { NullNames, Names, Done };
+    Phase phase_ = Phase::Names;
+    std::unique_ptr<Stmt> stmts_[3];  // by Sql (kInCodeOrder serves one phase only)
     mutable std::unique_ptr<Stmt> rowStmt_;
     std::vector<std::int64_t> keys_;
-    std::optional<std::int64_t> keysAfter_;  // code of the last key read
-    std::string lastName_;                   // its name
-    bool atEnd_ = false;
+    std::optional<std::int64_t> afterCode_;  // the last key read in this phase
+    std::string afterName_;                  // its name
     std::size_t current_ = kNone;
     mutable std::list<Page> pages_;
 };
