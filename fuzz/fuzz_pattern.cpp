@@ -1,0 +1,78 @@
+// The name pattern: the first line of the input is a pattern, every further
+// line a name (the pattern's own text is a name too). Compiling may only fail
+// as an invalid pattern; matching must keep to its step bound, and what it
+// finds must agree with the prefix the query seeks on.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzzcheck.h"
+#include "store/collation.h"
+#include "store/engine.h"
+#include "store/pattern.h"
+
+using namespace orv;
+
+namespace {
+
+void checkName(const Pattern& p, std::string_view pattern, std::size_t m, std::string_view name) {
+    const std::u32string wide = collation::decode(name);
+    const std::size_t n = wide.size();
+    std::size_t steps = 0, wideSteps = 0;
+    const bool match = p.matches(name, &steps);
+    FUZZ_CHECK(steps <= 2 * (n + 1) * (m + 1), std::to_string(steps) + " steps");
+    FUZZ_CHECK(p.matches(std::u32string_view(wide), &wideSteps) == match, "UTF-8 and wide differ");
+    FUZZ_CHECK(wideSteps <= 2 * (n + 1) * (m + 1), std::to_string(wideSteps) + " steps");
+    if (p.matchesAll()) FUZZ_CHECK(match, "a pattern of stars refused a name");
+    if (!match) return;
+
+    // Every match begins with the literal prefix, and lies inside the index
+    // range that the query seeks on; a name outside it would go unlisted.
+    const auto& prefix = p.prefixWeights();
+    FUZZ_CHECK(n >= prefix.size(), "match shorter than the prefix");
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        FUZZ_CHECK(collation::primary(wide[i]) == prefix[i], "match outside the prefix");
+    if (!prefix.empty()) {
+        FUZZ_CHECK(collation::compare(collation::lowestWithPrimary(prefix), name) <= 0,
+                   "match below the seek range");
+        if (const auto hi = collation::upperBoundForPrefix(prefix))
+            FUZZ_CHECK(collation::compare(name, *hi) < 0, "match above the seek range");
+    }
+    // More stars can only match more.
+    FUZZ_CHECK(Pattern(std::string(pattern) + "*").matches(name), "p* refused a match of p");
+    FUZZ_CHECK(Pattern("*" + std::string(pattern)).matches(name), "*p refused a match of p");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::size_t eol = input.find('\n');
+    const std::string_view pattern = input.substr(0, eol);
+    std::vector<std::string_view> names{pattern};
+    for (std::size_t at = eol; at != std::string_view::npos && names.size() < 64;) {
+        const std::size_t next = input.find('\n', at + 1);
+        names.push_back(
+            input.substr(at + 1, next == std::string_view::npos ? next : next - at - 1));
+        at = next;
+    }
+
+    std::unique_ptr<Pattern> p;
+    try {
+        p = std::make_unique<Pattern>(pattern);
+    } catch (const EngineError& e) {
+        FUZZ_CHECK(e.number() == kErrInvalidPattern, "compile failed as " + e.text());
+        FUZZ_CHECK(pattern.find('[') != std::string_view::npos, "invalid without a '['");
+        return 0;
+    }
+    const std::size_t m = collation::decode(pattern).size();
+    for (std::string_view name : names) checkName(*p, pattern, m, name);
+
+    // A name made of the pattern's ordinary characters matches itself.
+    if (pattern.find_first_of("*?#[") == std::string_view::npos)
+        FUZZ_CHECK(p->matches(pattern), "a plain pattern refused its own text");
+    return 0;
+}
