@@ -82,6 +82,17 @@ class Transaction {
     bool open_ = true;
 };
 
+class ReadTransaction {
+  public:
+    explicit ReadTransaction(Database& db) : db_(db) { db_.exec("BEGIN"); }
+    ~ReadTransaction() { sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr); }
+    ReadTransaction(const ReadTransaction&) = delete;
+    ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+  private:
+    Database& db_;
+};
+
 std::string columnList(std::size_t from) {
     std::string s;
     for (std::size_t c = from; c < kColumnCount; ++c) {
@@ -250,13 +261,18 @@ void demoBook(const std::string& path, std::size_t count, std::uint64_t seed, co
 
 std::size_t listBook(const std::string& path, const std::string& prefix, std::FILE* out) {
     auto db = Database::open(path);
+    // One read transaction for the whole listing: one lock instead of one
+    // per row read, and every row from the same state of the book.
+    ReadTransaction snapshot(*db);
     auto query = contactQuery(prefix, std::string(schema::kTable));
     auto rs = db->openRecordset(*query);
     auto* q = dynamic_cast<QueryRecordset*>(rs.get());
     if (!q) throw ToolError("la consulta no da un conjunto de resultados");
 
     const std::vector<std::string>& fields = q->fieldNames();
-    constexpr std::size_t kPage = 256;
+    // Each fetch is a seek of its own; large pages keep that cost small, and
+    // only keys (8 bytes a row) are held.
+    constexpr std::size_t kPage = 4096;
     std::size_t row = 0;
     std::string line;
     for (;;) {
@@ -264,7 +280,9 @@ std::size_t listBook(const std::string& path, const std::string& prefix, std::FI
         line.clear();
         for (std::size_t f = 0; f < fields.size(); ++f) {
             if (f) line += '\t';
-            appendEscaped(line, fieldText(fields[f], q->valueAt(row, static_cast<int>(f))));
+            const Value v = q->valueAt(row, static_cast<int>(f));
+            if (v)
+                appendEscaped(line, fields[f] == schema::kBirthDate ? fieldText(fields[f], v) : *v);
         }
         line += '\n';
         if (std::fwrite(line.data(), 1, line.size(), out) != line.size())

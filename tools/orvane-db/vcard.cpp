@@ -464,8 +464,11 @@ struct PhysicalLine {
     long number;
 };
 
+// BEGIN and END stand at the start of a line: an indented one is the
+// continuation of a folded value that happens to read the same.
 bool isLine(std::string_view line, std::string_view what) {
-    return iequals(trimmed(line), what);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    return iequals(line, what);
 }
 
 }  // namespace
@@ -521,7 +524,7 @@ bool readVCards(std::string_view text, const VCardCallbacks& cb) {
 
         std::string version = "3.0";
         for (const PhysicalLine& l : body) {
-            std::string_view t = trimmed(l.text);
+            std::string_view t = l.text;
             if (t.size() > 8 && iequals(t.substr(0, 8), "VERSION:")) {
                 version = std::string(trimmed(t.substr(8)));
                 break;

@@ -1,0 +1,271 @@
+// orvane-db as a user runs it: the built program on books in a temporary
+// folder, checked through its output, its exit code and the book's contents.
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "support/storedb.h"
+
+using orv::db::Contact;
+using std::nullopt;
+using storedb::contact;
+using storedb::fileBytes;
+using storedb::runTool;
+
+namespace {
+
+// Names (the second column) of what `list` prints, in its order.
+QStringList listedNames(const storedb::Run& r) {
+    QStringList names;
+    for (const QString& line : QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts))
+        names << line.section('\t', 1, 1);
+    return names;
+}
+
+bool sameBooks(const std::vector<Contact>& expected, const std::vector<Contact>& got) {
+    bool same = expected.size() == got.size();
+    if (!same) qWarning("expected %zu contacts, got %zu", expected.size(), got.size());
+    for (std::size_t i = 0; i < std::min(expected.size(), got.size()); ++i) {
+        if (expected[i] != got[i]) {
+            qWarning("contact %zu differs:\n  expected %s\n  got      %s", i,
+                     qPrintable(storedb::show(expected[i])), qPrintable(storedb::show(got[i])));
+            same = false;
+        }
+    }
+    return same;
+}
+
+}  // namespace
+
+class TestDbTool : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir* dir_ = nullptr;
+    QString path(const QString& name) const { return dir_->filePath(name); }
+
+  private slots:
+    void init() {
+        dir_ = new QTemporaryDir;
+        QVERIFY(dir_->isValid());
+    }
+    void cleanup() {
+        delete dir_;
+        dir_ = nullptr;
+    }
+
+    void refusesToOverwriteAndExplainsUsage() {
+        const QString book = path("orv.mdb");
+        auto r = runTool({"init", book});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(storedb::readBook(book).empty());
+        storedb::makeBook(path("full.mdb"), {contact({"Ana"})});
+        const QByteArray before = fileBytes(path("full.mdb"));
+
+        for (const QStringList& args :
+             {QStringList{"init", path("full.mdb")}, QStringList{"demo", path("full.mdb"), "10"},
+              QStringList{"export", book, path("full.mdb"), "--format", "csv"},
+              QStringList{"export", path("full.mdb"), path("full.mdb"), "--format", "vcard"}}) {
+            r = runTool(args);
+            QVERIFY2(r.exitCode != 0, qPrintable(args.join(' ')));
+            QVERIFY2(r.err.contains("ya existe"), r.err.constData());
+            QCOMPARE(fileBytes(path("full.mdb")), before);
+        }
+
+        for (const QStringList& args :
+             {QStringList{}, QStringList{"borrar", book}, QStringList{"demo", book},
+              QStringList{"demo", path("x.mdb"), "diez"}, QStringList{"list", book},
+              QStringList{"import", book, path("x.txt")},
+              QStringList{"import", book, path("x.csv"), "--format", "xml"},
+              QStringList{"export", book, path("x.csv"), "--dry-run"}}) {
+            r = runTool(args);
+            QVERIFY2(r.exitCode == 2, qPrintable(args.join(' ')));
+            QVERIFY(r.err.contains("Uso:"));
+        }
+        QVERIFY(!QFile::exists(path("x.mdb")));
+
+        // An engine error: a missing book is reported, not created.
+        r = runTool({"list", path("no.mdb"), "a"});
+        QVERIFY(r.exitCode != 0);
+        QVERIFY2(r.err.startsWith("Error 3"), r.err.constData());
+        QVERIFY(!QFile::exists(path("no.mdb")));
+    }
+
+    void demoIsRepeatableForASeed() {
+        QCOMPARE(runTool({"demo", path("a.mdb"), "300", "--seed", "9"}).exitCode, 0);
+        QCOMPARE(runTool({"demo", path("b.mdb"), "300", "--seed=9"}).exitCode, 0);
+        QCOMPARE(runTool({"demo", path("c.mdb"), "300", "--seed", "10"}).exitCode, 0);
+        const auto a = storedb::readBook(path("a.mdb"));
+        QCOMPARE(a.size(), std::size_t(300));
+        QVERIFY(a == storedb::readBook(path("b.mdb")));
+        QVERIFY(a != storedb::readBook(path("c.mdb")));
+        QCOMPARE(runTool({"list", path("a.mdb"), ""}).out,
+                 runTool({"list", path("b.mdb"), ""}).out);
+    }
+
+    void listShowsWhatTheResultsWindowWould() {
+        const QString book = path("orv.mdb");
+        std::vector<Contact> contacts;
+        for (const char* n :
+             {"Marta", "marcos", "MARTÍN", "mateo", "Miguel", "Álvaro", "ángel", "Ana", "Nacho",
+              "nuria", "Ñandú", "ñoño", "O'Brien", "José", "José Luis", "Josefa", "Óscar", ""})
+            contacts.push_back(contact({n}));
+        contacts.push_back(contact({nullopt, "Nadie"}));
+        storedb::makeBook(book, contacts);
+        const QByteArray before = fileBytes(book);
+        auto names = [&](const QString& prefix) {
+            auto r = runTool({"list", book, prefix});
+            if (r.exitCode != 0) qWarning("list %s: %s", qPrintable(prefix), r.err.constData());
+            return listedNames(r);
+        };
+
+        QCOMPARE(names("m"), (QStringList{"marcos", "Marta", "MARTÍN", "mateo", "Miguel"}));
+        QCOMPARE(names("a"), (QStringList{"Álvaro", "Ana", "ángel"}));
+        QCOMPARE(names("n"), (QStringList{"Nacho", "nuria"}));
+        QCOMPARE(names("José "), QStringList{"José Luis"});
+        QCOMPARE(names("O'"), QStringList{"O'Brien"});
+        QCOMPARE(names("zzz"), QStringList{});
+
+        const QStringList all = names("");
+        QCOMPARE(all, (QStringList{"", "Álvaro", "Ana", "ángel", "José", "José Luis", "Josefa",
+                                   "marcos", "Marta", "MARTÍN", "mateo", "Miguel", "Nacho", "nuria",
+                                   "Ñandú", "ñoño", "O'Brien", "Óscar"}));
+        QCOMPARE(names("*"), all);
+        QCOMPARE(names("?"), all.mid(1));
+
+        auto bad = runTool({"list", book, "[a"});
+        QVERIFY(bad.exitCode != 0);
+        QVERIFY(bad.out.isEmpty());
+        QVERIFY2(
+            QRegularExpression("^Error [0-9]+: .+").match(QString::fromUtf8(bad.err)).hasMatch(),
+            bad.err.constData());
+        QCOMPARE(fileBytes(book), before);
+    }
+
+    void listPrintsEveryFieldInFull() {
+        const QString book = path("orv.mdb");
+        const std::string name = storedb::chars("Ñá", 50), mail = storedb::chars("é@x.es", 100),
+                          info = storedb::chars("Línea ", 190) + "\tfin\n2ª";
+        storedb::makeBook(
+            book,
+            {contact({name, "Muñoz", nullopt, "Ávila", "", mail, "123", info, "1975-03-21"})});
+        auto r = runTool({"list", book, ""});
+        QCOMPARE(r.exitCode, 0);
+        const QStringList fields = QString::fromUtf8(r.out).chopped(1).split('\t');
+        QCOMPARE(fields.size(), 10);
+        QCOMPARE(fields[1].toStdString(), name);
+        QCOMPARE(fields[2], QString("Muñoz"));
+        QCOMPARE(fields[3], QString());
+        QCOMPARE(fields[6].toStdString(), mail);
+        // One contact a line: a tab or line break inside a field is escaped.
+        QCOMPARE(fields[8].toStdString(), storedb::chars("Línea ", 190) + "\\tfin\\n2ª");
+        QCOMPARE(fields[9], QString("21/03/1975"));
+    }
+
+    void exportThenImportGivesTheSameContacts_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("extra");
+        QTest::newRow("csv") << "out.csv" << QStringList{};
+        QTest::newRow("vcard") << "out.vcf" << QStringList{};
+        QTest::newRow("vcard by flag") << "out.txt" << QStringList{"--format", "vcard"};
+    }
+    void exportThenImportGivesTheSameContacts() {
+        QFETCH(QString, file);
+        QFETCH(QStringList, extra);
+        for (bool demo : {false, true}) {
+            const QString from = path(demo ? "demo.mdb" : "from.mdb"),
+                          to = path(demo ? "demo2.mdb" : "to.mdb"),
+                          out = path((demo ? "demo-" : "") + file);
+            if (demo)
+                QCOMPARE(runTool({"demo", from, "3000", "--seed", "3"}).exitCode, 0);
+            else
+                storedb::makeBook(from, storedb::awkwardContacts());
+            auto r = runTool(QStringList{"export", from, out} + extra);
+            QVERIFY2(r.exitCode == 0, r.err.constData());
+            QVERIFY(runTool({"init", to}).exitCode == 0);
+            r = runTool(QStringList{"import", to, out} + extra);
+            QVERIFY2(r.exitCode == 0, r.err.constData());
+            QVERIFY(sameBooks(storedb::readBook(from), storedb::readBook(to)));
+        }
+    }
+
+    // The CSV is in the shape mdb-export gives (see the formats test).
+    void importingTwiceAddsNothing() {
+        const QString book = path("orv.mdb"), in = path("registros.csv");
+        storedb::writeFile(
+            in,
+            "Codigo,Nombre,Apellido,Domicilio,Localidad/Provincia,Telefono,e-mail,ICQ,Mas info,"
+            "Fecha de nacimiento\n"
+            "1,\"Álvaro\",\"Muñoz\",,\"Madrid\",,,,,\"1975-03-21 00:00:00\"\n"
+            "2,\"Begoña\",\"\",,,,,,,\n"
+            "3,\"Begoña\",,,,,,,,\n"
+            "4,\"Álvaro\",\"Muñoz\",\"otra dirección\",,,,,,\"1975-03-21 00:00:00\"\n");
+        QVERIFY(runTool({"init", book}).exitCode == 0);
+
+        auto r = runTool({"import", book, in});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray("3 contactos importados, 1 repetido\n"));
+        QVERIFY2(r.err.contains("registros.csv:5: repetido"), r.err.constData());
+        const auto once = storedb::readBook(book);
+        QCOMPARE(once.size(), std::size_t(3));
+        QCOMPARE(*once[0][orv::db::kFecha], std::string("1975-03-21"));
+
+        r = runTool({"import", book, in});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray("0 contactos importados, 4 repetidos\n"));
+        QVERIFY(storedb::readBook(book) == once);
+
+        r = runTool({"import", book, in, "--keep-duplicates"});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(storedb::readBook(book).size(), std::size_t(7));
+    }
+
+    void aDryRunWritesNothing() {
+        const QString book = path("orv.mdb"), in = path("in.csv");
+        storedb::makeBook(book, {contact({"Ana", "Ruiz"})});
+        storedb::writeFile(in, "Nombre,Apellido\nAna,Ruiz\nEva,Gil\nPío,\n");
+        const QByteArray before = fileBytes(book);
+        auto r = runTool({"import", book, in, "--dry-run"});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray("2 contactos para importar, 1 repetido\n"));
+        QCOMPARE(fileBytes(book), before);
+    }
+
+    void anUnreadableRecordLeavesTheBookUnchanged_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("where");
+        QTest::newRow("csv date") << "in.csv"
+                                  << QByteArray(
+                                         "Nombre,Fecha de nacimiento\nAna,01/01/1990\n"
+                                         "Eva,31/04/1990\nPío,\n")
+                                  << "in.csv:3:";
+        QTest::newRow("csv quote")
+            << "in.csv" << QByteArray("Nombre,Apellido\nAna,\"Ruiz\nEva,Gil\n") << "in.csv:2:";
+        QTest::newRow("vcard charset")
+            << "in.vcf"
+            << QByteArray(
+                   "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ana\r\nEND:VCARD\r\n"
+                   "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=EBCDIC:x;y\r\nEND:VCARD\r\n")
+            << "in.vcf:5:";
+    }
+    void anUnreadableRecordLeavesTheBookUnchanged() {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, text);
+        QFETCH(QString, where);
+        const QString book = path("orv.mdb");
+        QVERIFY(runTool({"demo", book, "50"}).exitCode == 0);
+        storedb::writeFile(path(file), text);
+        const QByteArray before = fileBytes(book);
+        auto r = runTool({"import", book, path(file)});
+        QVERIFY(r.exitCode != 0);
+        QVERIFY2(r.err.contains(where.toUtf8()), r.err.constData());
+        QVERIFY(r.err.contains("No se ha importado nada"));
+        QCOMPARE(fileBytes(book), before);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDbTool)
+#include "tst_dbtool.moc"
