@@ -165,6 +165,17 @@ void Transaction::commit() {
     open_ = false;
 }
 
+ReadTransaction::ReadTransaction(sqlite3* db) : db_(db) {
+    if (sqlite3_get_autocommit(db))
+        open_ = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+ReadTransaction::~ReadTransaction() {
+    if (open_ && !sqlite3_get_autocommit(db_) &&
+        sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
 }  // namespace detail
 
 void throwSqlite(sqlite3* db, int rc, const std::string& context) {

@@ -14,9 +14,10 @@ namespace orv::detail {
 
 namespace {
 
-constexpr std::size_t kKeyPage = 256;  // keys read per fetch at opening
-constexpr std::size_t kRowPage = 256;  // rows per cached page
-constexpr std::size_t kCachedPages = 8;
+// Keys read at opening: enough for the first screens; the grid asks for more.
+constexpr std::size_t kFirstKeys = 64;
+constexpr std::size_t kRowPage = 64;  // rows per cached page: a screenful or two
+constexpr std::size_t kCachedPages = 16;
 
 class PrefixQueryRecordset final : public QueryRecordset {
   public:
@@ -55,6 +56,7 @@ class PrefixQueryRecordset final : public QueryRecordset {
     std::size_t rowsFetched() const override { return keys_.size(); }
     bool canFetchMore() const override { return phase_ != Phase::Done; }
     std::size_t fetchMore(std::size_t n) override {
+        ReadTransaction read(db_->handle());
         std::size_t got = 0;
         while (got < n && phase_ != Phase::Done) {
             const std::size_t want = n - got, page = fetchPage(want);
@@ -107,7 +109,7 @@ class PrefixQueryRecordset final : public QueryRecordset {
         // Null names sort first, and a pair comparison cannot step past them.
         phase_ = ordered_ && !pattern_ ? Phase::NullNames : Phase::Names;
         current_ = kNone;
-        fetchMore(kKeyPage);
+        fetchMore(kFirstKeys);
         if (!keys_.empty()) current_ = 0;
     }
 
@@ -176,6 +178,7 @@ class PrefixQueryRecordset final : public QueryRecordset {
         if (!rowStmt_)
             rowStmt_ =
                 std::make_unique<Stmt>(db_->handle(), "SELECT * FROM Registros WHERE Codigo = ?1");
+        ReadTransaction read(db_->handle());
         Page p{page, {}};
         const std::size_t end = std::min(keys_.size(), (page + 1) * kRowPage);
         const std::size_t width = fieldNames().size();

@@ -70,6 +70,19 @@ class Transaction {
     bool open_ = false;
 };
 
+// A read of several statements under one lock: without it every statement
+// takes and drops the file lock and checks the file again. Does nothing
+// inside a transaction already open.
+class ReadTransaction {
+  public:
+    explicit ReadTransaction(sqlite3* db);
+    ~ReadTransaction();
+
+  private:
+    sqlite3* db_;
+    bool open_ = false;
+};
+
 // What a query text of the engine's dialect asks for.
 struct ParsedQuery {
     bool wholeTable = false;             // "Registros"
