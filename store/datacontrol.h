@@ -15,11 +15,13 @@ namespace orv {
 // (stored YYYY-MM-DD) as dd/mm/yyyy, anything else unchanged.
 std::string fieldText(const std::string& field, const Value& v);
 // The value stored for a control's text: a date box's dd/mm/yyyy becomes
-// YYYY-MM-DD, a date box with no digit ("__/__/____") a null.
+// YYYY-MM-DD, a date box with no digit ("__/__/____") a null. Any other
+// date text (half typed, no real day) is refused with kErrConstraint rather
+// than stored as text in the date column.
 Value textValue(const std::string& field, const std::string& text);
 
 class DataControl : public RecordsetObserver {
-public:
+  public:
     struct Binding {
         std::string field;
         // Shows the current row's field (as fieldText gives it).
@@ -53,7 +55,7 @@ public:
     // Shows the current row in every bound control.
     void currentChanged() override;
 
-private:
+  private:
     std::string dbPath_, source_;
     std::shared_ptr<Database> db_;
     std::unique_ptr<Recordset> rs_;
