@@ -8,6 +8,7 @@
 
 #include "store/collation.h"
 #include "store/pattern.h"
+#include "store/schema.h"
 #include "store/sqlitehelp.h"
 
 namespace orv::detail {
@@ -23,6 +24,11 @@ class PrefixQueryRecordset final : public QueryRecordset {
   public:
     PrefixQueryRecordset(std::shared_ptr<Database> db, const ParsedQuery& q)
         : db_(std::move(db)), ordered_(q.orderByName), pattern_(q.pattern) {
+        const char* coll = nullptr;
+        spanishColumn_ =
+            sqlite3_table_column_metadata(db_->handle(), "main", "Registros", "Nombre", nullptr,
+                                          &coll, nullptr, nullptr, nullptr) == SQLITE_OK &&
+            coll && sameName(coll, schema::kCollation);
         if (ordered_ && pattern_) {
             // A literal prefix becomes an index range, so that "z" is a seek.
             const Pattern compiled(*pattern_);
@@ -130,10 +136,13 @@ class PrefixQueryRecordset final : public QueryRecordset {
             return sql + " AND Codigo > ?5 ORDER BY Codigo LIMIT ?6";
         }
         sql += pattern_ ? "Nombre LIKE ?1" : "Nombre IS NOT NULL";
-        if (which == kNamesFirst && lo_) sql += " AND Nombre >= ?2";
-        if (hi_) sql += " AND Nombre < ?3";
-        if (which == kNamesAfter) sql += " AND (Nombre, Codigo) > (?4, ?5)";
-        return sql + " ORDER BY Nombre, Codigo LIMIT ?6";
+        // A book whose Nombre lacks the collation (made by another tool) is
+        // still read in Spanish order, only without the index.
+        const std::string name = spanishColumn_ ? "Nombre" : "Nombre COLLATE ESPANOL";
+        if (which == kNamesFirst && lo_) sql += " AND " + name + " >= ?2";
+        if (hi_) sql += " AND " + name + " < ?3";
+        if (which == kNamesAfter) sql += " AND (" + name + ", Codigo) > (?4, ?5)";
+        return sql + " ORDER BY " + name + ", Codigo LIMIT ?6";
     }
 
     std::size_t fetchPage(std::size_t n) {
@@ -212,6 +221,7 @@ class PrefixQueryRecordset final : public QueryRecordset {
     bool ordered_;
     std::optional<std::string> pattern_;
     std::optional<std::string> lo_, hi_;
+    bool spanishColumn_ = false;  // Nombre is declared with our collation
     enum class Phase { NullNames, Names, Done };
     Phase phase_ = Phase::Names;
     std::unique_ptr<Stmt> stmts_[3];  // by Sql (kInCodeOrder serves one phase only)
