@@ -201,8 +201,6 @@ void demoBook(const std::string& path, std::size_t count, std::uint64_t seed, co
     auto db = Database::create(path);
     try {
         sqlite3* h = db->handle();
-        // Dirty pages stay in memory until the one commit.
-        db->exec("PRAGMA cache_size = -131072");
 
         // Rank of every possible name in the book's own order, so that rows
         // can go in sorted: the name index then grows at its end only.
@@ -261,6 +259,8 @@ void demoBook(const std::string& path, std::size_t count, std::uint64_t seed, co
 
 std::size_t listBook(const std::string& path, const std::string& prefix, std::FILE* out) {
     auto db = Database::open(path);
+    // Enough cache for the B-trees' inner pages; leaf pages are read once.
+    db->exec("PRAGMA cache_size = -512");
     // One read transaction for the whole listing: one lock instead of one
     // per row read, and every row from the same state of the book.
     ReadTransaction snapshot(*db);
@@ -301,6 +301,15 @@ ImportResult importBook(const std::string& path, const std::string& input,
     auto db = Database::open(path);
     sqlite3* h = db->handle();
 
+    // The write lock first, so the keys read below are still the book's
+    // when the contacts go in.
+    std::unique_ptr<Transaction> tx;
+    std::unique_ptr<ReadTransaction> snapshot;
+    if (options.dryRun)
+        snapshot = std::make_unique<ReadTransaction>(*db);
+    else
+        tx = std::make_unique<Transaction>(*db);
+
     // Every key already in the book, for the duplicate check; contacts met
     // in the file join it as they come.
     std::unordered_set<std::string> keys;
@@ -312,12 +321,8 @@ ImportResult importBook(const std::string& path, const std::string& input,
         while (sel.step()) keys.insert(duplicateKey(sel.column(0), sel.column(1), sel.column(2)));
     }
 
-    std::unique_ptr<Transaction> tx;
     std::unique_ptr<Statement> ins;
-    if (!options.dryRun) {
-        tx = std::make_unique<Transaction>(*db);
-        ins = std::make_unique<Statement>(h, insertSql());
-    }
+    if (tx) ins = std::make_unique<Statement>(h, insertSql());
 
     constexpr std::size_t kShown = 20;  // messages of each kind before a summary
     ImportResult result;
@@ -327,10 +332,12 @@ ImportResult importBook(const std::string& path, const std::string& input,
         ++read;
         const bool duplicate = !keys.insert(duplicateKey(item.contact)).second;
         if (duplicate) {
-            if (++result.duplicates <= kShown)
+            if (++result.duplicates <= kShown) {
+                progress.finish();
                 con.err << input << ":" << item.line << ": repetido: " << describe(item.contact)
                         << (options.keepDuplicates ? " (se importa igualmente)" : " (se omite)")
                         << "\n";
+            }
             if (!options.keepDuplicates) return;
         }
         ++result.imported;
@@ -338,7 +345,10 @@ ImportResult importBook(const std::string& path, const std::string& input,
         if (ins && result.problems == 0) insert(*ins, item.contact);
     };
     auto onProblem = [&](long line, const std::string& reason) {
-        if (++result.problems <= kShown) con.err << input << ":" << line << ": " << reason << "\n";
+        if (++result.problems <= kShown) {
+            progress.finish();
+            con.err << input << ":" << line << ": " << reason << "\n";
+        }
     };
     auto onProgress = [&](std::size_t bytes) { progress.update(read, bytes); };
 
@@ -361,9 +371,10 @@ ImportResult importBook(const std::string& path, const std::string& input,
     }
     if (tx) tx->commit();
     result.ok = true;
-    con.out << plural(result.imported, "contacto", "contactos")
-            << (options.dryRun ? " para importar, " : " importados, ")
-            << plural(result.duplicates, "repetido", "repetidos") << "\n";
+    con.out << (options.dryRun
+                    ? plural(result.imported, "contacto para importar", "contactos para importar")
+                    : plural(result.imported, "contacto importado", "contactos importados"))
+            << ", " << plural(result.duplicates, "repetido", "repetidos") << "\n";
     return result;
 }
 

@@ -32,6 +32,7 @@ void Progress::finish() {
     std::fputs("\r\x1b[K", out_);
     std::fflush(out_);
     drawn_ = false;
+    shownPercent_ = -1;  // the next update draws again
 }
 
 }  // namespace orv::db
