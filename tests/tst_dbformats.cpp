@@ -278,6 +278,7 @@ class TestDbFormats : public QObject {
             "ADR;TYPE=home:;Piso 3º;Plaza de España\\, 1;Sevilla;;;\n"
             "ADR;TYPE=work:;;Calle Larga 2;Écija;Sevilla;;\n"
             "TEL;TYPE=CELL,VOICE:+34 600 000 000\n"
+            "TEL;VALUE=uri:tel:+34-91-555-0000\n"
             "EMAIL;TYPE=INTERNET,PREF:jl@ejemplo.com\n"
             "EMAIL;TYPE=INTERNET:otro@ejemplo.com\n"
             "NOTE:Punto y coma\\; coma\\, barra \\\\ y\\nsalto; camino C:\\dir. Cami\xC3\n"
@@ -297,14 +298,15 @@ class TestDbFormats : public QObject {
             {contact({"José Luis", "Pérez, hijo", "Plaza de España, 1, Piso 3º", "Sevilla",
                       "+34 600 000 000", "jl@ejemplo.com", std::nullopt,
                       "Punto y coma; coma, barra \\ y\nsalto; camino C:\\dir. Camión plegado\n"
-                      "Dirección: Calle Larga 2, Écija/Sevilla\ne-mail: otro@ejemplo.com\n"
+                      "Dirección: Calle Larga 2, Écija/Sevilla\nTeléfono: +34-91-555-0000\n"
+                      "e-mail: otro@ejemplo.com\n"
                       "Fecha de nacimiento: 02/02/1981",
                       "1980-01-01"}),
              // FN alone: the first word is the name.
              contact({"Nadie", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
                       std::nullopt, std::nullopt, std::nullopt})},
             p.contacts));
-        QCOMPARE(p.contacts[1].line, 17);
+        QCOMPARE(p.contacts[1].line, 18);
     }
 
     void vcard40ImppTelUriAndBirthdays() {
@@ -346,6 +348,16 @@ class TestDbFormats : public QObject {
             p.contacts));
     }
 
+    // A card we wrote, then edited elsewhere: a field filled in since wins
+    // over our note that it was null.
+    void vcardNullNoteYieldsToFilledFields() {
+        auto p = parseVCards(
+            "BEGIN:VCARD\nVERSION:3.0\nN:;Ana;;;\nFN:Ana\nADR:;;;Soria;;;\n"
+            "X-ORVANE-NULL:Nombre,Apellido,Domicilio\nEND:VCARD\n");
+        QVERIFY(p.ok);
+        QVERIFY(sameContacts({contact({"Ana", std::nullopt, std::nullopt, "Soria"})}, p.contacts));
+    }
+
     void vcardProblemsNameTheCard() {
         auto noEnd = parseVCards(
             "BEGIN:VCARD\nVERSION:3.0\nFN:Ana\nEND:VCARD\n\nBEGIN:VCARD\nVERSION:3.0\nFN:Eva\n");
@@ -373,7 +385,9 @@ class TestDbFormats : public QObject {
         QCOMPARE(stray.problems.size(), std::size_t(1));
         QCOMPARE(stray.problems[0].first, 1);
 
-        QVERIFY(!parseVCards("\n\n").ok);  // no card at all
+        // What an empty book exports: no card, and nothing wrong.
+        auto empty = parseVCards("\r\n");
+        QVERIFY(empty.ok && empty.contacts.empty());
     }
 
     void foldingKeepsCharactersWhole() {

@@ -174,14 +174,15 @@ class TestDbTool : public QObject {
     void exportThenImportGivesTheSameContacts() {
         QFETCH(QString, file);
         QFETCH(QStringList, extra);
-        for (bool demo : {false, true}) {
-            const QString from = path(demo ? "demo.mdb" : "from.mdb"),
-                          to = path(demo ? "demo2.mdb" : "to.mdb"),
-                          out = path((demo ? "demo-" : "") + file);
-            if (demo)
+        // Awkward contacts, generated ones, and an empty book.
+        for (const QString kind : {"awkward", "demo", "empty"}) {
+            const QString from = path(kind + ".mdb"), to = path(kind + "-again.mdb"),
+                          out = path(kind + "-" + file);
+            if (kind == "demo")
                 QCOMPARE(runTool({"demo", from, "3000", "--seed", "3"}).exitCode, 0);
             else
-                storedb::makeBook(from, storedb::awkwardContacts());
+                storedb::makeBook(
+                    from, kind == "empty" ? std::vector<Contact>{} : storedb::awkwardContacts());
             auto r = runTool(QStringList{"export", from, out} + extra);
             QVERIFY2(r.exitCode == 0, r.err.constData());
             QVERIFY(runTool({"init", to}).exitCode == 0);

@@ -391,16 +391,19 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
     Statement sel(h, "SELECT " + columnList(kCodigo) + " FROM " + std::string(schema::kTable) +
                          " ORDER BY " + schema::quoted(schema::kCode));
 
-    // O_EXCL: never replace a file that appeared meanwhile.
-    int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        if (errno == EEXIST) refuseExisting(output);
-        throw ToolError("no se puede crear " + output + ": " + std::strerror(errno));
-    }
+    // Written beside the output under a temporary name and moved into place
+    // only when complete: an interrupted export never leaves a short file
+    // that looks whole.
+    std::string temp = output + ".XXXXXX";
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0) throw ToolError("no se puede crear " + output + ": " + std::strerror(errno));
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
     std::FILE* f = ::fdopen(fd, "wb");
     if (!f) {
         ::close(fd);
-        ::unlink(output.c_str());
+        ::unlink(temp.c_str());
         throw ToolError("no se puede crear " + output + ": " + std::strerror(errno));
     }
     std::vector<char> buffer(1 << 20);
@@ -423,14 +426,25 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
         progress.finish();
         if (std::fflush(f) != 0 || ::fsync(fileno(f)) != 0)
             throw ToolError("no se puede escribir " + output + ": " + std::strerror(errno));
+        const int closed = std::fclose(f);
+        f = nullptr;
+        if (closed != 0)
+            throw ToolError("no se puede escribir " + output + ": " + std::strerror(errno));
+        // Never replaces a file that appeared meanwhile.
+        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, output.c_str(), RENAME_NOREPLACE) != 0) {
+            int err = errno;
+            if (err == EINVAL || err == ENOSYS) {
+                // A file system without the no-replace move: check, then move.
+                refuseExisting(output);
+                err = std::rename(temp.c_str(), output.c_str()) == 0 ? 0 : errno;
+            }
+            if (err == EEXIST) refuseExisting(output);
+            if (err) throw ToolError("no se puede crear " + output + ": " + std::strerror(err));
+        }
     } catch (...) {
-        std::fclose(f);
-        ::unlink(output.c_str());
+        if (f) std::fclose(f);
+        ::unlink(temp.c_str());
         throw;
-    }
-    if (std::fclose(f) != 0) {
-        ::unlink(output.c_str());
-        throw ToolError("no se puede escribir " + output + ": " + std::strerror(errno));
     }
     con.out << plural(written, "contacto exportado", "contactos exportados") << " a " << output
             << "\n";

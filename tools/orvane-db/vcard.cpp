@@ -346,7 +346,10 @@ class CardReader {
             }
             c[kMasInfo] = std::move(info);
         }
-        for (std::size_t col : nulls_) c[col] = std::nullopt;
+        // Only an empty value can stand for a null: if another program has
+        // since filled the field in, its text wins.
+        for (std::size_t col : nulls_)
+            if (c[col] && c[col]->empty()) c[col] = std::nullopt;
         return c;
     }
 
@@ -390,9 +393,10 @@ class CardReader {
             adrs_.emplace_back(street, townAndProvince(c[3], c[4]));
         } else if (n == "TEL") {
             std::string v = unescapeText(text);
-            // 4.0 may write the number as a tel: URI.
-            if (version_ == "4.0" && v.size() >= 4 &&
-                iequals(std::string_view(v).substr(0, 4), "tel:"))
+            // 4.0 (and a 3.0 with VALUE=uri) may write the number as a tel: URI.
+            auto type = p.param("VALUE");
+            const bool uri = version_ == "4.0" || (type && iequals(*type, "uri"));
+            if (uri && v.size() >= 4 && iequals(std::string_view(v).substr(0, 4), "tel:"))
                 v.erase(0, 4);
             tels_.push_back(std::move(v));
         } else if (n == "EMAIL") {
@@ -488,7 +492,7 @@ bool readVCards(std::string_view text, const VCardCallbacks& cb) {
         return true;
     };
 
-    bool ok = true, cards = false, strayReported = false;
+    bool ok = true, strayReported = false;
     PhysicalLine line;
     std::vector<PhysicalLine> body;
     while (nextLine(line)) {
@@ -501,7 +505,6 @@ bool readVCards(std::string_view text, const VCardCallbacks& cb) {
             continue;
         }
         strayReported = false;
-        cards = true;
         const long begin = line.number;
         body.clear();
         int depth = 1;
@@ -574,10 +577,7 @@ bool readVCards(std::string_view text, const VCardCallbacks& cb) {
         }
         if (cb.progress) cb.progress(pos);
     }
-    if (!cards && ok) {
-        cb.problem(1, "no hay ninguna tarjeta (BEGIN:VCARD)");
-        ok = false;
-    }
+    // A file with no card at all is an empty export: nothing to import.
     return ok;
 }
 
