@@ -291,6 +291,32 @@ QImage picture(int w, int h, QPointF centre, double scale, const QString& letter
     return image;
 }
 
+// A brushed-metal plate, where the about window sets its small texts.
+void drawPlate(QPainter& p, const QRectF& r) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient metal(r.topLeft(), r.bottomLeft());
+    metal.setColorAt(0.0, QColor(236, 239, 246));
+    metal.setColorAt(0.5, QColor(200, 206, 218));
+    metal.setColorAt(1.0, QColor(160, 168, 184));
+    p.setPen(QPen(QColor(90, 98, 120), 1));
+    p.setBrush(metal);
+    p.drawRoundedRect(r, 5, 5);
+    QRandomGenerator rng(7);
+    for (int i = 0; i < int(r.width()) * 2; ++i) {
+        const double y = r.top() + 2 + rng.bounded(r.height() - 4);
+        const double x = r.left() + 3 + rng.bounded(r.width() - 10);
+        p.setPen(QPen(QColor(255, 255, 255, 40 + int(rng.bounded(50))), 0.6));
+        p.drawLine(QPointF(x, y), QPointF(x + 4 + rng.bounded(10.0), y));
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(110, 116, 134));
+    for (const QPointF& at : {r.topLeft() + QPointF(5, 5), r.topRight() + QPointF(-5, 5),
+                              r.bottomLeft() + QPointF(5, -5), r.bottomRight() + QPointF(-5, -5)})
+        p.drawEllipse(at, 1.6, 1.6);
+    p.restore();
+}
+
 QImage icon() {
     QImage image(32, 32, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
@@ -329,10 +355,17 @@ int main(int argc, char** argv) {
     QTextStream err(stderr);
     bool ok = true;
     ok &= picture(200, 181, QPointF(100, 92), 118, QString()).save(out + "/picture1.png");
-    ok &= picture(386, 350, QPointF(193, 190), 168,
-                  QStringLiteral("AGENDA \u00b7 CONTACTOS \u00b7 DIRECCIONES \u00b7 "
-                                 "TEL\u00c9FONOS \u00b7 CUMPLEA\u00d1OS \u00b7"))
-              .save(out + "/about.png");
+    QImage about = picture(386, 350, QPointF(193, 190), 168,
+                           QStringLiteral("AGENDA \u00b7 CONTACTOS \u00b7 DIRECCIONES \u00b7 "
+                                          "TEL\u00c9FONOS \u00b7 CUMPLEA\u00d1OS \u00b7"));
+    {
+        // Light plates under the version and the credit lines, so their
+        // blue and red read on the dark picture.
+        QPainter p(&about);
+        drawPlate(p, QRectF(224.5, 50.5, 152, 34));
+        drawPlate(p, QRectF(8.5, 306.5, 369, 38));
+    }
+    ok &= about.save(out + "/about.png");
     ok &= icon().save(out + "/icon.png");
     if (!ok) {
         err << "orvane-drawassets: could not write to " << out << "\n";

@@ -44,6 +44,8 @@ void frmmain::define() {
     Picture1 = addPicture(this, QStringLiteral("Picture1"),
                           QPixmap(QStringLiteral(":/picture1.png")), 480, 360, 3000, 2715, 32);
     Picture1->setToolTip(QStringLiteral("haz click"));
+    // Where the two overlap the button stays on top, so "Nuevo" can be read.
+    Command29->raise();
 }
 
 }  // namespace orv::ui

@@ -75,6 +75,9 @@ qint16 keyAscii(const QKeyEvent* event, bool targetIsWindow) {
     if (event->type() != QEvent::KeyPress) return 0;
     const Qt::KeyboardModifiers mods = event->modifiers();
     if (mods & (Qt::AltModifier | Qt::MetaModifier)) return 0;
+    // Ctrl+letter is a control character whatever text the platform gives.
+    if ((mods & Qt::ControlModifier) && event->key() >= Qt::Key_A && event->key() <= Qt::Key_Z)
+        return qint16(event->key() - Qt::Key_A + 1);
     switch (event->key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
@@ -94,11 +97,7 @@ qint16 keyAscii(const QKeyEvent* event, bool targetIsWindow) {
             break;
     }
     const QString text = event->text();
-    if (text.isEmpty()) {
-        if ((mods & Qt::ControlModifier) && event->key() >= Qt::Key_A && event->key() <= Qt::Key_Z)
-            return qint16(event->key() - Qt::Key_A + 1);
-        return 0;
-    }
+    if (text.isEmpty()) return 0;
     const char16_t c = text.at(0).unicode();
     if (c == 0x7f) return 0;
     return qint16(c);
@@ -200,10 +199,19 @@ class GotFocusFilter : public QObject {
     bool suspended_ = false;
 };
 
+// Filters are plain QObjects (no meta-object of their own), so look them up by type.
+template <class Filter>
+Filter* filterOf(QWidget* widget) {
+    for (QObject* child : widget->children()) {
+        if (auto* filter = dynamic_cast<Filter*>(child)) return filter;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 void onKeyPress(QWidget* target, KeyPressHandler handler) {
-    if (auto* filter = target->findChild<KeyPressFilter*>(QString(), Qt::FindDirectChildrenOnly)) {
+    if (auto* filter = filterOf<KeyPressFilter>(target)) {
         filter->setHandler(std::move(handler));
         return;
     }
@@ -211,7 +219,7 @@ void onKeyPress(QWidget* target, KeyPressHandler handler) {
 }
 
 void onGotFocus(QWidget* control, std::function<void()> handler) {
-    if (auto* filter = control->findChild<GotFocusFilter*>(QString(), Qt::FindDirectChildrenOnly)) {
+    if (auto* filter = filterOf<GotFocusFilter>(control)) {
         filter->setHandler(std::move(handler));
         return;
     }

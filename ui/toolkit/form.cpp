@@ -116,7 +116,6 @@ Form* Form::ShowStartup(const QString& name) {
     form->startup_ = true;
     form->setWindowModality(Qt::NonModal);
     form->show();
-    form->raise();
     form->activateWindow();
     form->focusFirst();
     return form;
@@ -178,7 +177,6 @@ bool Form::Show() {
     loop_ = &loop;
     setWindowModality(Qt::ApplicationModal);
     show();
-    raise();
     activateWindow();
     focusFirst();
     // A GotFocus handler may already have unloaded the window.

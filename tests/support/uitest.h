@@ -1,0 +1,62 @@
+#pragma once
+// Helpers for tests that drive real windows offscreen.
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "ui/toolkit/toolkit.h"
+
+class QMessageBox;
+
+namespace orv::uitest {
+
+// Call from a test's init(): ends of the program are recorded instead of
+// ending the test, message boxes start with an empty queue and log.
+void initWindows();
+// Call from cleanup(): deletes every window, resets the seams and the shared
+// strings, so the next test starts as the program does.
+void cleanupWindows();
+
+// Statuses passed to endProgram since initWindows().
+const QList<int>& programEnds();
+
+// Shows a registered kind as the start-up window and waits until it is active.
+orv::ui::Form* showStartup(const QString& kind);
+
+// Runs `action` once the window of `kind` is shown and active: the way to act
+// inside a modal window, since Show does not return until it unloads. If it
+// never comes within 5 s, every window is unloaded so the test cannot hang,
+// and timedOut() turns true.
+void whenShown(const QString& kind, std::function<void(orv::ui::Form*)> action);
+bool timedOut();
+
+// Keys and clicks through the window system, as a user's would arrive: a key
+// goes to the focused control of `window`, Alt+letter reaches access keys,
+// a modal window blocks the others.
+void key(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+void click(QWidget* control, QPoint at = QPoint());
+// Types ASCII text into the focused control of `window`.
+void type(QWidget* window, const char* text);
+
+// A stand-in window kind that records the shared strings each time it loads
+// and unloads itself as soon as it is shown.
+struct Recorder {
+    QStringList filtros;
+    QStringList origenes;
+    int shows() const { return int(filtros.size()); }
+};
+std::shared_ptr<Recorder> registerRecorder(const QString& kind);
+
+// Answers the next real message box by a key once it is up, after letting
+// `inspect` look at it.
+void answerMessageBoxByKey(Qt::Key key, std::function<void(QMessageBox*)> inspect = {});
+
+template <class T = QWidget>
+T* child(const QWidget* root, const char* name) {
+    return root ? root->findChild<T*>(QString::fromLatin1(name)) : nullptr;
+}
+
+}  // namespace orv::uitest
