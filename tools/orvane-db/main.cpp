@@ -44,15 +44,21 @@ std::optional<T> number(const std::string& s) {
     return value;
 }
 
-// Options after the positional arguments: "--name value", "--name=value" or a flag.
+// Options anywhere after the command: "--name value", "--name=value" or a
+// flag; every other argument is positional.
 struct Options {
     std::optional<std::string> format, seed;
     bool dryRun = false, keepDuplicates = false;
+    std::vector<std::string> positional;
 };
 
-std::optional<std::string> parseOptions(const std::vector<std::string>& args, std::size_t from,
+std::optional<std::string> parseOptions(const std::vector<std::string>& args,
                                         const std::vector<std::string>& allowed, Options& o) {
-    for (std::size_t i = from; i < args.size(); ++i) {
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i].rfind("--", 0) != 0) {
+            o.positional.push_back(args[i]);
+            continue;
+        }
         std::string name = args[i], value;
         bool hasValue = false;
         if (auto eq = name.find('='); eq != std::string::npos && name.rfind("--", 0) == 0) {
@@ -106,18 +112,20 @@ int run(const std::vector<std::string>& args) {
         return 0;
     }
     if (cmd == "demo") {
-        if (args.size() < 3) return usage("demo necesita un archivo y un número de contactos");
-        if (auto p = parseOptions(args, 3, {"--seed"}, o)) return usage(*p);
-        auto n = number<std::size_t>(args[2]);
+        if (auto p = parseOptions(args, {"--seed"}, o)) return usage(*p);
+        if (o.positional.size() != 2)
+            return usage("demo necesita un archivo y un número de contactos");
+        auto n = number<std::size_t>(o.positional[1]);
         if (!n || *n > kMaxDemo)
-            return usage("número de contactos no válido: " + args[2] + " (de 0 a 50000000)");
+            return usage("número de contactos no válido: " + o.positional[1] +
+                         " (de 0 a 50000000)");
         std::uint64_t seed = 1;
         if (o.seed) {
             auto s = number<std::uint64_t>(*o.seed);
             if (!s) return usage("semilla no válida: " + *o.seed);
             seed = *s;
         }
-        orv::db::demoBook(args[1], *n, seed, con);
+        orv::db::demoBook(o.positional[0], *n, seed, con);
         return 0;
     }
     if (cmd == "list") {
@@ -129,19 +137,21 @@ int run(const std::vector<std::string>& args) {
         return 0;
     }
     if (cmd == "import" || cmd == "export") {
-        if (args.size() < 3) return usage(cmd + " necesita la agenda y un archivo");
         const bool in = cmd == "import";
         std::vector<std::string> allowed = {"--format"};
         if (in) allowed.insert(allowed.end(), {"--dry-run", "--keep-duplicates"});
-        if (auto p = parseOptions(args, 3, allowed, o)) return usage(*p);
+        if (auto p = parseOptions(args, allowed, o)) return usage(*p);
+        if (o.positional.size() != 2) return usage(cmd + " necesita la agenda y un archivo");
+        const std::string& book = o.positional[0];
+        const std::string& file = o.positional[1];
         std::string problem;
-        auto format = chooseFormat(o, args[2], problem);
+        auto format = chooseFormat(o, file, problem);
         if (!format) return usage(problem);
         if (!in) {
-            orv::db::exportBook(args[1], args[2], *format, con);
+            orv::db::exportBook(book, file, *format, con);
             return 0;
         }
-        auto r = orv::db::importBook(args[1], args[2], {*format, o.dryRun, o.keepDuplicates}, con);
+        auto r = orv::db::importBook(book, file, {*format, o.dryRun, o.keepDuplicates}, con);
         return r.ok ? 0 : 1;
     }
     return usage("orden desconocida: " + cmd);
