@@ -1,8 +1,10 @@
+#include "ui/card/frmfinal.h"
 #include "ui/main/windows.h"
 
 namespace orv::ui {
 
-// Replaced by the record card's own registration.
-void registerCardWindow() {}
+void registerCardWindow() {
+    Form::registerKind<frmfinal>(QStringLiteral("frmfinal"));
+}
 
 }  // namespace orv::ui

@@ -1,0 +1,216 @@
+// frmfinal's routines and handlers: the three states, the positioning on
+// sCodigo's contact, the commands and Enter as Tab.
+
+#include "ui/card/frmfinal.h"
+
+#include <QLineEdit>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+
+#include "app/orvmod.h"
+#include "store/dates.h"
+#include "store/schema.h"
+#include "ui/card/boxes.h"
+#include "ui/toolkit/maskedbox.h"
+
+namespace orv::ui {
+
+void frmfinal::connectHandlers() {
+    onClick(cbNuevo, [this] { cbNuevo_Click(); });
+    onClick(cbGuardar, [this] { cbGuardar_Click(); });
+    onClick(cbCancelar, [this] { cbCancelar_Click(); });
+    onClick(cbModificar, [this] { cbModificar_Click(); });
+    onClick(cbBorrar, [this] { cbBorrar_Click(); });
+    onClick(cbSalir, [this] { cbSalir_Click(); });
+    onGotFocus(cbNuevo, [this] { cbNuevo_GotFocus(); });
+    for (QWidget* box : cajas())
+        onKeyPress(box, [this](qint16& KeyAscii) { Cajas_KeyPress(KeyAscii); });
+}
+
+QList<QWidget*> frmfinal::cajas() const {
+    return {txtnom, txtape, txtdom, txtlocprov, txttel, txtmail, txticq, txtfnac, txtinfo};
+}
+
+void frmfinal::Form_Load() {
+    NoCajas();
+    SiBotones();
+    // The data control opens its record set once the load handler is done;
+    // the first focus then lands on cbNuevo, whose GotFocus runs Buscar.
+    Data1.Refresh();
+}
+
+bool frmfinal::Form_QueryUnload() {
+    return cbSalir->isEnabled();
+}
+
+// ---- Routines ------------------------------------------------------------
+
+void frmfinal::SiCajas() {
+    for (QWidget* box : cajas()) box->setEnabled(true);
+}
+
+void frmfinal::NoCajas() {
+    for (QWidget* box : cajas()) box->setEnabled(false);
+}
+
+void frmfinal::SiBotones() {
+    cbNuevo->setEnabled(true);
+    cbGuardar->setEnabled(false);
+    cbCancelar->setEnabled(false);
+    cbModificar->setEnabled(true);
+    cbBorrar->setEnabled(true);
+    cbSalir->setEnabled(true);
+}
+
+void frmfinal::NoBotones() {
+    cbNuevo->setEnabled(false);
+    cbGuardar->setEnabled(true);
+    cbCancelar->setEnabled(true);
+    cbModificar->setEnabled(false);
+    cbBorrar->setEnabled(false);
+    cbSalir->setEnabled(false);
+}
+
+void frmfinal::Limpiador() {
+    txtfnac->Clear();
+}
+
+void frmfinal::Nuevo() {
+    SiCajas();
+    NoBotones();
+    Data1.recordset()->AddNew();
+    Limpiador();
+    txtnom->setFocus();
+}
+
+QString frmfinal::numeroDeCodigo(const QString& codigo) {
+    const QByteArray text = codigo.toLatin1();
+    const char* p = text.constData();
+    const char* end = p + text.size();
+    while (p < end && (*p == ' ' || *p == '\t')) ++p;
+    // The longest leading part that reads as a number: sign, digits, a
+    // fraction, an exponent.
+    const char* q = p;
+    if (q < end && (*q == '+' || *q == '-')) ++q;
+    const char* digits = q;
+    while (q < end && std::isdigit(static_cast<unsigned char>(*q))) ++q;
+    bool any = q > digits;
+    if (q < end && *q == '.') {
+        const char* frac = q + 1;
+        while (frac < end && std::isdigit(static_cast<unsigned char>(*frac))) ++frac;
+        if (any || frac > q + 1) {
+            any = true;
+            q = frac;
+        }
+    }
+    if (!any) return QStringLiteral("0");
+    if (q < end && (*q == 'e' || *q == 'E')) {
+        const char* e = q + 1;
+        if (e < end && (*e == '+' || *e == '-')) ++e;
+        const char* expDigits = e;
+        while (e < end && std::isdigit(static_cast<unsigned char>(*e))) ++e;
+        if (e > expDigits) q = e;
+    }
+    double value = 0;
+    std::from_chars(*p == '+' ? p + 1 : p, q, value);
+    if (value == 0) return QStringLiteral("0");  // also "-0"
+    if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 1e15)
+        return QString::number(static_cast<qint64>(value));
+    char out[64];
+    const auto r = std::to_chars(out, out + sizeof out, value);
+    return QString::fromLatin1(out, r.ptr - out);
+}
+
+void frmfinal::Buscar() {
+    orv::Recordset* rs = Data1.recordset();
+    // A search would drop a pending change; the focus can reach cbNuevo
+    // while Cancelar is still on its way to discarding one.
+    if (!rs || rs->editMode() != orv::Recordset::EditMode::None) return;
+    rs->FindFirst("Codigo = " + numeroDeCodigo(orvmod::sCodigo).toStdString());
+}
+
+void frmfinal::requireCurrentRow() {
+    orv::Recordset* rs = Data1.recordset();
+    const orv::Value code = rs->hasCurrent() ? rs->value(std::string(schema::kCode)) : std::nullopt;
+    if (code && rs->FindFirst("Codigo = " + *code)) return;
+    // Gone meanwhile (another program deleted it): show the first contact,
+    // as FindFirst has done, and say why nothing was done.
+    if (!code) rs->MoveFirst();
+    throw orv::EngineError(orv::kErrNoCurrentRecord, "No hay registro actual.");
+}
+
+// ---- Commands ------------------------------------------------------------
+
+void frmfinal::cbNuevo_GotFocus() {
+    Buscar();
+}
+
+void frmfinal::cbNuevo_Click() {
+    Nuevo();
+}
+
+void frmfinal::cbGuardar_Click() {
+    if (txtnom->text().isEmpty()) {
+        txtnom->setFocus();
+        MsgBox(QStringLiteral("El campo 'Nombre' no puede estar vacio!"));
+        return;
+    }
+    if (orv::isoFromDisplay(txtfnac->Text().toStdString())) {
+        // A store the engine refuses throws here: the state, the pending
+        // change and the typed texts stay, so the user can retry or cancel.
+        Data1.Update();
+        NoCajas();
+        SiBotones();
+    } else {
+        MsgBox(QStringLiteral("La fecha, del campo 'Fecha de nacimiento' es incorrecta!"));
+        Limpiador();
+        txtfnac->setFocus();
+    }
+}
+
+void frmfinal::cbCancelar_Click() {
+    SiBotones();
+    NoCajas();
+    Data1.recordset()->CancelUpdate();
+}
+
+void frmfinal::cbModificar_Click() {
+    orv::Recordset* rs = Data1.recordset();
+    if (rs->RecordCount() == 0) {
+        MsgBox(QStringLiteral("No hay registros para modificar!"));
+        return;
+    }
+    requireCurrentRow();
+    rs->Edit();
+    SiCajas();
+    NoBotones();
+}
+
+void frmfinal::cbBorrar_Click() {
+    orv::Recordset* rs = Data1.recordset();
+    if (rs->RecordCount() != 0) {
+        if (MsgBox(QStringLiteral("Desea borrar el siguiente registro?"), vbYesNo) == vbYes) {
+            requireCurrentRow();
+            // A delete the engine refuses throws here: the contact stays shown.
+            rs->Delete();
+            Limpiador();
+        }
+    } else {
+        MsgBox(QStringLiteral("No hay registros para borrar!"));
+    }
+    Data1.Refresh();
+}
+
+void frmfinal::cbSalir_Click() {
+    Unload();
+}
+
+void frmfinal::Cajas_KeyPress(qint16& KeyAscii) {
+    if (KeyAscii == 13) {
+        SendKeys(QStringLiteral("{Tab}"));
+        KeyAscii = 0;
+    }
+}
+
+}  // namespace orv::ui

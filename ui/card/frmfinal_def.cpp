@@ -1,0 +1,138 @@
+// frmfinal's definition: its boxes, buttons and captions with their texts,
+// fonts, twips and tab order, and the fields Data1 binds them to.
+
+#include <QLineEdit>
+
+#include "store/schema.h"
+#include "ui/card/boxes.h"
+#include "ui/card/frmfinal.h"
+#include "ui/main/windows.h"
+#include "ui/toolkit/maskedbox.h"
+
+namespace orv::ui {
+
+namespace {
+
+const QColor kCaptionGreen(0, 255, 0);
+const QColor kCaptionRed(255, 0, 0);
+
+void paintCaption(Label* label, const QColor& colour, const QString& family) {
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, colour);
+    label->setPalette(pal);
+    label->setFont(fontPt(family, 8.25, true));
+}
+
+void bindLine(orv::DataControl& data, QLineEdit* box, std::string_view field) {
+    bindBox(
+        data, std::string(field), [box](const QString& text) { box->setText(text); },
+        [box] { return box->text(); });
+}
+
+}  // namespace
+
+frmfinal::frmfinal() : Form(QStringLiteral("frmfinal")) {
+    initAssets();
+    define();
+    connectHandlers();
+}
+
+void frmfinal::define() {
+    setStandardLook();
+    setClientSizeTwips(6480, 4545);
+
+    struct Line {
+        QLineEdit** box;
+        const char* name;
+        int left, top, width, limit, tabIndex;
+        std::string_view field;
+    };
+    const Line lines[] = {
+        {&txtnom, "txtnom", 1560, 120, 4815, 50, 0, "Nombre"},
+        {&txtape, "txtape", 1560, 480, 4815, 50, 1, "Apellido"},
+        {&txtdom, "txtdom", 1560, 840, 4815, 50, 2, "Domicilio"},
+        {&txtlocprov, "txtlocprov", 2280, 1200, 4095, 50, 3, "Localidad/Provincia"},
+        {&txttel, "txttel", 1560, 1560, 2175, 50, 4, "Telefono"},
+        {&txtmail, "txtmail", 1560, 1920, 4815, 100, 5, "e-mail"},
+        {&txticq, "txticq", 1560, 2280, 2175, 50, 6, "ICQ"},
+    };
+    for (const Line& l : lines) {
+        QLineEdit* box = addTextBox(this, QString::fromLatin1(l.name), QString(), l.left, l.top,
+                                    l.width, 285, l.tabIndex);
+        // The limit holds for typing and pasting only: a longer stored
+        // value is shown whole and goes back unchanged.
+        setEntryLimit(box, l.limit);
+        *l.box = box;
+    }
+
+    txtfnac = new MaskedBox(QStringLiteral("##/##/####"), QLatin1Char('_'), this);
+    txtfnac->setObjectName(QStringLiteral("txtfnac"));
+    placeTwips(txtfnac, 2280, 2640, 1455, 285);
+    setTabIndex(txtfnac, 7);
+
+    txtinfo = new MultiLineBox(this);
+    txtinfo->setObjectName(QStringLiteral("txtinfo"));
+    txtinfo->setEntryLimit(200);
+    placeTwips(txtinfo, 1560, 3000, 4815, 975);
+    setTabIndex(txtinfo, 8);
+
+    // Display only: it shows the code and never takes the focus.
+    txtcod = new MaskedBox(QStringLiteral("######"), QLatin1Char(' '), this);
+    txtcod->setObjectName(QStringLiteral("txtcod"));
+    txtcod->setFocusPolicy(Qt::NoFocus);
+    txtcod->setReadOnly(true);
+    txtcod->setEnabled(false);
+    placeTwips(txtcod, 5040, 2640, 1335, 285);
+    setTabIndex(txtcod, 9);
+
+    cbNuevo = addButton(this, QStringLiteral("cbNuevo"), QStringLiteral("Nuevo"), 120, 4080, 855,
+                        375, 10);
+    cbGuardar = addButton(this, QStringLiteral("cbGuardar"), QStringLiteral("Guardar"), 960, 4080,
+                          855, 375, 11);
+    cbCancelar = addButton(this, QStringLiteral("cbCancelar"), QStringLiteral("Cancelar"), 1800,
+                           4080, 855, 375, 12);
+    cbModificar = addButton(this, QStringLiteral("cbModificar"), QStringLiteral("Modificar"), 2640,
+                            4080, 855, 375, 13);
+    cbBorrar = addButton(this, QStringLiteral("cbBorrar"), QStringLiteral("Borrar"), 3480, 4080,
+                         855, 375, 14);
+    cbSalir = addButton(this, QStringLiteral("cbSalir"), QStringLiteral("Salir"), 5520, 4080, 855,
+                        375, 15);
+
+    struct Caption {
+        const char* name;
+        const char* text;
+        int left, top, width;
+    };
+    const Caption captions[] = {
+        {"Label2", "Nombre", 120, 120, 660},     {"Label1", "Apellido", 120, 480, 690},
+        {"Label5", "Domicilio", 120, 840, 780},  {"Label6", "Localidad/Provincia", 120, 1200, 1725},
+        {"Label9", "Telefono", 120, 1560, 765},  {"Label11", "e-mail", 120, 1920, 510},
+        {"Label4", "ICQ", 120, 2280, 330},       {"Label3", "Fecha de nacimiento", 120, 2640, 1785},
+        {"Label14", "Mas info", 120, 3000, 735}, {"Label7", "Codigo", 3960, 2640, 600},
+    };
+    for (const Caption& c : captions) {
+        Label* label = addLabel(this, QString::fromLatin1(c.name), QString::fromLatin1(c.text),
+                                c.left, c.top, c.width, 195);
+        if (label->objectName() == QLatin1String("Label7"))
+            paintCaption(label, kCaptionRed, QStringLiteral("Tahoma"));
+        else
+            paintCaption(label, kCaptionGreen, QStringLiteral("MS Sans Serif"));
+    }
+
+    // Data1: the whole table of the book beside the program, opened after
+    // Form_Load.
+    Data1.setSource((AppPath() + QStringLiteral("/orv.mdb")).toStdString(), "Registros");
+    for (const Line& l : lines) bindLine(Data1, *l.box, l.field);
+    bindBox(
+        Data1, std::string(schema::kBirthDate),
+        [this](const QString& text) { txtfnac->setValue(text); },
+        [this] { return txtfnac->Text(); });
+    bindBox(
+        Data1, "Mas info", [this](const QString& text) { txtinfo->setPlainText(text); },
+        [this] { return txtinfo->toPlainText(); });
+    bindBox(
+        Data1, std::string(schema::kCode), [this](const QString& text) { txtcod->setValue(text); },
+        nullptr);
+}
+
+}  // namespace orv::ui
