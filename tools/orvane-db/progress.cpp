@@ -1,11 +1,8 @@
 #include "tools/orvane-db/progress.h"
 
-#include <unistd.h>
+#include <utility>
 
 namespace orv::db {
-
-Progress::Progress(std::string what, std::size_t total)
-    : Progress(std::move(what), total, isatty(fileno(stderr)) ? stderr : nullptr) {}
 
 Progress::Progress(std::string what, std::size_t total, std::FILE* terminal)
     : what_(std::move(what)), total_(total), out_(terminal) {}

@@ -1,6 +1,6 @@
 #pragma once
-// A progress line for long work, shown only when stderr is a terminal:
-// a count and a percentage, redrawn in place.
+// A progress line for long work on a terminal (the caller decides whether
+// stderr is one): a count and a percentage, redrawn in place.
 
 #include <chrono>
 #include <cstddef>
@@ -12,8 +12,8 @@ namespace orv::db {
 class Progress {
   public:
     // `what` names the counted things ("contactos"); `total` is the amount
-    // that makes 100 % (contacts, or bytes of an input file).
-    Progress(std::string what, std::size_t total);
+    // that makes 100 % (contacts, or bytes of an input file). A null
+    // `terminal` shows nothing.
     Progress(std::string what, std::size_t total, std::FILE* terminal);
     ~Progress();
     Progress(const Progress&) = delete;
