@@ -129,6 +129,9 @@ std::vector<Contact> awkwardContacts() {
         contact({chars("Íñigo", 50), chars("Muñoz", 50), chars("Calle Ñandú ", 50),
                  chars("Alcalá/Ávila", 50), chars("+34 (91) ", 50), chars("ñ@correo.es", 100),
                  chars("1234567", 50), chars("Línea ñ; coma, fin. ", 200), "2000-02-29"}),
+        // Past the card's typing limits: imports never cut text.
+        contact({chars("Bartolomé ", 120), nullopt, nullopt, nullopt, nullopt, nullopt, nullopt,
+                 chars("Nota larga, con acentos: ñúé. ", 1000), nullopt}),
         // Town and province in every shape the split must give back.
         contact(
             {"Luis", "Pérez A", nullopt, "Madrid/", nullopt, nullopt, nullopt, nullopt, nullopt}),
