@@ -32,6 +32,7 @@ class PrefixQueryRecordset final : public QueryRecordset {
         if (ordered_ && pattern_) {
             // A literal prefix becomes an index range, so that "z" is a seek.
             const Pattern compiled(*pattern_);
+            matchesAll_ = compiled.matchesAll();
             if (!compiled.prefixWeights().empty()) {
                 lo_ = collation::lowestWithPrimary(compiled.prefixWeights());
                 hi_ = collation::upperBoundForPrefix(compiled.prefixWeights());
@@ -135,7 +136,8 @@ class PrefixQueryRecordset final : public QueryRecordset {
                 sql += pattern_ ? "Nombre LIKE ?1" : "1";
             return sql + " AND Codigo > ?5 ORDER BY Codigo LIMIT ?6";
         }
-        sql += pattern_ ? "Nombre LIKE ?1" : "Nombre IS NOT NULL";
+        // "*" lists every name: no need to call the matcher a million times.
+        sql += pattern_ && !matchesAll_ ? "Nombre LIKE ?1" : "Nombre IS NOT NULL";
         // A book whose Nombre lacks the collation (made by another tool) is
         // still read in Spanish order, only without the index.
         const std::string name = spanishColumn_ ? "Nombre" : "Nombre COLLATE ESPANOL";
@@ -222,6 +224,7 @@ class PrefixQueryRecordset final : public QueryRecordset {
     std::optional<std::string> pattern_;
     std::optional<std::string> lo_, hi_;
     bool spanishColumn_ = false;  // Nombre is declared with our collation
+    bool matchesAll_ = false;     // the pattern is only "*"s
     enum class Phase { NullNames, Names, Done };
     Phase phase_ = Phase::Names;
     std::unique_ptr<Stmt> stmts_[3];  // by Sql (kInCodeOrder serves one phase only)
