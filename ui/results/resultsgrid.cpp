@@ -114,9 +114,6 @@ ResultsGrid::ResultsGrid(QWidget* parent) : QTableView(parent) {
     connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
         if (bar->isSliderDown() && value == bar->maximum()) scrollToLastRow();
     });
-    connect(bar, &QScrollBar::sliderReleased, this, [this, bar] {
-        if (bar->value() == bar->maximum()) scrollToLastRow();
-    });
     connect(bar, &QScrollBar::actionTriggered, this, [this](int action) {
         if (action == QAbstractSlider::SliderToMaximum)
             QMetaObject::invokeMethod(this, &ResultsGrid::scrollToLastRow, Qt::QueuedConnection);
