@@ -17,8 +17,8 @@ namespace {
 
 // Keys read at opening: enough for the first screens; the grid asks for more.
 constexpr std::size_t kFirstKeys = 64;
-constexpr std::size_t kRowPage = 64;  // rows per cached page: a screenful or two
-constexpr std::size_t kCachedPages = 16;
+constexpr std::size_t kRowPage = 16;  // rows per cached page: about a screenful
+constexpr std::size_t kCachedPages = 64;
 
 class PrefixQueryRecordset final : public QueryRecordset {
   public:

@@ -211,6 +211,7 @@ class WholeTableRecordset final : public Recordset {
     }
 
     void moveToFirst() {
+        ReadTransaction read(db_->handle());  // one lock for both reads
         Stmt s(db_->handle(), "SELECT Codigo FROM Registros ORDER BY Codigo LIMIT 1");
         current_.reset();
         values_.clear();
