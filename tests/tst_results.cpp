@@ -201,13 +201,8 @@ bool TestResults::withResults(const QString& filtro, const std::function<void(Fo
 void TestResults::windowAndFocus() {
     makeBook(kBook);
     QVERIFY(withResults(QString(), [](Form* form) {
-        QCOMPARE(form->windowTitle(), QStringLiteral("ORV v0.90 beta"));
         QCOMPARE(form->size(), QSize(px(6480), px(4545)));
         QCOMPARE(grid(form)->geometry(), twipRect(120, 120, 6255, 3855));
-        QCOMPARE(button(form, "cbOk")->text(), QStringLiteral("Ok"));
-        QCOMPARE(button(form, "cbOk")->geometry(), twipRect(120, 4080, 1935, 345));
-        QCOMPARE(button(form, "cbCancelar")->text(), QStringLiteral("Cancelar"));
-        QCOMPARE(button(form, "cbCancelar")->geometry(), twipRect(4440, 4080, 1935, 345));
         QVERIFY(!form->findChild<QLabel*>(QStringLiteral("txtPasarCodigo"))->isVisible());
         // Cancelar first, so that Enter at once leaves.
         QCOMPARE(QApplication::focusWidget(), button(form, "cbCancelar"));
@@ -226,11 +221,8 @@ void TestResults::listsByPrefix_data() {
     // Every non-null name, the empty one too.
     QTest::newRow("Todos") << QString() << all;
     QTest::newRow("any run") << QStringLiteral("*") << all;
-    QTest::newRow("one character") << QStringLiteral("?") << all.mid(1);
     // Capital and small initials in one order.
     QTest::newRow("m") << QStringLiteral("m") << QStringList{"Manuel", "mario", "Marta", "miguel"};
-    QTest::newRow("accent-blind") << QStringLiteral("A")
-                                  << QStringList{"Álvaro", "Ana", "ana maría"};
     QTest::newRow("trailing blank") << QStringLiteral("ana ") << QStringList{"ana maría"};
     // A quote is an ordinary character, not the end of the pattern.
     QTest::newRow("quote") << QStringLiteral("O'") << QStringList{"O'Brien"};
@@ -325,6 +317,19 @@ void TestResults::noMatchHandsOverEmptyCode() {
     }));
     QCOMPARE(visits.size(), 1);
     QCOMPARE(visits[0].sCodigo, QString());
+
+    // A record source other than the table has no query: an empty list too.
+    QVERIFY(withResults(
+        [] {
+            orvmod::sFiltro = QString();
+            orvmod::sOrigen = QStringLiteral("registros");
+            return Form::Show(QStringLiteral("frmsecond"));
+        },
+        [](Form* form) {
+            QCOMPARE(grid(form)->model()->rowCount(), 0);
+            QCOMPARE(codigo(form), QString());
+        }));
+    QVERIFY(MsgBoxSeam::log().isEmpty());
 }
 
 void TestResults::cancelAndCloseBoxKeepCode() {
