@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QScreen>
 #include <QTest>
 
@@ -20,10 +21,11 @@ class TstAbout : public QObject {
     bool stillOpenAfter(std::function<void(Form*)> action) {
         bool open = false;
         ut::whenShown("frmabout", [&](Form* about) {
+            QPointer<Form> alive(about);
             action(about);
             QCoreApplication::processEvents();
-            open = about->isLoaded() && about->isVisible();
-            if (open) about->Unload();
+            open = alive && alive->isLoaded() && alive->isVisible();
+            if (open) alive->Unload();
         });
         Form::Show("frmabout");
         return open;
