@@ -161,7 +161,7 @@ void TestStoreQuery::openErrors() {
         QVERIFY2(storetest::fileBytes(path(b.name)) == before, b.name);
         QVERIFY(!QFile::exists(dir.filePath(b.name) + "-journal"));
     }
-    // A folder is no book either, and a name SQLite would treat specially is a plain file name.
+    // A folder is no book either, and a name SQLite reads its own way is a plain file name.
     expectError([&] { Database::open(dir.path().toStdString()); }, kErrNotADatabase, true);
     expectError([&] { Database::open(":memory:"); }, kErrFileNotFound, true);
     expectError([&] { Database::open(""); }, kErrFileNotFound, true);

@@ -85,7 +85,7 @@ void TestStoreText::patternMatches_data() {
         {"[a-]", "-", true},
         {"[-a]", "-", true},
         {"x[0-9]y", "x5y", true},
-        // bracketed specials are literal, and so is what is ordinary outside
+        // bracketed wildcards are literal, and so is what is ordinary outside
         {"[*]", "*", true},
         {"[*]", "x", false},
         {"[?]", "?", true},
