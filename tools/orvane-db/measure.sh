@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build}
 work=${2:-$(mktemp -d)}
-tool=$build/tools/orvane-db
+tool=$build/orvane-db
 [ -x "$tool" ] || { echo "No está $tool: compile primero." >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "Falta /usr/bin/time (apt-get install time)." >&2; exit 1; }
 mkdir -p "$work"
