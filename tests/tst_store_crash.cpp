@@ -269,7 +269,7 @@ void TestStoreCrash::killedWriterLosesNothing() {
     }
     qInfo(
         "%d kills, %d changes reported, %d kills with a change in flight (%d of them stored), "
-        "%d hot journals rolled back, %zu contacts at the end, %.1f ms a change",
+        "%d left a journal behind, %zu contacts at the end, %.1f ms a change",
         kKills, stats.reported, stats.inFlight, stats.inFlightApplied, stats.hotJournals,
         model.version.size(), changeMicros / 1000);
 }
