@@ -21,6 +21,11 @@ namespace {
 constexpr int kBusyTimeoutMs = 3000;
 constexpr std::string_view kPatternErrorStart = "Patrón no válido";
 
+std::function<void(sqlite3*)>& connectionHook() {
+    static std::function<void(sqlite3*)> hook;
+    return hook;
+}
+
 std::string fileName(sqlite3* db) {
     const char* f = db ? sqlite3_db_filename(db, "main") : nullptr;
     return f ? f : "";
@@ -93,6 +98,7 @@ void configure(sqlite3* db) {
     // book, and our readers never keep a lock between calls.
     rc = sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) throw detail::sqliteError(db, rc);
+    if (connectionHook()) connectionHook()(db);
 }
 
 EngineError asFatal(const EngineError& e) {
@@ -118,6 +124,13 @@ EngineError sqliteError(sqlite3* db, int rc, const std::string& context) {
         case SQLITE_NOTADB:
             return EngineError(kErrCorrupt, "El archivo '" + fileName(db) +
                                                 "' está dañado o no es una base de datos.");
+        case SQLITE_IOERR:
+            // A file made read-only under an open connection fails its writes
+            // as I/O errors: say so, as when it was read-only from the start.
+            if (const std::string f = fileName(db); !f.empty() && ::access(f.c_str(), W_OK) != 0)
+                return EngineError(kErrReadOnly,
+                                   "El archivo es de solo lectura: no se pudo guardar.");
+            break;
         case SQLITE_CONSTRAINT:
             return EngineError(kErrConstraint, "El dato no cumple las reglas de la tabla: " + msg);
         default:
@@ -178,6 +191,10 @@ ReadTransaction::~ReadTransaction() {
 
 }  // namespace detail
 
+void setConnectionHook(std::function<void(sqlite3*)> hook) {
+    connectionHook() = std::move(hook);
+}
+
 void throwSqlite(sqlite3* db, int rc, const std::string& context) {
     throw detail::sqliteError(db, rc, context);
 }
@@ -186,6 +203,28 @@ Database::Database(sqlite3* db, std::string path) : db_(db), path_(std::move(pat
 
 Database::~Database() {
     sqlite3_close_v2(db_);
+    for (sqlite3* old : retired_) sqlite3_close_v2(old);
+}
+
+bool Database::reopenIfReadOnly() {
+    if (sqlite3_db_readonly(db_, "main") != 1) return false;
+    sqlite3* fresh = nullptr;
+    const std::string real = sqlite3_db_filename(db_, "main");
+    if (sqlite3_open_v2(real.c_str(), &fresh, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+        sqlite3_db_readonly(fresh, "main") != 0) {
+        sqlite3_close_v2(fresh);
+        return false;  // still read-only: the write reports it
+    }
+    try {
+        configure(fresh);
+    } catch (const EngineError&) {
+        sqlite3_close_v2(fresh);
+        return false;
+    }
+    // Record sets may still hold statements on the old handle.
+    retired_.push_back(db_);
+    db_ = fresh;
+    return true;
 }
 
 void Database::setBusyTimeout(int milliseconds) {

@@ -4,6 +4,7 @@
 // that the windows read and change.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -57,6 +58,10 @@ class EngineError : public std::runtime_error {
 
 class Recordset;
 
+// Test seam: runs on every new connection once it is configured, so that a
+// test can limit the file's size or make it refuse writes. Empty clears it.
+void setConnectionHook(std::function<void(sqlite3*)> hook);
+
 // One open connection to a contact book. Record sets keep it alive.
 class Database : public std::enable_shared_from_this<Database> {
   public:
@@ -89,10 +94,18 @@ class Database : public std::enable_shared_from_this<Database> {
     // Runs SQL with no result rows (for tools and tests).
     void exec(const std::string& sql);
 
+    // A file that could only be read when it was opened keeps its
+    // connection read-only after it becomes writable. Writers call this
+    // first: it swaps in a writable connection when the file now allows
+    // one, and returns whether it did. Statements prepared on the old
+    // handle stay valid until the Database goes.
+    bool reopenIfReadOnly();
+
   private:
     explicit Database(sqlite3* db, std::string path);
     void loadColumns(bool fatal);
     sqlite3* db_;
+    std::vector<sqlite3*> retired_;
     std::string path_;
     std::vector<std::string> columns_;
 };

@@ -51,6 +51,7 @@ class Stmt {
         return std::string(text(col));
     }
     int columnCount() const { return sqlite3_column_count(s_); }
+    sqlite3* connection() const { return db_; }
 
   private:
     void check(int rc);

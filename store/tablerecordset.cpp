@@ -93,6 +93,7 @@ class WholeTableRecordset final : public Recordset {
         std::int64_t newCode = 0;
         if (!sql.empty()) {
             // Any failure leaves the pending row as it was: retry or cancel.
+            db_->reopenIfReadOnly();
             Transaction t(db_->handle());
             Stmt s(db_->handle(), sql);
             int p = 1;
@@ -121,6 +122,7 @@ class WholeTableRecordset final : public Recordset {
     void Delete() override {
         if (!current_) noCurrent();
         dropPending();
+        db_->reopenIfReadOnly();
         {
             Transaction t(db_->handle());
             Stmt s(db_->handle(), "DELETE FROM Registros WHERE Codigo = ?1");
@@ -191,7 +193,7 @@ class WholeTableRecordset final : public Recordset {
     }
 
     std::optional<std::vector<Value>> readRow(std::int64_t code) {
-        if (!rowStmt_)
+        if (!rowStmt_ || rowStmt_->connection() != db_->handle())
             rowStmt_ =
                 std::make_unique<Stmt>(db_->handle(), "SELECT * FROM Registros WHERE Codigo = ?1");
         rowStmt_->bind(1, code);

@@ -1,0 +1,112 @@
+#include "support/uifault.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTimer>
+
+#include "app/orvmod.h"
+#include "support/uitest.h"
+#include "ui/toolkit/maskedbox.h"
+
+namespace orv::uitest {
+
+using orv::ui::Form;
+
+const QStringList& CardDriver::boxes() {
+    static const QStringList names = {"txtnom",  "txtape", "txtdom",  "txtlocprov", "txttel",
+                                      "txtmail", "txticq", "txtfnac", "txtinfo"};
+    return names;
+}
+
+bool CardDriver::run(const QString& codigo, const std::function<void()>& body) {
+    orvmod::sCodigo = codigo;
+    unanswered_.clear();
+    // A box left unanswered would block the test for good.
+    QTimer watchdog;
+    int ticks = 0;
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            ticks = 0;
+        } else if (++ticks > 30) {
+            ticks = 0;
+            unanswered_ << box->text();
+            QTest::keyClick(box, Qt::Key_Escape);
+        }
+    });
+    watchdog.start(100);
+    bool shown = false;
+    whenShown("frmfinal", [&](Form* card) {
+        shown = true;
+        card_ = card;
+        body();
+        if (Form* still = Form::instance("frmfinal")) still->Unload();
+    });
+    Form::Show("frmfinal");
+    card_ = nullptr;
+    return shown && !timedOut() && unanswered_.isEmpty();
+}
+
+QWidget* CardDriver::w(const char* name) const {
+    QWidget* found = child<QWidget>(card_, name);
+    if (!found) qFatal("no control %s", name);
+    return found;
+}
+
+QString CardDriver::text(const char* name) const {
+    QWidget* box = w(name);
+    if (auto* masked = qobject_cast<orv::ui::MaskedBox*>(box)) return masked->Text();
+    if (auto* line = qobject_cast<QLineEdit*>(box)) return line->text();
+    return qobject_cast<QPlainTextEdit*>(box)->toPlainText();
+}
+
+QString CardDriver::focused() const {
+    QWidget* f = card_->focusWidget();
+    return f ? f->objectName() : QString();
+}
+
+QString CardDriver::state() const {
+    bool allOn = true, allOff = true;
+    for (const QString& b : boxes()) {
+        const bool on = w(qPrintable(b))->isEnabled();
+        allOn = allOn && on;
+        allOff = allOff && !on;
+    }
+    QString buttons;
+    for (const char* b :
+         {"cbNuevo", "cbGuardar", "cbCancelar", "cbModificar", "cbBorrar", "cbSalir"})
+        buttons += w(b)->isEnabled() ? '1' : '0';
+    if (allOff && buttons == "100111") return "browse";
+    if (allOn && buttons == "011000") return "edit";
+    return "mixed " + buttons;
+}
+
+void CardDriver::settle() {
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+}
+
+void CardDriver::press(const char* button) {
+    click(w(button));
+    settle();
+}
+
+void CardDriver::type(const QString& s) {
+    for (QChar c : s) {
+        const Qt::Key key = c.unicode() < 128 ? Qt::Key(c.toUpper().unicode()) : Qt::Key_unknown;
+        QTest::sendKeyEvent(QTest::Click, card_->focusWidget(), key, QString(c), Qt::NoModifier);
+    }
+}
+
+void CardDriver::paste(const char* box, const QString& s) {
+    QWidget* target = w(box);
+    target->setFocus();
+    QTest::keyClick(target, Qt::Key_A, Qt::ControlModifier);
+    QApplication::clipboard()->setText(s);
+    QTest::keyClick(target, Qt::Key_V, Qt::ControlModifier);
+}
+
+}  // namespace orv::uitest

@@ -1,0 +1,286 @@
+// Writes refused while the record card saves or deletes: a full disk, a
+// file that refuses writes, a file locked by another process. The card must
+// report the engine's message, keep everything typed, and succeed with the
+// same command once the fault is gone, losing nothing stored before.
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sqlite3.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "store/engine.h"
+#include "support/storedb.h"
+#include "support/uifault.h"
+#include "support/uitest.h"
+#include "ui/main/windows.h"
+
+using namespace orv::ui;
+using orv::db::Contact;
+using storedb::contact;
+namespace ut = orv::uitest;
+
+namespace {
+
+const QString kAskDeleteMsg = "Desea borrar el siguiente registro?";
+
+// Three contacts and a filler whose long note leaves its page nearly full,
+// so that a large new contact needs a page the size limit refuses.
+std::vector<Contact> book() {
+    return {
+        contact({"Ana", "López", "Mayor 1", "Madrid", "911", "ana@correo.es", "11", "amiga",
+                 "1980-03-05"}),
+        contact({"Bruno", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                 std::nullopt, std::nullopt, "1975-12-31"}),
+        contact({"Carla", "Ruiz", "Luna 3", "Lugo", "982", "carla@correo.es", "33", "prima",
+                 "2000-02-29"}),
+        contact({"Relleno", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                 std::nullopt, std::string(3300, 'r'), std::nullopt}),
+    };
+}
+
+// Makes a file refuse writes, also for root (immutable flag), or allows them again.
+bool setImmutable(const QString& path, bool on) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+// The first connection opened after arm(): the card's own.
+sqlite3* cardConnection = nullptr;
+const char* connectionPragma = nullptr;
+bool armed = false;
+void arm(const char* pragma) {
+    cardConnection = nullptr;
+    connectionPragma = pragma;
+    armed = true;
+    orv::setConnectionHook([](sqlite3* db) {
+        if (!armed) return;
+        armed = false;
+        cardConnection = db;
+        if (connectionPragma) sqlite3_exec(db, connectionPragma, nullptr, nullptr, nullptr);
+    });
+}
+bool onCard(const char* sql) {
+    return cardConnection && sqlite3_exec(cardConnection, sql, nullptr, nullptr, nullptr) == 0;
+}
+
+// Another program holding the book's write lock: the sqlite3 shell inside an
+// open BEGIN IMMEDIATE (it lacks our collation, so it touches no index).
+class OtherWriter {
+  public:
+    bool lock(const QString& path) {
+        p_.start("sqlite3", {path});
+        if (!p_.waitForStarted(5000)) return false;
+        p_.write("BEGIN IMMEDIATE;\nSELECT 'bloqueado';\n");
+        QByteArray out;
+        while (!out.contains("bloqueado") && p_.waitForReadyRead(5000)) out += p_.readAll();
+        return out.contains("bloqueado");
+    }
+    void unlock() {
+        if (p_.state() == QProcess::NotRunning) return;
+        p_.write("ROLLBACK;\n");
+        p_.closeWriteChannel();
+        if (!p_.waitForFinished(5000)) p_.kill();
+        p_.waitForFinished();
+    }
+    ~OtherWriter() { unlock(); }
+
+  private:
+    QProcess p_;
+};
+
+}  // namespace
+
+class TstFaults : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString book_;
+    ut::CardDriver card_;
+    OtherWriter other_;
+    bool frozen_ = false;
+
+    QString fault_;
+    // Turns the fault on (before the card opens for the connection faults)
+    // or off; false when this machine cannot produce it.
+    bool refuse(bool on) {
+        if (fault_ == "full disk")
+            return on ? (arm("PRAGMA max_page_count = 1"), true)
+                      : onCard("PRAGMA max_page_count = 1073741823");
+        if (fault_ == "refused writes")
+            return on ? (arm("PRAGMA query_only = 1"), true) : onCard("PRAGMA query_only = 0");
+        if (fault_ == "read-only file") {
+            frozen_ = frozen_ || on;
+            return setImmutable(book_, on);
+        }
+        if (on) return other_.lock(book_);
+        other_.unlock();
+        return true;
+    }
+    // Brings the fault back while the card is open.
+    bool refuseAgain() {
+        if (fault_ == "full disk") return onCard("PRAGMA max_page_count = 1");
+        if (fault_ == "refused writes") return onCard("PRAGMA query_only = 1");
+        return refuse(true);
+    }
+    // The connection faults take hold when the card opens; the others at once.
+    bool beforeOpening() const { return fault_ == "full disk" || fault_ == "refused writes"; }
+
+    QStringList prompts() { return MsgBoxSeam::prompts(); }
+
+  private slots:
+    void initTestCase() { registerWindows(); }
+    void init() {
+        ut::initWindows();
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        book_ = dir_->filePath("orv.mdb");
+        AppPathSeam::set(dir_->path());
+    }
+    void cleanup() {
+        other_.unlock();
+        if (frozen_) setImmutable(book_, false);
+        frozen_ = false;
+        orv::setConnectionHook(nullptr);
+        armed = false;
+        cardConnection = nullptr;
+        ut::cleanupWindows();
+        dir_.reset();
+    }
+
+    void faults_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("saveError");
+        QTest::addColumn<int>("deleteError");  // 0: the delete must succeed
+        // Deleting needs no new page, so a full book still lets one delete.
+        QTest::newRow("full disk") << "full disk" << int(orv::kErrDiskFull) << 0;
+        QTest::newRow("refused writes")
+            << "refused writes" << int(orv::kErrReadOnly) << int(orv::kErrReadOnly);
+        QTest::newRow("read-only file")
+            << "read-only file" << int(orv::kErrReadOnly) << int(orv::kErrReadOnly);
+        QTest::newRow("locked by another process")
+            << "locked by another process" << int(orv::kErrLocked) << int(orv::kErrLocked);
+    }
+    void faults() {
+        QFETCH(QString, fault);
+        QFETCH(int, saveError);
+        QFETCH(int, deleteError);
+        fault_ = fault;
+        storedb::makeBook(book_, book());
+        if (fault == "read-only file" && (geteuid() != 0 || !setImmutable(book_, false)))
+            QSKIP("cannot make a file read-only for root here");
+        const auto before = storedb::readBook(book_);
+        if (beforeOpening() || fault == "read-only file") QVERIFY(refuse(true));
+
+        // Texts at every box's limit, in characters of two and three bytes.
+        const QString limits[] = {"50", "50", "50", "50", "50", "100", "50", "", "200"};
+        QStringList typed;
+        for (int i = 0; i < ut::CardDriver::boxes().size(); ++i)
+            typed << QString("Ñandú €%1 ").arg(i).repeated(40).left(limits[i].toInt());
+        typed[7] = "01/01/1990";
+        const Contact added =
+            contact({typed[0].toStdString(), typed[1].toStdString(), typed[2].toStdString(),
+                     typed[3].toStdString(), typed[4].toStdString(), typed[5].toStdString(),
+                     typed[6].toStdString(), typed[8].toStdString(), "1990-01-01"});
+        qint64 waited = 0;
+
+        QVERIFY(card_.run("2", [&] {
+            if (!beforeOpening() && fault != "read-only file") QVERIFY(refuse(true));
+            card_.press("cbNuevo");
+            for (int i = 0; i < typed.size(); ++i) {
+                const char* box = qPrintable(ut::CardDriver::boxes()[i]);
+                if (i == 7) {
+                    card_.w(box)->setFocus();
+                    card_.type("01011990");
+                } else {
+                    card_.paste(qPrintable(ut::CardDriver::boxes()[i]), typed[i]);
+                }
+            }
+            MsgBoxSeam::queueAnswer(vbOK);
+            QElapsedTimer clock;
+            clock.start();
+            card_.press("cbGuardar");
+            waited = clock.elapsed();
+            QCOMPARE(prompts().size(), 1);
+            QVERIFY2(prompts()[0].startsWith(QString("Error %1: ").arg(saveError)),
+                     qPrintable(prompts()[0]));
+            QCOMPARE(card_.state(), QString("edit"));
+            for (int i = 0; i < typed.size(); ++i)
+                QCOMPARE(card_.text(qPrintable(ut::CardDriver::boxes()[i])), typed[i]);
+
+            // The fault goes; the same Guardar now stores the contact.
+            QVERIFY(refuse(false));
+            card_.press("cbGuardar");
+            QCOMPARE(prompts().size(), 1);
+            QCOMPARE(card_.state(), QString("browse"));
+            QCOMPARE(card_.text("txtnom"), QString("Bruno"));
+
+            // Borrar under the same fault.
+            QVERIFY(refuseAgain());
+            MsgBoxSeam::queueAnswer(vbYes);
+            if (deleteError) MsgBoxSeam::queueAnswer(vbOK);
+            card_.press("cbBorrar");
+            if (deleteError) {
+                QCOMPARE(prompts().size(), 3);
+                QVERIFY2(prompts()[2].startsWith(QString("Error %1: ").arg(deleteError)),
+                         qPrintable(prompts()[2]));
+                QCOMPARE(card_.text("txtnom"), QString("Bruno"));
+                QCOMPARE(card_.state(), QString("browse"));
+                QVERIFY(refuse(false));
+                MsgBoxSeam::queueAnswer(vbYes);
+                card_.press("cbBorrar");
+            }
+            QCOMPARE(card_.text("txtnom"), QString("Ana"));
+        }));
+        QCOMPARE(prompts().count(kAskDeleteMsg), deleteError ? 2 : 1);
+        QCOMPARE(prompts().size(), deleteError ? 4 : 2);
+        qInfo("%s: refused after %lld ms", qPrintable(fault), waited);
+
+        // Bruno went, the new contact came whole, nothing else changed.
+        std::vector<Contact> want = before;
+        want.erase(want.begin() + 1);
+        want.push_back(added);
+        const auto now = storedb::readBook(book_);
+        QCOMPARE(now.size(), want.size());
+        for (std::size_t i = 0; i < want.size(); ++i)
+            QCOMPARE(storedb::show(now[i]), storedb::show(want[i]));
+    }
+
+    // A change to a shown contact under a fault: kept, then stored on retry.
+    void modifyRefusedThenRetried() {
+        fault_ = "refused writes";
+        storedb::makeBook(book_, book());
+        QVERIFY(refuse(true));
+        QVERIFY(card_.run("1", [&] {
+            card_.press("cbModificar");
+            card_.paste("txtape", "Gómez");
+            MsgBoxSeam::queueAnswer(vbOK);
+            card_.press("cbGuardar");
+            QCOMPARE(prompts().size(), 1);
+            QCOMPARE(card_.state(), QString("edit"));
+            QCOMPARE(card_.text("txtape"), QString("Gómez"));
+            QVERIFY(refuse(false));
+            card_.press("cbGuardar");
+            QCOMPARE(card_.state(), QString("browse"));
+            QCOMPARE(card_.text("txtape"), QString("Gómez"));
+        }));
+        QCOMPARE(*storedb::readBook(book_).at(0)[orv::db::kApellido], std::string("Gómez"));
+    }
+};
+
+QTEST_MAIN(TstFaults)
+#include "tst_faults.moc"
