@@ -123,16 +123,20 @@ class WholeTableRecordset final : public Recordset {
         if (!current_) noCurrent();
         dropPending();
         db_->reopenIfReadOnly();
+        bool gone = false;
         {
             Transaction t(db_->handle());
             Stmt s(db_->handle(), "DELETE FROM Registros WHERE Codigo = ?1");
             s.bind(1, *current_);
             s.step();
+            gone = sqlite3_changes(db_->handle()) == 0;
             t.commit();
         }
         current_.reset();
         values_.clear();
         notify();
+        // Deleted meanwhile by another program: nothing was deleted here.
+        if (gone) noCurrent();
     }
 
     bool FindFirst(const std::string& criterion) override {

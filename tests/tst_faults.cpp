@@ -162,6 +162,28 @@ class TstFaults : public QObject {
         dir_.reset();
     }
 
+    // A contact whose row cannot be deleted because another program already
+    // did: the store says so instead of reporting a delete that did nothing.
+    void deleteOfVanishedRow() {
+        storedb::makeBook(book_, book());
+        auto db = orv::Database::open(book_.toStdString());
+        auto rs = db->openRecordset("Registros");
+        QVERIFY(rs->FindFirst("Codigo = 2"));
+        orv::Database::open(book_.toStdString())->exec("DELETE FROM Registros WHERE Codigo = 2");
+        int number = 0;
+        try {
+            rs->Delete();
+        } catch (const orv::EngineError& e) {
+            number = e.number();
+        }
+        QCOMPARE(number, int(orv::kErrNoCurrentRecord));
+        QVERIFY(!rs->hasCurrent());
+        // Deleting a row that is there still works, and touches no other.
+        QVERIFY(rs->FindFirst("Codigo = 3"));
+        rs->Delete();
+        QCOMPARE(storedb::readBook(book_).size(), std::size_t(2));
+    }
+
     void faults_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("saveError");
