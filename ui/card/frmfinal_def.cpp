@@ -3,6 +3,7 @@
 
 #include <QLineEdit>
 
+#include "store/dates.h"
 #include "store/schema.h"
 #include "ui/card/boxes.h"
 #include "ui/card/frmfinal.h"
@@ -125,13 +126,26 @@ void frmfinal::define() {
     for (const Line& l : lines) bindLine(Data1, *l.box, l.field);
     bindBox(
         Data1, std::string(schema::kBirthDate),
-        [this](const QString& text) { txtfnac->setValue(text); },
+        [this](const QString& text) {
+            // A text that names no day would show as stray digits taken for
+            // one: the box stays blank, the stored text untouched.
+            txtfnac->setValue(orv::isoFromDisplay(text.toStdString()) ? text : QString());
+        },
         [this] { return txtfnac->Text(); });
     bindBox(
         Data1, "Mas info", [this](const QString& text) { txtinfo->setPlainText(text); },
         [this] { return txtinfo->toPlainText(); });
     bindBox(
-        Data1, std::string(schema::kCode), [this](const QString& text) { txtcod->setValue(text); },
+        Data1, std::string(schema::kCode),
+        [this](const QString& text) {
+            // Display only: a code the six digit positions cannot hold (a
+            // longer or negative one) is shown whole rather than cut.
+            bool digits = true;
+            for (QChar c : text) digits = digits && c.isDigit();
+            txtcod->setMask(digits ? QString(qMax<qsizetype>(6, text.size()), QLatin1Char('#'))
+                                   : QString());
+            txtcod->setValue(text);
+        },
         nullptr);
 }
 

@@ -27,6 +27,12 @@ MaskedBox::MaskedBox(const QString& mask, QChar prompt, QWidget* parent)
     setInputMask(qtMask(mask, prompt));
 }
 
+void MaskedBox::setMask(const QString& mask) {
+    if (mask == mask_) return;
+    mask_ = mask;
+    setInputMask(mask.isEmpty() ? QString() : qtMask(mask, prompt_));
+}
+
 void MaskedBox::setValue(const QString& text) {
     setText(text);
 }

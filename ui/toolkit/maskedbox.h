@@ -17,6 +17,8 @@ class MaskedBox : public QLineEdit {
     MaskedBox(const QString& mask, QChar prompt, QWidget* parent = nullptr);
 
     QString Mask() const { return mask_; }
+    // Changes the mask; an empty one shows any text as it is.
+    void setMask(const QString& mask);
     QChar PromptChar() const { return prompt_; }
 
     // What the box shows: typed digits, literals and the prompt character in
