@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the benchmarks in Release into build-bench/,
+# makes demo books of 1,000 and 1,000,000 contacts in bench-data/ (kept
+# between runs) and prints one table: each operation's median beside a floor
+# measured in the same run, the ratio and the target.
+#   ./bench.sh [RUNS]      (RUNS >= 5, default 7)
+set -euo pipefail
+cd "$(dirname "$0")"
+runs=${1:-7}
+((runs >= 5)) || runs=5
+build=build-bench
+data=bench-data
+
+scripts/deps.sh
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j"$(nproc)" --target orvane-db bench_ui bench_startup_main \
+    bench_startup_bare >/dev/null
+tool=$build/tools/orvane-db
+
+mkdir -p "$data"
+for n in 1000 1000000; do
+    if [ ! -e "$data/book-$n.mdb" ]; then
+        echo "Creando $data/book-$n.mdb ($n contactos)..." >&2
+        "$tool" demo "$data/book-$n.mdb.tmp" "$n" --seed 1 >/dev/null
+        mv "$data/book-$n.mdb.tmp" "$data/book-$n.mdb"
+    fi
+done
+small=$data/book-1000.mdb
+large=$data/book-1000000.mdb
+
+rows=$(mktemp)
+work=$(mktemp -d)
+trap 'rm -rf "$rows" "$work"' EXIT
+# Qt's offscreen platform wants a private runtime folder.
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$work/run}
+mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+
+echo "Midiendo (mediana de $runs)..." >&2
+QT_QPA_PLATFORM=offscreen "$build/bench/bench_ui" "$small" "$large" "$runs" >>"$rows"
+
+# orvane-db list against a simple text tool answering the same query from the
+# same contacts in a text file: load it, keep the names that begin with the
+# prefix case-blind, sort by name. The text file is made once.
+export LC_ALL=C.UTF-8
+if [ ! -e "$data/book-1000000.tsv" ] || [ "$large" -nt "$data/book-1000000.tsv" ]; then
+    "$tool" list "$large" "" >"$data/book-1000000.tsv.tmp"
+    mv "$data/book-1000000.tsv.tmp" "$data/book-1000000.tsv"
+fi
+# Runs a command with its output to a file; appends "elapsed-seconds peak-KiB".
+timed() {
+    local into=$1
+    shift
+    /usr/bin/time -o "$work/time" -f "%e %M" "$@" >"$work/out" 2>"$work/err" ||
+        { cat "$work/err" >&2; exit 1; }
+    cat "$work/time" >>"$into"
+}
+floor_tool() {
+    awk -F'\t' '{ all[NR] = $0; name[NR] = tolower($2) }
+        END { for (i = 1; i <= NR; i++) if (substr(name[i], 1, 3) == "mar") print all[i] }' \
+        "$1" | sort -t"$(printf '\t')" -k2,2f
+}
+export -f floor_tool
+for ((i = 0; i <= runs; i++)); do  # the first of each warms up
+    timed "$work/ours.$((i > 0))" "$tool" list "$large" Mar
+    listed=$(wc -l <"$work/out")
+    timed "$work/floor.$((i > 0))" bash -c 'floor_tool "$1"' bash "$data/book-1000000.tsv"
+    floored=$(wc -l <"$work/out")
+done
+[ "$listed" -eq "$floored" ] || echo "(el suelo lista $floored filas, orvane-db $listed)" >&2
+med() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+ot=$(cut -d' ' -f1 "$work/ours.1" | med)
+om=$(cut -d' ' -f2 "$work/ours.1" | med)
+ft=$(cut -d' ' -f1 "$work/floor.1" | med)
+fm=$(cut -d' ' -f2 "$work/floor.1" | med)
+awk -v ot="$ot" -v ft="$ft" -v om="$om" -v fm="$fm" -v n="$listed" 'BEGIN {
+    OFS = "\t"; rt = ot / ft; rm = om / fm
+    print "orvane-db list FILE Mar (" n " printed), time", "1,000,000", sprintf("%.0f ms", ot * 1000),
+        "text file: awk load, filter, sort", sprintf("%.0f ms", ft * 1000), sprintf("%.2f", rt),
+        "<= 0.5", rt <= 0.5 ? "ok" : "MISSED"
+    print "orvane-db list FILE Mar, peak memory", "1,000,000", sprintf("%.1f MiB", om / 1024),
+        "the same, peak memory", sprintf("%.1f MiB", fm / 1024), sprintf("%.2f", rm),
+        "<= 0.5", rm <= 0.5 ? "ok" : "MISSED"
+}' >>"$rows"
+
+echo
+echo "Orvane, medianas de $runs ejecuciones; $(date); $(nproc) núcleos; plataforma Qt offscreen"
+{
+    printf 'operation\tcontacts\tmedian\tfloor\tfloor median\tratio\ttarget\tresult\n'
+    cat "$rows"
+} | column -t -s "$(printf '\t')"
