@@ -442,10 +442,11 @@ double startOnce(const QString& program) {
     clock_gettime(CLOCK_MONOTONIC, &now);
     const qint64 ns = qint64(now.tv_sec) * 1000000000LL + now.tv_nsec;
     QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p.start(program, {QString::number(ns)});
-    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        QTextStream(stderr) << p.readAllStandardError();
         fail(QStringLiteral("%1 failed").arg(program));
+    }
     return p.readAllStandardOutput().trimmed().toDouble();
 }
 
