@@ -411,6 +411,20 @@ class TstCard : public QObject {
         QVERIFY(!row[orv::db::kApellido]);  // untouched nulls stay null
     }
 
+    // A blank date box reached with Enter takes digits from its first position.
+    void blankDateByKeyboard() {
+        makeBook({contact({"Eva", std::nullopt, std::nullopt}),
+                  contact({"Fe", "", "", "", "", "", "", "", "1980-3-5"})});
+        for (const char* codigo : {"1", "2"}) withCard(codigo, [&] {
+            press("cbModificar");
+            w("txticq")->setFocus();
+            enter();
+            QCOMPARE(focused(), QString("txtfnac"));
+            type("02011990");
+            QCOMPARE(text("txtfnac"), QString("02/01/1990"));
+        });
+    }
+
     // Cancelar drops the change; the focus passing over Nuevo on the way
     // must not disturb the change being cancelled.
     void cancelar() {
