@@ -15,7 +15,7 @@ scripts/deps.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target orvane-db bench_ui bench_startup_main \
     bench_startup_bare >/dev/null
-tool=$build/tools/orvane-db
+tool=$build/orvane-db
 
 mkdir -p "$data"
 for n in 1000 1000000; do
