@@ -1,9 +1,6 @@
 // The record card driven through real widgets offscreen, on temporary books
 // placed where the card opens them.
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -20,6 +17,7 @@
 
 #include "app/orvmod.h"
 #include "support/storedb.h"
+#include "support/uifault.h"
 #include "support/uitest.h"
 #include "ui/card/boxes.h"
 #include "ui/card/frmfinal.h"
@@ -50,20 +48,6 @@ const std::vector<Contact> kThree = {
     contact(
         {"Carla", "Ruiz", "Luna 3", "Lugo", "982", "carla@correo.es", "33", "prima", "2000-02-29"}),
 };
-
-// Makes a file refuse writes, also for root (immutable flag), or allows them again.
-bool setImmutable(const QString& path, bool on) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (ok) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return ok;
-}
 
 }  // namespace
 
@@ -192,7 +176,7 @@ class TstCard : public QObject {
     }
     void cleanup() {
         ut::cleanupWindows();
-        for (const QString& p : frozen_) setImmutable(p, false);
+        for (const QString& p : frozen_) ut::setImmutable(p, false);
         for (const QString& p : frozen_) QFile::setPermissions(p, QFile::Permissions(0x7755));
         frozen_.clear();
         dir_.reset();
@@ -415,14 +399,15 @@ class TstCard : public QObject {
     void blankDateByKeyboard() {
         makeBook({contact({"Eva", std::nullopt, std::nullopt}),
                   contact({"Fe", "", "", "", "", "", "", "", "1980-3-5"})});
-        for (const char* codigo : {"1", "2"}) withCard(codigo, [&] {
-            press("cbModificar");
-            w("txticq")->setFocus();
-            enter();
-            QCOMPARE(focused(), QString("txtfnac"));
-            type("02011990");
-            QCOMPARE(text("txtfnac"), QString("02/01/1990"));
-        });
+        for (const char* codigo : {"1", "2"})
+            withCard(codigo, [&] {
+                press("cbModificar");
+                w("txticq")->setFocus();
+                enter();
+                QCOMPARE(focused(), QString("txtfnac"));
+                type("02011990");
+                QCOMPARE(text("txtfnac"), QString("02/01/1990"));
+            });
     }
 
     // Cancelar drops the change; the focus passing over Nuevo on the way
@@ -621,7 +606,7 @@ class TstCard : public QObject {
         const QByteArray before = storedb::fileBytes(book_);
         frozen_ << book_;
         if (geteuid() == 0) {
-            if (!setImmutable(book_, true)) QSKIP("cannot make a file read-only for root here");
+            if (!ut::setImmutable(book_, true)) QSKIP("cannot make a file read-only for root here");
         } else {
             QFile::setPermissions(book_, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
         }
@@ -648,7 +633,7 @@ class TstCard : public QObject {
         const QString target = root ? book_ : dir_->path();
         frozen_ << target;
         auto refuse = [&](bool on) {
-            if (root) return setImmutable(target, on);
+            if (root) return ut::setImmutable(target, on);
             return QFile::setPermissions(
                 target, on ? QFile::Permissions(0x5555) : QFile::Permissions(0x7755));
         };

@@ -45,20 +45,6 @@ std::vector<Contact> book() {
     };
 }
 
-// Makes a file refuse writes, also for root (immutable flag), or allows them again.
-bool setImmutable(const QString& path, bool on) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (ok) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return ok;
-}
-
 // The first connection opened after arm(): the card's own.
 sqlite3* cardConnection = nullptr;
 const char* connectionPragma = nullptr;
@@ -125,7 +111,7 @@ class TstFaults : public QObject {
             return on ? (arm("PRAGMA query_only = 1"), true) : onCard("PRAGMA query_only = 0");
         if (fault_ == "read-only file") {
             frozen_ = frozen_ || on;
-            return setImmutable(book_, on);
+            return ut::setImmutable(book_, on);
         }
         if (on) return other_.lock(book_);
         other_.unlock();
@@ -153,7 +139,7 @@ class TstFaults : public QObject {
     }
     void cleanup() {
         other_.unlock();
-        if (frozen_) setImmutable(book_, false);
+        if (frozen_) ut::setImmutable(book_, false);
         frozen_ = false;
         orv::setConnectionHook(nullptr);
         armed = false;
@@ -203,7 +189,7 @@ class TstFaults : public QObject {
         QFETCH(int, deleteError);
         fault_ = fault;
         storedb::makeBook(book_, book());
-        if (fault == "read-only file" && (geteuid() != 0 || !setImmutable(book_, false)))
+        if (fault == "read-only file" && (geteuid() != 0 || !ut::setImmutable(book_, false)))
             QSKIP("cannot make a file read-only for root here");
         const auto before = storedb::readBook(book_);
         if (beforeOpening() || fault == "read-only file") QVERIFY(refuse(true));

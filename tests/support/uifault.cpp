@@ -1,7 +1,13 @@
 #include "support/uifault.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -15,6 +21,19 @@
 namespace orv::uitest {
 
 using orv::ui::Form;
+
+bool setImmutable(const QString& path, bool on) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
 
 const QStringList& CardDriver::boxes() {
     static const QStringList names = {"txtnom",  "txtape", "txtdom",  "txtlocprov", "txttel",

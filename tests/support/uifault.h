@@ -10,6 +10,9 @@
 
 namespace orv::uitest {
 
+// Makes a file refuse writes, also for root (immutable flag), or allows them again.
+bool setImmutable(const QString& path, bool on);
+
 class CardDriver {
   public:
     // Shows the card modally on the contact of `codigo`, runs `body` inside
