@@ -210,12 +210,12 @@ class TstFaults : public QObject {
             if (!beforeOpening() && fault != "read-only file") QVERIFY(refuse(true));
             card_.press("cbNuevo");
             for (int i = 0; i < typed.size(); ++i) {
-                const char* box = qPrintable(ut::CardDriver::boxes()[i]);
+                const QByteArray box = ut::CardDriver::boxes()[i].toLatin1();
                 if (i == 7) {
-                    card_.w(box)->setFocus();
+                    card_.w(box.constData())->setFocus();
                     card_.type("01011990");
                 } else {
-                    card_.paste(qPrintable(ut::CardDriver::boxes()[i]), typed[i]);
+                    card_.paste(box.constData(), typed[i]);
                 }
             }
             MsgBoxSeam::queueAnswer(vbOK);
