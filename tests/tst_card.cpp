@@ -168,10 +168,8 @@ class TstCard : public QObject {
     }
     void init() {
         ut::initWindows();
-        dir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(dir_->isValid());
-        book_ = dir_->filePath("orv.mdb");
-        AppPathSeam::set(dir_->path());
+        book_ = ut::makeBookFolder(dir_);
+        QVERIFY(!book_.isEmpty());
         unexpected_.clear();
     }
     void cleanup() {

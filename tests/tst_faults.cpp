@@ -132,10 +132,8 @@ class TstFaults : public QObject {
     void initTestCase() { registerWindows(); }
     void init() {
         ut::initWindows();
-        dir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(dir_->isValid());
-        book_ = dir_->filePath("orv.mdb");
-        AppPathSeam::set(dir_->path());
+        book_ = ut::makeBookFolder(dir_);
+        QVERIFY(!book_.isEmpty());
     }
     void cleanup() {
         other_.unlock();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -70,6 +71,13 @@ void initWindows() {
     orv::ui::ProgramEndSeam::install([](int status) { ends().append(status); });
     orv::ui::ProgramEndSeam::reset();
     orv::ui::MsgBoxSeam::reset();
+}
+
+QString makeBookFolder(std::unique_ptr<QTemporaryDir>& dir) {
+    dir = std::make_unique<QTemporaryDir>();
+    if (!dir->isValid()) return QString();
+    orv::ui::AppPathSeam::set(dir->path());
+    return dir->filePath(QStringLiteral("orv.mdb"));
 }
 
 void cleanupWindows() {

@@ -10,6 +10,7 @@
 #include "ui/toolkit/toolkit.h"
 
 class QMessageBox;
+class QTemporaryDir;
 
 namespace orv::uitest {
 
@@ -19,6 +20,10 @@ void initWindows();
 // Call from cleanup(): deletes every window, resets the seams and the shared
 // strings, so the next test starts as the program does.
 void cleanupWindows();
+
+// Makes `dir` a new temporary folder and the windows' AppPath; returns the
+// path of the book they open there (empty when the folder failed).
+QString makeBookFolder(std::unique_ptr<QTemporaryDir>& dir);
 
 // Statuses passed to endProgram since initWindows().
 const QList<int>& programEnds();
