@@ -1,0 +1,567 @@
+#include "sync/carddav.h"
+
+#include <QCryptographicHash>
+#include <QEventLoop>
+#include <QHash>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRegularExpression>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QTimer>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+#include <optional>
+
+namespace orv::sync {
+
+namespace {
+
+const QString kDav = QStringLiteral("DAV:");
+const QString kCard = QStringLiteral("urn:ietf:params:xml:ns:carddav");
+
+// One <response> of a multistatus, with the properties that came with 200.
+struct DavResponse {
+    QString href;
+    int status = 0;  // the response's own status (a deleted member); 0 when none
+    QString etag, contentType, syncToken;
+    std::optional<QString> addressData;
+    bool collection = false, addressBook = false;
+    QStringList reports;
+};
+
+struct Multistatus {
+    std::vector<DavResponse> responses;
+    QString syncToken;  // sync-collection's new token
+};
+
+bool is(const QXmlStreamReader& x, const QString& ns, const char* name) {
+    return x.namespaceUri() == ns && x.name() == QLatin1String(name);
+}
+
+int statusOf(const QString& line) {  // "HTTP/1.1 404 Not Found"
+    return line.trimmed().section(QLatin1Char(' '), 1, 1).toInt();
+}
+
+QString textOf(QXmlStreamReader& x) {
+    return x.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+}
+
+// The names of the reports inside <supported-report-set>.
+void readReports(QXmlStreamReader& x, bool inReport, QStringList& out) {
+    while (x.readNextStartElement()) {
+        if (inReport) {
+            out << x.name().toString();
+            x.skipCurrentElement();
+        } else if (is(x, kDav, "supported-report") || is(x, kDav, "report")) {
+            readReports(x, is(x, kDav, "report"), out);
+        } else {
+            x.skipCurrentElement();
+        }
+    }
+}
+
+void readProp(QXmlStreamReader& x, DavResponse& r) {
+    while (x.readNextStartElement()) {
+        if (is(x, kDav, "getetag")) {
+            r.etag = textOf(x);
+        } else if (is(x, kDav, "getcontenttype")) {
+            r.contentType = textOf(x);
+        } else if (is(x, kDav, "sync-token")) {
+            r.syncToken = textOf(x);
+        } else if (is(x, kCard, "address-data")) {
+            r.addressData = x.readElementText(QXmlStreamReader::IncludeChildElements);
+        } else if (is(x, kDav, "resourcetype")) {
+            while (x.readNextStartElement()) {
+                r.collection = r.collection || is(x, kDav, "collection");
+                r.addressBook = r.addressBook || is(x, kCard, "addressbook");
+                x.skipCurrentElement();
+            }
+        } else if (is(x, kDav, "supported-report-set")) {
+            readReports(x, false, r.reports);
+        } else {
+            x.skipCurrentElement();
+        }
+    }
+}
+
+void readResponse(QXmlStreamReader& x, DavResponse& r) {
+    while (x.readNextStartElement()) {
+        if (is(x, kDav, "href")) {
+            r.href = textOf(x);
+        } else if (is(x, kDav, "status")) {
+            r.status = statusOf(textOf(x));
+        } else if (is(x, kDav, "propstat")) {
+            // Properties the server does not have come in a 404 propstat.
+            DavResponse props;
+            int status = 0;
+            while (x.readNextStartElement()) {
+                if (is(x, kDav, "prop"))
+                    readProp(x, props);
+                else if (is(x, kDav, "status"))
+                    status = statusOf(textOf(x));
+                else
+                    x.skipCurrentElement();
+            }
+            if (status / 100 != 2) continue;
+            if (!props.etag.isEmpty()) r.etag = props.etag;
+            if (!props.contentType.isEmpty()) r.contentType = props.contentType;
+            if (!props.syncToken.isEmpty()) r.syncToken = props.syncToken;
+            if (props.addressData) r.addressData = props.addressData;
+            r.collection = r.collection || props.collection;
+            r.addressBook = r.addressBook || props.addressBook;
+            r.reports += props.reports;
+        } else {
+            x.skipCurrentElement();
+        }
+    }
+}
+
+std::optional<Multistatus> parseMultistatus(const QByteArray& xml, QString& error) {
+    QXmlStreamReader x(xml);
+    Multistatus out;
+    if (x.readNextStartElement() && is(x, kDav, "multistatus")) {
+        while (x.readNextStartElement()) {
+            if (is(x, kDav, "response")) {
+                out.responses.emplace_back();
+                readResponse(x, out.responses.back());
+            } else if (is(x, kDav, "sync-token")) {
+                out.syncToken = textOf(x);
+            } else {
+                x.skipCurrentElement();
+            }
+        }
+    } else if (!x.hasError()) {
+        x.raiseError(QStringLiteral("no es un multistatus de WebDAV"));
+    }
+    if (x.hasError()) {
+        error = x.errorString();
+        return std::nullopt;
+    }
+    return out;
+}
+
+bool isCardType(const QString& contentType) {
+    return contentType.isEmpty() || contentType.startsWith(QLatin1String("text/vcard")) ||
+           contentType.startsWith(QLatin1String("text/x-vcard")) ||
+           contentType.startsWith(QLatin1String("text/directory"));
+}
+
+// An href's path, decoded and without a final '/', for comparing hrefs that
+// a server may spell in more than one way.
+QString pathKey(const QUrl& base, const QString& href) {
+    QString path = base.resolved(QUrl(href)).path(QUrl::FullyDecoded);
+    while (path.endsWith(QLatin1Char('/'))) path.chop(1);
+    return path;
+}
+
+QByteArray xmlBody(const std::function<void(QXmlStreamWriter&)>& write) {
+    QByteArray body;
+    QXmlStreamWriter w(&body);
+    w.writeStartDocument();
+    w.writeNamespace(kDav, QStringLiteral("d"));
+    w.writeNamespace(kCard, QStringLiteral("card"));
+    write(w);
+    w.writeEndDocument();
+    return body;
+}
+
+void writeProps(QXmlStreamWriter& w, std::initializer_list<std::pair<QString, const char*>> props) {
+    w.writeStartElement(kDav, QStringLiteral("prop"));
+    for (const auto& [ns, name] : props) w.writeEmptyElement(ns, QLatin1String(name));
+    w.writeEndElement();
+}
+
+QString sslReason(const QList<QSslError>& errors) {
+    for (const QSslError& e : errors) {
+        switch (e.error()) {
+            case QSslError::SelfSignedCertificate:
+            case QSslError::SelfSignedCertificateInChain:
+                return QStringLiteral("su certificado está firmado por él mismo");
+            case QSslError::UnableToGetLocalIssuerCertificate:
+            case QSslError::UnableToGetIssuerCertificate:
+            case QSslError::UnableToVerifyFirstCertificate:
+            case QSslError::CertificateUntrusted:
+                return QStringLiteral(
+                    "su certificado lo firma una autoridad que este equipo no conoce");
+            case QSslError::CertificateExpired:
+                return QStringLiteral("su certificado ha caducado");
+            case QSslError::CertificateNotYetValid:
+                return QStringLiteral("su certificado aún no es válido");
+            case QSslError::HostNameMismatch:
+                return QStringLiteral("su certificado es de otro nombre de servidor");
+            case QSslError::CertificateRevoked:
+                return QStringLiteral("su certificado está revocado");
+            default:
+                break;
+        }
+    }
+    return QStringLiteral("su certificado no es válido");
+}
+
+DavError unreadable(int status, const QString& why) {
+    return {DavErrorKind::Protocol, status,
+            QStringLiteral("La respuesta del servidor no se puede leer: %1.").arg(why)};
+}
+
+const QList<QPair<QByteArray, QByteArray>> kXml = {
+    {"Content-Type", "application/xml; charset=utf-8"}};
+
+}  // namespace
+
+struct CardDavClient::Net {
+    QNetworkAccessManager manager;
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+};
+
+struct CardDavClient::Reply {
+    QUrl url;
+    int status = 0;
+    QString reason;
+    QByteArray body;
+    QByteArray etag;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    QString errorString;
+    QList<QSslError> sslErrors;
+    bool timedOut = false;
+};
+
+CardDavClient::CardDavClient(CardDavOptions options)
+    : options_(std::move(options)), net_(std::make_unique<Net>()) {
+    // The collection's members are resolved against it: it must end in '/'.
+    QString path = options_.collection.path();
+    if (!path.endsWith(QLatin1Char('/'))) options_.collection.setPath(path + QLatin1Char('/'));
+    if (!options_.caFile.isEmpty()) {
+        const QList<QSslCertificate> certs = QSslCertificate::fromPath(options_.caFile);
+        if (certs.isEmpty())
+            setupError_ = {DavErrorKind::Tls, 0,
+                           QStringLiteral("No se puede leer el certificado de autoridad %1.")
+                               .arg(options_.caFile)};
+        net_->ssl.addCaCertificates(certs);
+    }
+}
+
+CardDavClient::~CardDavClient() = default;
+
+QUrl CardDavClient::urlOf(const QString& href) const {
+    return options_.collection.resolved(QUrl(href));
+}
+
+CardDavClient::Reply CardDavClient::send(const QByteArray& verb, const QUrl& url,
+                                         const QList<QPair<QByteArray, QByteArray>>& headers,
+                                         const QByteArray& body, const DavProgress& progress) {
+    QNetworkRequest request(url);
+    if (!options_.user.isEmpty()) {
+        // Sent with the first request rather than after a 401: half the round trips.
+        QByteArray pair = (options_.user + QLatin1Char(':') + options_.password).toUtf8();
+        request.setRawHeader("Authorization", "Basic " + pair.toBase64());
+    }
+    request.setRawHeader("User-Agent", "Orvane");
+    for (const auto& [name, value] : headers) request.setRawHeader(name, value);
+    // A redirect elsewhere would take the password with it.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::SameOriginRedirectPolicy);
+    if (url.scheme() == QLatin1String("https")) request.setSslConfiguration(net_->ssl);
+
+    Reply out;
+    out.url = url;
+    QNetworkReply* reply = net_->manager.sendCustomRequest(request, verb, body);
+    QEventLoop loop;
+    QTimer silence;
+    silence.setSingleShot(true);
+    silence.setInterval(options_.timeoutMs);
+    QObject::connect(&silence, &QTimer::timeout, reply, [&] {
+        out.timedOut = true;
+        reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [&](qint64 done, qint64 total) {
+                         silence.start();
+                         if (progress) progress(done, total);
+                     });
+    QObject::connect(reply, &QNetworkReply::uploadProgress, reply, [&] { silence.start(); });
+    QObject::connect(reply, &QNetworkReply::sslErrors, reply,
+                     [&](const QList<QSslError>& errors) { out.sslErrors = errors; });
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    silence.start();
+    if (!reply->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+
+    out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    out.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    out.body = reply->readAll();
+    out.etag = reply->rawHeader("ETag");
+    out.error = reply->error();
+    out.errorString = reply->errorString();
+    reply->deleteLater();
+    return out;
+}
+
+DavError CardDavClient::errorOf(const Reply& r) const {
+    const QString where = r.url.toDisplayString(QUrl::RemoveUserInfo);
+    const QString server =
+        r.url.host() + (r.url.port() > 0 ? QStringLiteral(":%1").arg(r.url.port()) : QString());
+    auto error = [&](DavErrorKind kind, const QString& message) {
+        return DavError{kind, r.status, message};
+    };
+    if (r.timedOut)
+        return error(DavErrorKind::Timeout,
+                     QStringLiteral("El servidor %1 no ha respondido en %2 s.")
+                         .arg(server)
+                         .arg(options_.timeoutMs / 1000.0));
+    if (r.status > 0) {
+        const QString code = QStringLiteral("%1 %2").arg(r.status).arg(r.reason).trimmed();
+        switch (r.status) {
+            case 401:
+                return error(DavErrorKind::Authentication,
+                             QStringLiteral("El servidor %1 no acepta el usuario %2 con esa "
+                                            "contraseña (%3).")
+                                 .arg(server, options_.user, code));
+            case 403:
+                return error(DavErrorKind::Authentication,
+                             QStringLiteral("El servidor no da acceso a %1 al usuario %2 (%3).")
+                                 .arg(where, options_.user, code));
+            case 404:
+                return error(
+                    DavErrorKind::NotFound,
+                    QStringLiteral("No existe %1 en el servidor (%2): revise la dirección.")
+                        .arg(where, code));
+            case 412:
+                return error(DavErrorKind::PreconditionFailed,
+                             QStringLiteral("%1 ha cambiado en el servidor mientras tanto (%2).")
+                                 .arg(where, code));
+            default:
+                break;
+        }
+        if (r.status >= 500)
+            return error(DavErrorKind::ServerError,
+                         QStringLiteral("Error del servidor %1 (%2).").arg(server, code));
+        return error(
+            DavErrorKind::Protocol,
+            QStringLiteral("Respuesta inesperada del servidor a %1 (%2).").arg(where, code));
+    }
+    if (!r.sslErrors.isEmpty() || r.error == QNetworkReply::SslHandshakeFailedError)
+        return error(
+            DavErrorKind::Tls,
+            QStringLiteral("Conexión segura con %1 rechazada: %2.")
+                .arg(server, r.sslErrors.isEmpty() ? r.errorString : sslReason(r.sslErrors)));
+    switch (r.error) {
+        case QNetworkReply::ConnectionRefusedError:
+            return error(DavErrorKind::ServerDown,
+                         QStringLiteral("No se puede conectar con %1: conexión rechazada (el "
+                                        "servidor no está en marcha o no escucha en ese puerto).")
+                             .arg(server));
+        case QNetworkReply::HostNotFoundError:
+            return error(DavErrorKind::ServerDown,
+                         QStringLiteral("No se encuentra el servidor %1.").arg(r.url.host()));
+        case QNetworkReply::TemporaryNetworkFailureError:
+        case QNetworkReply::NetworkSessionFailedError:
+            return error(DavErrorKind::ServerDown,
+                         QStringLiteral("No se puede llegar al servidor %1: %2.")
+                             .arg(server, r.errorString));
+        case QNetworkReply::RemoteHostClosedError:
+            return error(DavErrorKind::Network,
+                         QStringLiteral("El servidor %1 ha cortado la conexión.").arg(server));
+        default:
+            return error(DavErrorKind::Network,
+                         QStringLiteral("Error de red con %1: %2.").arg(server, r.errorString));
+    }
+}
+
+DavResult<Listing> CardDavClient::list(const DavProgress& progress) {
+    DavResult<Listing> out;
+    if (setupError_.failed()) return {{}, setupError_};
+    const QByteArray body = xmlBody([](QXmlStreamWriter& w) {
+        w.writeStartElement(kDav, QStringLiteral("propfind"));
+        writeProps(w, {{kDav, "resourcetype"},
+                       {kDav, "getetag"},
+                       {kDav, "getcontenttype"},
+                       {kDav, "sync-token"},
+                       {kDav, "supported-report-set"}});
+        w.writeEndElement();
+    });
+    QList<QPair<QByteArray, QByteArray>> headers = kXml;
+    headers.emplace_back("Depth", "1");
+    Reply reply = send("PROPFIND", options_.collection, headers, body, progress);
+    if (reply.status != 207) {
+        out.error = errorOf(reply);
+        if (reply.status / 100 == 2)  // a web page, not WebDAV
+            out.error.message = QStringLiteral("%1 no es una libreta de direcciones CardDAV.")
+                                    .arg(options_.collection.toDisplayString(QUrl::RemoveUserInfo));
+        return out;
+    }
+    QString parseError;
+    std::optional<Multistatus> ms = parseMultistatus(reply.body, parseError);
+    if (!ms) return {{}, unreadable(reply.status, parseError)};
+    const QString self = pathKey(options_.collection, options_.collection.path());
+    for (const DavResponse& r : ms->responses) {
+        if (pathKey(options_.collection, r.href) == self) {
+            if (r.collection && !r.addressBook) {
+                out.error = {DavErrorKind::NotFound, reply.status,
+                             QStringLiteral("%1 es una carpeta pero no una libreta de "
+                                            "direcciones CardDAV.")
+                                 .arg(options_.collection.toDisplayString(QUrl::RemoveUserInfo))};
+                return out;
+            }
+            out.value.syncToken = r.syncToken;
+            out.value.syncCollection = r.reports.contains(QLatin1String("sync-collection"));
+            out.value.multiget = r.reports.contains(QLatin1String("addressbook-multiget"));
+        } else if (!r.collection && r.status / 100 != 4 && isCardType(r.contentType)) {
+            out.value.cards.push_back({r.href, r.etag, r.contentType});
+        }
+    }
+    return out;
+}
+
+DavResult<Changes> CardDavClient::changesSince(const QString& syncToken,
+                                               const DavProgress& progress) {
+    auto fullListing = [&]() -> DavResult<Changes> {
+        DavResult<Listing> all = list(progress);
+        if (!all.ok()) return {{}, all.error};
+        return {{all.value.syncToken, true, std::move(all.value.cards), {}}, {}};
+    };
+    if (syncToken.isEmpty()) return fullListing();
+    if (setupError_.failed()) return {{}, setupError_};
+
+    QString token = syncToken;
+    // Each member's news in order (nullopt: deleted); the last one counts.
+    std::vector<std::pair<QString, std::optional<CardInfo>>> news;
+    // A server may answer in parts (507 on the collection): ask again from
+    // the token it gave until it has said everything.
+    for (bool more = true; more;) {
+        const QByteArray body = xmlBody([&](QXmlStreamWriter& w) {
+            w.writeStartElement(kDav, QStringLiteral("sync-collection"));
+            w.writeTextElement(kDav, QStringLiteral("sync-token"), token);
+            w.writeTextElement(kDav, QStringLiteral("sync-level"), QStringLiteral("1"));
+            writeProps(w, {{kDav, "getetag"}, {kDav, "getcontenttype"}});
+            w.writeEndElement();
+        });
+        QList<QPair<QByteArray, QByteArray>> headers = kXml;
+        headers.emplace_back("Depth", "0");
+        Reply reply = send("REPORT", options_.collection, headers, body, progress);
+        // The token is unknown or expired (403 valid-sync-token, 409), or the
+        // server has no such report: list everything instead.
+        if (reply.status == 400 || reply.status == 403 || reply.status == 409 ||
+            reply.status == 501)
+            return fullListing();
+        if (reply.status != 207) return {{}, errorOf(reply)};
+        QString parseError;
+        std::optional<Multistatus> ms = parseMultistatus(reply.body, parseError);
+        if (!ms) return {{}, unreadable(reply.status, parseError)};
+        const QString self = pathKey(options_.collection, options_.collection.path());
+        more = false;
+        for (DavResponse& r : ms->responses) {
+            if (pathKey(options_.collection, r.href) == self)
+                more = more || r.status == 507;
+            else if (r.status == 404)
+                news.emplace_back(r.href, std::nullopt);
+            else if (!r.collection && isCardType(r.contentType))
+                news.emplace_back(r.href, CardInfo{r.href, r.etag, r.contentType});
+        }
+        if (ms->syncToken.isEmpty() || ms->syncToken == token) break;
+        token = ms->syncToken;
+    }
+    DavResult<Changes> out;
+    out.value.syncToken = token;
+    QHash<QString, std::size_t> last;
+    for (std::size_t i = 0; i < news.size(); ++i) last.insert(news[i].first, i);
+    for (std::size_t i = 0; i < news.size(); ++i) {
+        if (last.value(news[i].first) != i) continue;
+        if (news[i].second)
+            out.value.changed.push_back(std::move(*news[i].second));
+        else
+            out.value.removed << news[i].first;
+    }
+    return out;
+}
+
+DavResult<Fetched> CardDavClient::fetch(const QStringList& hrefs, const DavProgress& progress) {
+    DavResult<Fetched> out;
+    if (setupError_.failed()) return {{}, setupError_};
+    const qsizetype batch = std::max(1, options_.multigetBatch);
+    for (qsizetype start = 0; start < hrefs.size(); start += batch) {
+        const QStringList part = hrefs.mid(start, batch);
+        const QByteArray body = xmlBody([&](QXmlStreamWriter& w) {
+            w.writeStartElement(kCard, QStringLiteral("addressbook-multiget"));
+            writeProps(w, {{kDav, "getetag"}, {kCard, "address-data"}});
+            for (const QString& href : part) w.writeTextElement(kDav, QStringLiteral("href"), href);
+            w.writeEndElement();
+        });
+        Reply reply = send("REPORT", options_.collection, kXml, body);
+        if (reply.status != 207) return {{}, errorOf(reply)};
+        QString parseError;
+        std::optional<Multistatus> ms = parseMultistatus(reply.body, parseError);
+        if (!ms) return {{}, unreadable(reply.status, parseError)};
+        // The answer may spell an href otherwise (a full URL, other escapes):
+        // the caller gets back the spelling it asked for.
+        QHash<QString, QString> asked;
+        for (const QString& href : part) asked.insert(pathKey(options_.collection, href), href);
+        for (DavResponse& r : ms->responses) {
+            auto it = asked.find(pathKey(options_.collection, r.href));
+            if (it == asked.end()) continue;
+            if (r.addressData && r.status / 100 != 4)
+                out.value.cards.push_back({it.value(), r.etag, r.addressData->toUtf8()});
+            else
+                out.value.missing << it.value();
+            asked.erase(it);
+        }
+        for (const QString& href : std::as_const(asked)) out.value.missing << href;
+        if (progress) progress(start + part.size(), hrefs.size());
+    }
+    return out;
+}
+
+DavResult<QString> CardDavClient::put(const QString& href, const QByteArray& vcard,
+                                      const QString& etag) {
+    if (setupError_.failed()) return {{}, setupError_};
+    QList<QPair<QByteArray, QByteArray>> headers = {{"Content-Type", "text/vcard; charset=utf-8"}};
+    if (etag.isEmpty())
+        headers.emplace_back("If-None-Match", "*");
+    else
+        headers.emplace_back("If-Match", etag.toUtf8());
+    Reply reply = send("PUT", urlOf(href), headers, vcard);
+    if (reply.status / 100 != 2) return {{}, errorOf(reply)};
+    return {QString::fromUtf8(reply.etag), {}};
+}
+
+DavError CardDavClient::remove(const QString& href, const QString& etag) {
+    if (setupError_.failed()) return setupError_;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    if (!etag.isEmpty()) headers.emplace_back("If-Match", etag.toUtf8());
+    Reply reply = send("DELETE", urlOf(href), headers, {});
+    return reply.status / 100 == 2 ? DavError{} : errorOf(reply);
+}
+
+DavError CardDavClient::createAddressBook(const QString& displayName) {
+    if (setupError_.failed()) return setupError_;
+    const QByteArray body = xmlBody([&](QXmlStreamWriter& w) {
+        w.writeStartElement(kDav, QStringLiteral("mkcol"));
+        w.writeStartElement(kDav, QStringLiteral("set"));
+        w.writeStartElement(kDav, QStringLiteral("prop"));
+        w.writeStartElement(kDav, QStringLiteral("resourcetype"));
+        w.writeEmptyElement(kDav, QStringLiteral("collection"));
+        w.writeEmptyElement(kCard, QStringLiteral("addressbook"));
+        w.writeEndElement();
+        w.writeTextElement(kDav, QStringLiteral("displayname"), displayName);
+        w.writeEndElement();
+        w.writeEndElement();
+        w.writeEndElement();
+    });
+    Reply reply = send("MKCOL", options_.collection, kXml, body);
+    return reply.status / 100 == 2 ? DavError{} : errorOf(reply);
+}
+
+QString CardDavClient::hrefForUid(const QString& uid) const {
+    // Servers and their file systems differ in what a name may hold: a UID of
+    // plain characters names its card, any other its digest.
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9._-]{1,100}$"));
+    QString name =
+        plain.match(uid).hasMatch() && !uid.startsWith(QLatin1Char('.'))
+            ? uid
+            : QString::fromLatin1(
+                  QCryptographicHash::hash(uid.toUtf8(), QCryptographicHash::Sha1).toHex());
+    return options_.collection.path(QUrl::FullyEncoded) + name + QStringLiteral(".vcf");
+}
+
+}  // namespace orv::sync
