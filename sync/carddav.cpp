@@ -290,7 +290,7 @@ CardDavClient::Reply CardDavClient::send(const QByteArray& verb, const QUrl& url
 
     out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     out.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-    out.body = reply->readAll();
+    if (reply->isOpen()) out.body = reply->readAll();
     out.etag = reply->rawHeader("ETag");
     out.error = reply->error();
     out.errorString = reply->errorString();

@@ -1,0 +1,455 @@
+// The CardDAV client against a real server (Debian's radicale on a loopback
+// port, a temporary storage folder and password file), against small fake
+// servers for the faults radicale does not show, and the vCard merge.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include "sync/carddav.h"
+#include "sync/vcardmerge.h"
+
+using namespace orv::sync;
+
+Q_DECLARE_METATYPE(std::vector<MappedProperty>)
+
+namespace {
+
+const QString kUser = QStringLiteral("ana");
+const QString kPassword = QStringLiteral("secreto");
+
+quint16 freePort() {
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+// A radicale of its own: free port, storage and users in a temporary folder,
+// stopped with the object. With `tls`, HTTPS with a certificate made for
+// 127.0.0.1 that no system trusts (certFile()).
+class Radicale {
+  public:
+    explicit Radicale(bool tls = false) : tls_(tls) {}
+    ~Radicale() { stop(); }
+
+    // Empty on success, else what went wrong.
+    QString start() {
+        if (!dir_.isValid()) return QStringLiteral("no temporary folder");
+        QFile users(dir_.filePath("users"));
+        if (!users.open(QIODevice::WriteOnly) ||
+            users.write((kUser + ":" + kPassword + "\n").toUtf8()) < 0)
+            return QStringLiteral("cannot write the password file");
+        users.close();
+        if (tls_) {
+            QProcess ssl;
+            ssl.start("openssl",
+                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                       "-nodes", "-keyout", dir_.filePath("key.pem"), "-out", certFile(), "-days",
+                       "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+            if (!ssl.waitForFinished(20000) || ssl.exitCode() != 0)
+                return "openssl: " + QString::fromLocal8Bit(ssl.readAllStandardError());
+        }
+        // A port found free may be taken before radicale binds it: try again.
+        QString why;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            port_ = freePort();
+            writeConfig();
+            proc_.setProcessChannelMode(QProcess::MergedChannels);
+            proc_.start("radicale", {"-C", dir_.filePath("config")});
+            if (!proc_.waitForStarted(10000))
+                return QStringLiteral("radicale does not start (is it installed? scripts/deps.sh)");
+            for (int i = 0; i < 150 && proc_.state() == QProcess::Running; ++i) {
+                QTcpSocket probe;
+                probe.connectToHost(QHostAddress::LocalHost, port_);
+                if (probe.waitForConnected(100)) return {};
+                QTest::qWait(100);
+            }
+            why = QString::fromLocal8Bit(proc_.readAll());
+            stop();
+        }
+        return "radicale did not listen: " + why;
+    }
+
+    void stop() {
+        if (proc_.state() == QProcess::NotRunning) return;
+        proc_.terminate();
+        if (!proc_.waitForFinished(5000)) {
+            proc_.kill();
+            proc_.waitForFinished(5000);
+        }
+    }
+
+    QUrl url(const QString& path) const {
+        return QUrl(QStringLiteral("%1://127.0.0.1:%2%3")
+                        .arg(tls_ ? "https" : "http")
+                        .arg(port_)
+                        .arg(path));
+    }
+    QString certFile() const { return dir_.filePath("cert.pem"); }
+
+  private:
+    void writeConfig() {
+        QFile config(dir_.filePath("config"));
+        config.open(QIODevice::WriteOnly);
+        const QString ssl = tls_ ? QStringLiteral("ssl = True\ncertificate = %1\nkey = %2\n")
+                                       .arg(certFile(), dir_.filePath("key.pem"))
+                                 : QString();
+        const QString text = QStringLiteral(
+                                 "[server]\nhosts = 127.0.0.1:%1\n%2"
+                                 "[auth]\ntype = htpasswd\nhtpasswd_filename = %3\n"
+                                 "htpasswd_encryption = plain\ndelay = 0\n"
+                                 "[rights]\ntype = owner_only\n"
+                                 "[storage]\nfilesystem_folder = %4\n"
+                                 "[web]\ntype = none\n[logging]\nlevel = warning\n")
+                                 .arg(port_)
+                                 .arg(ssl, dir_.filePath("users"), dir_.filePath("collections"));
+        config.write(text.toUtf8());
+    }
+
+    bool tls_;
+    QTemporaryDir dir_;
+    QProcess proc_;
+    quint16 port_ = 0;
+};
+
+// A loopback server that answers every request with the same bytes; with
+// none it keeps silent, with "close" it hangs up.
+class CannedServer {
+  public:
+    explicit CannedServer(QByteArray answer) : answer_(std::move(answer)) {
+        server_.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server_, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* s = server_.nextPendingConnection()) {
+                QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] {
+                    s->readAll();
+                    if (answer_ == "close") {
+                        s->abort();
+                    } else if (!answer_.isEmpty()) {
+                        s->write(answer_);
+                        s->disconnectFromHost();
+                    }
+                });
+            }
+        });
+    }
+    quint16 port() const { return server_.serverPort(); }
+
+  private:
+    QByteArray answer_;
+    QTcpServer server_;
+};
+
+QByteArray card(const QString& uid, const QString& name, const QString& tel) {
+    return QStringLiteral(
+               "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:%1\r\nFN:%2\r\nN:;%2;;;\r\nTEL:%3\r\nEND:"
+               "VCARD\r\n")
+        .arg(uid, name, tel)
+        .toUtf8();
+}
+
+// A card's lines unfolded, so that what a server re-folds still compares.
+QStringList unfolded(const QByteArray& vcard) {
+    QString text = QString::fromUtf8(vcard);
+    text.replace("\r\n", "\n").replace("\n ", "").replace("\n\t", "");
+    return text.split('\n', Qt::SkipEmptyParts);
+}
+
+}  // namespace
+
+class TestCardDav : public QObject {
+    Q_OBJECT
+
+    Radicale server_;
+
+    CardDavOptions options(const QString& path = "/ana/libreta/") const {
+        return {server_.url(path), kUser, kPassword, {}, 10000, 2};
+    }
+
+  private slots:
+    void initTestCase() {
+        const QString why = server_.start();
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        CardDavClient client(options());
+        DavError made = client.createAddressBook("Libreta");
+        QVERIFY2(!made.failed(), qPrintable(made.message));
+        DavResult<Listing> empty = client.list();
+        QVERIFY2(empty.ok(), qPrintable(empty.error.message));
+        QVERIFY(empty.value.cards.empty());
+        QVERIFY(!empty.value.syncToken.isEmpty());
+        QVERIFY(empty.value.syncCollection);
+        QVERIFY(empty.value.multiget);
+    }
+
+    // New cards, listing, the incremental listing from a token, multiget,
+    // conditional update and delete, and the fallbacks for tokens.
+    void cardsTravelBothWays() {
+        CardDavClient client(options());
+        QHash<QString, QString> etags;
+        for (const QString uid : {"uno", "dos", "tres"}) {
+            const QString href = client.hrefForUid(uid);
+            DavResult<QString> put =
+                client.put(href, card(uid, "Persona " + uid, "91 000 00 0" + uid), {});
+            QVERIFY2(put.ok(), qPrintable(put.error.message));
+            QVERIFY(!put.value.isEmpty());
+            etags[href] = put.value;
+        }
+        // A second "new" card at the same address is refused, not overwritten.
+        DavResult<QString> again =
+            client.put(client.hrefForUid("uno"), card("uno", "Otra", "1"), {});
+        QCOMPARE(again.error.kind, DavErrorKind::PreconditionFailed);
+
+        qint64 listed = 0;
+        DavResult<Listing> all = client.list([&](qint64 done, qint64) { listed = done; });
+        QVERIFY2(all.ok(), qPrintable(all.error.message));
+        QCOMPARE(all.value.cards.size(), std::size_t(3));
+        QVERIFY(listed > 0);
+        for (const CardInfo& c : all.value.cards) QCOMPARE(c.etag, etags.value(c.href));
+
+        DavResult<Changes> none = client.changesSince(all.value.syncToken);
+        QVERIFY2(none.ok(), qPrintable(none.error.message));
+        QVERIFY(!none.value.full && none.value.changed.empty() && none.value.removed.isEmpty());
+        QCOMPARE(none.value.syncToken, all.value.syncToken);
+
+        const QString uno = client.hrefForUid("uno"), dos = client.hrefForUid("dos"),
+                      tres = client.hrefForUid("tres"), cuatro = client.hrefForUid("cuatro");
+        DavResult<QString> updated =
+            client.put(uno, card("uno", "Persona uno", "600 111 222"), etags[uno]);
+        QVERIFY2(updated.ok(), qPrintable(updated.error.message));
+        QVERIFY(updated.value != etags[uno]);
+        // The etag the update replaced is stale now, for writing and deleting.
+        QCOMPARE(client.put(uno, card("uno", "X", "1"), etags[uno]).error.kind,
+                 DavErrorKind::PreconditionFailed);
+        QCOMPARE(client.remove(uno, etags[uno]).kind, DavErrorKind::PreconditionFailed);
+        QVERIFY(!client.remove(dos, etags[dos]).failed());
+        QVERIFY(client.put(cuatro, card("cuatro", "Persona cuatro", "4"), {}).ok());
+
+        DavResult<Changes> changes = client.changesSince(all.value.syncToken);
+        QVERIFY2(changes.ok(), qPrintable(changes.error.message));
+        QVERIFY(!changes.value.full);
+        QStringList changed;
+        for (const CardInfo& c : changes.value.changed) changed << c.href;
+        changed.sort();
+        QCOMPARE(changed, QStringList({cuatro, uno}));
+        QCOMPARE(changes.value.removed, QStringList{dos});
+        QVERIFY(changes.value.syncToken != all.value.syncToken);
+
+        // Three cards in batches of two, and one that is gone.
+        QList<qint64> progress;
+        DavResult<Fetched> got =
+            client.fetch({uno, tres, cuatro, dos}, [&](qint64 done, qint64) { progress << done; });
+        QVERIFY2(got.ok(), qPrintable(got.error.message));
+        QCOMPARE(progress, QList<qint64>({2, 4}));
+        QCOMPARE(got.value.missing, QStringList{dos});
+        QCOMPARE(got.value.cards.size(), std::size_t(3));
+        for (const Card& c : got.value.cards) {
+            if (c.href == uno) {
+                QCOMPARE(c.etag, updated.value);
+                QVERIFY(unfolded(c.vcard).contains("TEL:600 111 222"));
+            }
+        }
+
+        // A token the server does not know, and none: the whole collection.
+        for (const QString& token :
+             {QStringLiteral("http://radicale.org/ns/sync/nada"), QString()}) {
+            DavResult<Changes> full = client.changesSince(token);
+            QVERIFY2(full.ok(), qPrintable(full.error.message));
+            QVERIFY(full.value.full);
+            QCOMPARE(full.value.changed.size(), std::size_t(3));
+            QCOMPARE(full.value.syncToken, changes.value.syncToken);
+        }
+    }
+
+    // The card of a phone keeps its photo and company when the book changes
+    // its phone number, through a real server's storage.
+    void serverCardKeepsWhatTheBookHasNoFieldFor() {
+        CardDavClient client(options());
+        const QByteArray photo = "PHOTO;ENCODING=b;TYPE=JPEG:" + QByteArray(300, 'A');
+        const QByteArray phone =
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:movil\r\nFN:Lola Vega\r\n"
+            "N:Vega;Lola;;;\r\nORG:Ayuntamiento\r\nTEL;TYPE=CELL:600 000 001\r\n"
+            "TEL;TYPE=WORK:91 000 00 02\r\n" +
+            photo + "\r\nEND:VCARD\r\n";
+        const QString href = client.hrefForUid("movil");
+        QVERIFY(client.put(href, phone, {}).ok());
+        DavResult<Fetched> before = client.fetch({href});
+        QVERIFY2(before.ok() && before.value.cards.size() == 1, qPrintable(before.error.message));
+
+        const std::string merged = mergeVCard(before.value.cards[0].vcard.toStdString(),
+                                              {{"TEL", "600 999 999"}, {"FN", "Lola Vega"}});
+        DavResult<QString> put =
+            client.put(href, QByteArray::fromStdString(merged), before.value.cards[0].etag);
+        QVERIFY2(put.ok(), qPrintable(put.error.message));
+
+        DavResult<Fetched> after = client.fetch({href});
+        QVERIFY(after.ok() && after.value.cards.size() == 1);
+        const QStringList lines = unfolded(after.value.cards[0].vcard);
+        QVERIFY2(lines.contains(QString::fromLatin1(photo)), qPrintable(lines.join('\n')));
+        QVERIFY(lines.contains("ORG:Ayuntamiento"));
+        QVERIFY(lines.contains("TEL;TYPE=CELL:600 999 999"));
+        QVERIFY(lines.contains("TEL;TYPE=WORK:91 000 00 02"));
+    }
+
+    void faultsHaveAKindAndASpanishMessage_data() {
+        QTest::addColumn<QString>("server");  // radicale, down or canned
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<DavErrorKind>("kind");
+        QTest::addColumn<QString>("says");
+
+        QTest::newRow("wrong password")
+            << "radicale"
+            << "/ana/libreta/"
+            << "malo" << QByteArray() << DavErrorKind::Authentication << "contraseña";
+        QTest::newRow("wrong address")
+            << "radicale"
+            << "/ana/nada/" << kPassword << QByteArray() << DavErrorKind::NotFound << "No existe";
+        QTest::newRow("a folder, no address book")
+            << "radicale"
+            << "/ana/" << kPassword << QByteArray() << DavErrorKind::NotFound << "no una libreta";
+        QTest::newRow("server down")
+            << "down"
+            << "/" << kPassword << QByteArray() << DavErrorKind::ServerDown << "conexión rechazada";
+        QTest::newRow("silent server")
+            << "canned"
+            << "/" << kPassword << QByteArray() << DavErrorKind::Timeout << "no ha respondido";
+        QTest::newRow("hangs up") << "canned"
+                                  << "/" << kPassword << QByteArray("close")
+                                  << DavErrorKind::Network << "cortado";
+        QTest::newRow("server error")
+            << "canned"
+            << "/" << kPassword
+            << QByteArray("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n")
+            << DavErrorKind::ServerError << "503";
+        QTest::newRow("a web page")
+            << "canned"
+            << "/" << kPassword
+            << QByteArray(
+                   "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 6\r\n\r\n<html>")
+            << DavErrorKind::Protocol << "no es una libreta";
+        QTest::newRow("unreadable multistatus")
+            << "canned"
+            << "/" << kPassword
+            << QByteArray("HTTP/1.1 207 Multi-Status\r\nContent-Length: 14\r\n\r\n<d:multistatus")
+            << DavErrorKind::Protocol << "no se puede leer";
+    }
+    void faultsHaveAKindAndASpanishMessage() {
+        QFETCH(QString, server);
+        QFETCH(QString, path);
+        QFETCH(QString, password);
+        QFETCH(QByteArray, answer);
+        QFETCH(DavErrorKind, kind);
+        QFETCH(QString, says);
+
+        std::unique_ptr<CannedServer> canned;
+        CardDavOptions o = options(path);
+        o.password = password;
+        o.timeoutMs = 500;
+        if (server == "down") {
+            o.collection.setPort(freePort());
+        } else if (server == "canned") {
+            canned = std::make_unique<CannedServer>(answer);
+            o.collection.setPort(canned->port());
+        }
+        CardDavClient client(o);
+        const DavResult<Listing> got = client.list();
+        QCOMPARE(got.error.kind, kind);
+        QVERIFY2(got.error.message.contains(says), qPrintable(got.error.message));
+        QVERIFY(!got.error.message.contains(password));
+        // Writes report the same way as the listing.
+        if (server != "radicale" ? kind != DavErrorKind::Protocol : path == "/ana/libreta/")
+            QCOMPARE(client.put(client.hrefForUid("x"), card("x", "X", "1"), {}).error.kind, kind);
+    }
+
+    // HTTPS: a certificate the system does not trust is refused, and trusted
+    // once its CA file is given; an unreadable CA file is said so.
+    void httpsTrustsOnlyWhatItIsTold() {
+        Radicale tls(true);
+        const QString why = tls.start();
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        CardDavOptions o{tls.url("/ana/segura/"), kUser, kPassword, {}, 10000, 100};
+
+        DavResult<Listing> refused = CardDavClient(o).list();
+        QCOMPARE(refused.error.kind, DavErrorKind::Tls);
+        QVERIFY2(refused.error.message.contains("firmado por él mismo"),
+                 qPrintable(refused.error.message));
+
+        o.caFile = tls.certFile();
+        o.collection = tls.url("/ana/segura/");
+        CardDavClient trusted(o);
+        DavError made = trusted.createAddressBook("Segura");
+        QVERIFY2(!made.failed(), qPrintable(made.message));
+        DavResult<Listing> listed = trusted.list();
+        QVERIFY2(listed.ok(), qPrintable(listed.error.message));
+
+        o.caFile = QDir::temp().filePath("no-existe-orvane.pem");
+        DavResult<Listing> noFile = CardDavClient(o).list();
+        QCOMPARE(noFile.error.kind, DavErrorKind::Tls);
+        QVERIFY(noFile.error.message.contains("no-existe-orvane.pem"));
+    }
+
+    void mergeChangesOnlyMappedLines_data() {
+        QTest::addColumn<QByteArray>("card");
+        QTest::addColumn<std::vector<MappedProperty>>("mapped");
+        QTest::addColumn<QByteArray>("expected");
+
+        const QByteArray photo = "PHOTO;ENCODING=b;TYPE=JPEG:AAAA\r\n BBBB\r\n";
+        QTest::newRow("main phone changes, the rest byte for byte")
+            << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Lola\r\nORG:Ayuntamiento;Obras\r\n"
+               "TEL;TYPE=CELL:600\r\nTEL;TYPE=HOME:91\r\n" +
+                   photo + "END:VCARD\r\n"
+            << std::vector<MappedProperty>{{"TEL", "601"}, {"FN", "Lola"}}
+            << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Lola\r\nORG:Ayuntamiento;Obras\r\n"
+               "TEL;TYPE=CELL:601\r\nTEL;TYPE=HOME:91\r\n" +
+                   photo + "END:VCARD\r\n";
+        QTest::newRow("an equal value keeps its folding, LF becomes CRLF")
+            << QByteArray("BEGIN:VCARD\nNOTE:una nota\n  larga\nEND:VCARD\n")
+            << std::vector<MappedProperty>{{"NOTE", "una nota larga"}}
+            << QByteArray("BEGIN:VCARD\r\nNOTE:una nota\r\n  larga\r\nEND:VCARD\r\n");
+        QTest::newRow("missing ones added before END, removed only the first")
+            << QByteArray("BEGIN:VCARD\r\nEMAIL:a@x.es\r\nEMAIL:b@x.es\r\nEND:VCARD\r\nX")
+            << std::vector<MappedProperty>{{"EMAIL", std::nullopt},
+                                           {"BDAY", "1970-05-01"},
+                                           {"NOTE", std::nullopt}}
+            << QByteArray("BEGIN:VCARD\r\nEMAIL:b@x.es\r\nBDAY:1970-05-01\r\nEND:VCARD\r\nX\r\n");
+        QTest::newRow("group, quoted colon and URI scheme kept")
+            << QByteArray(
+                   "BEGIN:VCARD\r\nitem1.TEL;X-L=\"a:b\";VALUE=uri:tel:+34600\r\n"
+                   "IMPP;X-SERVICE-TYPE=ICQ:icq:123\r\nEND:VCARD\r\n")
+            << std::vector<MappedProperty>{{"TEL", "+34601"}, {"X-ICQ", "456"}}
+            << QByteArray(
+                   "BEGIN:VCARD\r\nitem1.TEL;X-L=\"a:b\";VALUE=uri:tel:+34601\r\n"
+                   "IMPP;X-SERVICE-TYPE=ICQ:icq:456\r\nEND:VCARD\r\n");
+        QTest::newRow("the old value's encoding goes with it")
+            << QByteArray(
+                   "BEGIN:VCARD\r\nVERSION:2.1\r\nNOTE;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8;X-A="
+                   "1:caf=C3=A9\r\nEND:VCARD\r\n")
+            << std::vector<MappedProperty>{{"NOTE", "café"}}
+            << QByteArray("BEGIN:VCARD\r\nVERSION:2.1\r\nNOTE;X-A=1:café\r\nEND:VCARD\r\n");
+        QTest::newRow("a new line folds at 75 octets, never inside a character")
+            << QByteArray("BEGIN:VCARD\r\nEND:VCARD\r\n")
+            << std::vector<MappedProperty>{{"NOTE", std::string(69, 'a') + "ébc"}}
+            << "BEGIN:VCARD\r\nNOTE:" + QByteArray(69, 'a') + "\r\n ébc\r\nEND:VCARD\r\n";
+        QTest::newRow("no card: a new 3.0 one")
+            << QByteArray()
+            << std::vector<MappedProperty>{{"UID", "u1"},
+                                           {"FN", "Ana"},
+                                           {"N", ";Ana;;;"},
+                                           {"TEL", std::nullopt}}
+            << QByteArray(
+                   "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:u1\r\nFN:Ana\r\nN:;Ana;;;\r\nEND:VCARD\r\n");
+    }
+    void mergeChangesOnlyMappedLines() {
+        QFETCH(QByteArray, card);
+        QFETCH(std::vector<MappedProperty>, mapped);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(QByteArray::fromStdString(mergeVCard(card.toStdString(), mapped)), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCardDav)
+#include "tst_carddav.moc"
