@@ -69,6 +69,14 @@ std::vector<std::string_view> splitParams(std::string_view s) {
     return parts;
 }
 
+// A 2.1 quoted-printable value ending in '=' goes on in the next line.
+bool softBreak(std::string_view text) {
+    if (text.empty() || text.back() != '=') return false;
+    std::string head(text.substr(0, valueColon(text)));
+    for (char& c : head) c = upperAscii(c);
+    return head.find("QUOTED-PRINTABLE") != std::string::npos;
+}
+
 // One logical line: its physical lines as they came, and the unfolded text.
 struct Line {
     std::vector<std::string_view> physical;
@@ -86,7 +94,11 @@ std::vector<Line> logicalLines(std::string_view card) {
         card.remove_prefix(end == std::string_view::npos ? card.size() : end + 1);
         if (!phys.empty() && phys.back() == '\r') phys.remove_suffix(1);
         const bool continuation = !phys.empty() && (phys[0] == ' ' || phys[0] == '\t');
-        if (continuation && !lines.empty()) {
+        if (!lines.empty() && softBreak(lines.back().text)) {
+            lines.back().physical.push_back(phys);
+            lines.back().text.pop_back();
+            lines.back().text.append(phys);
+        } else if (continuation && !lines.empty()) {
             lines.back().physical.push_back(phys);
             lines.back().text.append(phys.substr(1));
         } else {

@@ -424,10 +424,11 @@ class TestCardDav : public QObject {
             << QByteArray(
                    "BEGIN:VCARD\r\nitem1.TEL;X-L=\"a:b\";VALUE=uri:tel:+34601\r\n"
                    "IMPP;X-SERVICE-TYPE=ICQ:icq:456\r\nEND:VCARD\r\n");
-        QTest::newRow("the old value's encoding goes with it")
+        QTest::newRow("the old value's encoding goes with it, soft line breaks too")
             << QByteArray(
-                   "BEGIN:VCARD\r\nVERSION:2.1\r\nNOTE;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8;X-A="
-                   "1:caf=C3=A9\r\nEND:VCARD\r\n")
+                   "BEGIN:VCARD\r\nVERSION:2.1\r\n"
+                   "NOTE;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8;X-A=1:ca=\r\nf=C3=A9\r\n"
+                   "END:VCARD\r\n")
             << std::vector<MappedProperty>{{"NOTE", "café"}}
             << QByteArray("BEGIN:VCARD\r\nVERSION:2.1\r\nNOTE;X-A=1:café\r\nEND:VCARD\r\n");
         QTest::newRow("a new line folds at 75 octets, never inside a character")
