@@ -17,10 +17,7 @@
 
 namespace orv::sync {
 
-namespace {
-
-const QString kDav = QStringLiteral("DAV:");
-const QString kCard = QStringLiteral("urn:ietf:params:xml:ns:carddav");
+namespace detail {
 
 // One <response> of a multistatus, with the properties that came with 200.
 struct DavResponse {
@@ -36,6 +33,16 @@ struct Multistatus {
     std::vector<DavResponse> responses;
     QString syncToken;  // sync-collection's new token
 };
+
+}  // namespace detail
+
+namespace {
+
+using detail::DavResponse;
+using detail::Multistatus;
+
+const QString kDav = QStringLiteral("DAV:");
+const QString kCard = QStringLiteral("urn:ietf:params:xml:ns:carddav");
 
 bool is(const QXmlStreamReader& x, const QString& ns, const char* name) {
     return x.namespaceUri() == ns && x.name() == QLatin1String(name);
@@ -201,11 +208,6 @@ QString sslReason(const QList<QSslError>& errors) {
     return QStringLiteral("su certificado no es válido");
 }
 
-DavError unreadable(int status, const QString& why) {
-    return {DavErrorKind::Protocol, status,
-            QStringLiteral("La respuesta del servidor no se puede leer: %1.").arg(why)};
-}
-
 const QList<QPair<QByteArray, QByteArray>> kXml = {
     {"Content-Type", "application/xml; charset=utf-8"}};
 
@@ -369,90 +371,114 @@ DavError CardDavClient::errorOf(const Reply& r) const {
     }
 }
 
-DavResult<Listing> CardDavClient::list(const DavProgress& progress) {
-    DavResult<Listing> out;
-    if (setupError_.failed()) return {{}, setupError_};
-    const QByteArray body = xmlBody([](QXmlStreamWriter& w) {
-        w.writeStartElement(kDav, QStringLiteral("propfind"));
-        writeProps(w, {{kDav, "resourcetype"},
-                       {kDav, "getetag"},
-                       {kDav, "getcontenttype"},
-                       {kDav, "sync-token"},
-                       {kDav, "supported-report-set"}});
-        w.writeEndElement();
-    });
+std::optional<Multistatus> CardDavClient::multistatus(const QByteArray& verb, const char* depth,
+                                                      const QByteArray& body,
+                                                      const DavProgress& progress,
+                                                      DavError& error) {
     QList<QPair<QByteArray, QByteArray>> headers = kXml;
-    headers.emplace_back("Depth", "1");
-    Reply reply = send("PROPFIND", options_.collection, headers, body, progress);
+    if (depth) headers.emplace_back("Depth", depth);
+    Reply reply = send(verb, options_.collection, headers, body, progress);
     if (reply.status != 207) {
-        out.error = errorOf(reply);
-        if (reply.status / 100 == 2)  // a web page, not WebDAV
-            out.error.message = QStringLiteral("%1 no es una libreta de direcciones CardDAV.")
-                                    .arg(options_.collection.toDisplayString(QUrl::RemoveUserInfo));
-        return out;
+        error = errorOf(reply);
+        if (reply.status / 100 == 2) error.message = notAnAddressBook();  // a web page, say
+        return std::nullopt;
     }
-    QString parseError;
-    std::optional<Multistatus> ms = parseMultistatus(reply.body, parseError);
-    if (!ms) return {{}, unreadable(reply.status, parseError)};
-    const QString self = pathKey(options_.collection, options_.collection.path());
-    for (const DavResponse& r : ms->responses) {
-        if (pathKey(options_.collection, r.href) == self) {
-            if (r.collection && !r.addressBook) {
-                out.error = {DavErrorKind::NotFound, reply.status,
-                             QStringLiteral("%1 es una carpeta pero no una libreta de "
-                                            "direcciones CardDAV.")
-                                 .arg(options_.collection.toDisplayString(QUrl::RemoveUserInfo))};
-                return out;
-            }
-            out.value.syncToken = r.syncToken;
-            out.value.syncCollection = r.reports.contains(QLatin1String("sync-collection"));
-            out.value.multiget = r.reports.contains(QLatin1String("addressbook-multiget"));
-        } else if (!r.collection && r.status / 100 != 4 && isCardType(r.contentType)) {
-            out.value.cards.push_back({r.href, r.etag, r.contentType});
+    QString why;
+    std::optional<Multistatus> ms = parseMultistatus(reply.body, why);
+    if (!ms)
+        error = {DavErrorKind::Protocol, reply.status,
+                 QStringLiteral("La respuesta del servidor no se puede leer: %1.").arg(why)};
+    return ms;
+}
+
+QString CardDavClient::notAnAddressBook() const {
+    return QStringLiteral("%1 no es una libreta de direcciones CardDAV.")
+        .arg(options_.collection.toDisplayString(QUrl::RemoveUserInfo));
+}
+
+bool CardDavClient::isCollection(const QString& href) const {
+    return pathKey(options_.collection, href) ==
+           pathKey(options_.collection, options_.collection.path());
+}
+
+DavResult<Listing> CardDavClient::list(const DavProgress& progress) {
+    if (setupError_.failed()) return {{}, setupError_};
+    // First the collection alone, which is quick: is it an address book, and
+    // how may its cards be listed.
+    DavResult<Listing> out;
+    std::optional<Multistatus> ms =
+        multistatus("PROPFIND", "0", xmlBody([](QXmlStreamWriter& w) {
+                        w.writeStartElement(kDav, QStringLiteral("propfind"));
+                        writeProps(w, {{kDav, "resourcetype"}, {kDav, "supported-report-set"}});
+                        w.writeEndElement();
+                    }),
+                    {}, out.error);
+    if (!ms) return out;
+    auto self = std::find_if(ms->responses.begin(), ms->responses.end(),
+                             [&](const DavResponse& r) { return isCollection(r.href); });
+    if (self == ms->responses.end() || !self->addressBook)
+        return {{}, {DavErrorKind::NotFound, 207, notAnAddressBook()}};
+    out.value.syncCollection = self->reports.contains(QLatin1String("sync-collection"));
+    out.value.multiget = self->reports.contains(QLatin1String("addressbook-multiget"));
+
+    // An initial sync-collection lists the cards with the token, and some
+    // servers (radicale) answer it several times faster than a PROPFIND.
+    if (out.value.syncCollection) {
+        DavResult<Changes> all = syncCollection({}, progress);
+        if (all.ok()) {
+            out.value.syncToken = all.value.syncToken;
+            out.value.cards = std::move(all.value.changed);
+            return out;
         }
+        if (!tokenRefused(all.error)) return {{}, all.error};
+    }
+    ms = multistatus("PROPFIND", "1", xmlBody([](QXmlStreamWriter& w) {
+                         w.writeStartElement(kDav, QStringLiteral("propfind"));
+                         writeProps(w, {{kDav, "resourcetype"},
+                                        {kDav, "getetag"},
+                                        {kDav, "getcontenttype"},
+                                        {kDav, "sync-token"}});
+                         w.writeEndElement();
+                     }),
+                     progress, out.error);
+    if (!ms) return {{}, out.error};
+    for (const DavResponse& r : ms->responses) {
+        if (isCollection(r.href))
+            out.value.syncToken = out.value.syncCollection ? r.syncToken : QString();
+        else if (!r.collection && r.status / 100 != 4 && isCardType(r.contentType))
+            out.value.cards.push_back({r.href, r.etag, r.contentType});
     }
     return out;
 }
 
-DavResult<Changes> CardDavClient::changesSince(const QString& syncToken,
-                                               const DavProgress& progress) {
-    auto fullListing = [&]() -> DavResult<Changes> {
-        DavResult<Listing> all = list(progress);
-        if (!all.ok()) return {{}, all.error};
-        return {{all.value.syncToken, true, std::move(all.value.cards), {}}, {}};
-    };
-    if (syncToken.isEmpty()) return fullListing();
-    if (setupError_.failed()) return {{}, setupError_};
+bool CardDavClient::tokenRefused(const DavError& e) {
+    // An unknown or expired token (403 valid-sync-token, 409), or a server
+    // without the report.
+    return e.httpStatus == 400 || e.httpStatus == 403 || e.httpStatus == 409 || e.httpStatus == 501;
+}
 
+DavResult<Changes> CardDavClient::syncCollection(const QString& syncToken,
+                                                 const DavProgress& progress) {
     QString token = syncToken;
     // Each member's news in order (nullopt: deleted); the last one counts.
     std::vector<std::pair<QString, std::optional<CardInfo>>> news;
     // A server may answer in parts (507 on the collection): ask again from
     // the token it gave until it has said everything.
     for (bool more = true; more;) {
-        const QByteArray body = xmlBody([&](QXmlStreamWriter& w) {
-            w.writeStartElement(kDav, QStringLiteral("sync-collection"));
-            w.writeTextElement(kDav, QStringLiteral("sync-token"), token);
-            w.writeTextElement(kDav, QStringLiteral("sync-level"), QStringLiteral("1"));
-            writeProps(w, {{kDav, "getetag"}, {kDav, "getcontenttype"}});
-            w.writeEndElement();
-        });
-        QList<QPair<QByteArray, QByteArray>> headers = kXml;
-        headers.emplace_back("Depth", "0");
-        Reply reply = send("REPORT", options_.collection, headers, body, progress);
-        // The token is unknown or expired (403 valid-sync-token, 409), or the
-        // server has no such report: list everything instead.
-        if (reply.status == 400 || reply.status == 403 || reply.status == 409 ||
-            reply.status == 501)
-            return fullListing();
-        if (reply.status != 207) return {{}, errorOf(reply)};
-        QString parseError;
-        std::optional<Multistatus> ms = parseMultistatus(reply.body, parseError);
-        if (!ms) return {{}, unreadable(reply.status, parseError)};
-        const QString self = pathKey(options_.collection, options_.collection.path());
+        DavError error;
+        std::optional<Multistatus> ms = multistatus(
+            "REPORT", "0", xmlBody([&](QXmlStreamWriter& w) {
+                w.writeStartElement(kDav, QStringLiteral("sync-collection"));
+                w.writeTextElement(kDav, QStringLiteral("sync-token"), token);
+                w.writeTextElement(kDav, QStringLiteral("sync-level"), QStringLiteral("1"));
+                writeProps(w, {{kDav, "getetag"}, {kDav, "getcontenttype"}});
+                w.writeEndElement();
+            }),
+            progress, error);
+        if (!ms) return {{}, error};
         more = false;
         for (DavResponse& r : ms->responses) {
-            if (pathKey(options_.collection, r.href) == self)
+            if (isCollection(r.href))
                 more = more || r.status == 507;
             else if (r.status == 404)
                 news.emplace_back(r.href, std::nullopt);
@@ -464,16 +490,29 @@ DavResult<Changes> CardDavClient::changesSince(const QString& syncToken,
     }
     DavResult<Changes> out;
     out.value.syncToken = token;
+    out.value.full = syncToken.isEmpty();
     QHash<QString, std::size_t> last;
     for (std::size_t i = 0; i < news.size(); ++i) last.insert(news[i].first, i);
     for (std::size_t i = 0; i < news.size(); ++i) {
         if (last.value(news[i].first) != i) continue;
         if (news[i].second)
             out.value.changed.push_back(std::move(*news[i].second));
-        else
+        else if (!out.value.full)
             out.value.removed << news[i].first;
     }
     return out;
+}
+
+DavResult<Changes> CardDavClient::changesSince(const QString& syncToken,
+                                               const DavProgress& progress) {
+    if (setupError_.failed()) return {{}, setupError_};
+    if (!syncToken.isEmpty()) {
+        DavResult<Changes> changes = syncCollection(syncToken, progress);
+        if (changes.ok() || !tokenRefused(changes.error)) return changes;
+    }
+    DavResult<Listing> all = list(progress);
+    if (!all.ok()) return {{}, all.error};
+    return {{all.value.syncToken, true, std::move(all.value.cards), {}}, {}};
 }
 
 DavResult<Fetched> CardDavClient::fetch(const QStringList& hrefs, const DavProgress& progress) {
@@ -482,17 +521,16 @@ DavResult<Fetched> CardDavClient::fetch(const QStringList& hrefs, const DavProgr
     const qsizetype batch = std::max(1, options_.multigetBatch);
     for (qsizetype start = 0; start < hrefs.size(); start += batch) {
         const QStringList part = hrefs.mid(start, batch);
-        const QByteArray body = xmlBody([&](QXmlStreamWriter& w) {
-            w.writeStartElement(kCard, QStringLiteral("addressbook-multiget"));
-            writeProps(w, {{kDav, "getetag"}, {kCard, "address-data"}});
-            for (const QString& href : part) w.writeTextElement(kDav, QStringLiteral("href"), href);
-            w.writeEndElement();
-        });
-        Reply reply = send("REPORT", options_.collection, kXml, body);
-        if (reply.status != 207) return {{}, errorOf(reply)};
-        QString parseError;
-        std::optional<Multistatus> ms = parseMultistatus(reply.body, parseError);
-        if (!ms) return {{}, unreadable(reply.status, parseError)};
+        std::optional<Multistatus> ms =
+            multistatus("REPORT", nullptr, xmlBody([&](QXmlStreamWriter& w) {
+                            w.writeStartElement(kCard, QStringLiteral("addressbook-multiget"));
+                            writeProps(w, {{kDav, "getetag"}, {kCard, "address-data"}});
+                            for (const QString& href : part)
+                                w.writeTextElement(kDav, QStringLiteral("href"), href);
+                            w.writeEndElement();
+                        }),
+                        {}, out.error);
+        if (!ms) return {{}, out.error};
         // The answer may spell an href otherwise (a full URL, other escapes):
         // the caller gets back the spelling it asked for.
         QHash<QString, QString> asked;

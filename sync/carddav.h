@@ -13,6 +13,7 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace orv::sync {
@@ -90,6 +91,10 @@ struct CardDavOptions {
 // of a fetch.
 using DavProgress = std::function<void(qint64 done, qint64 total)>;
 
+namespace detail {
+struct Multistatus;
+}
+
 class CardDavClient {
   public:
     explicit CardDavClient(CardDavOptions options);
@@ -125,6 +130,14 @@ class CardDavClient {
                const QList<QPair<QByteArray, QByteArray>>& headers, const QByteArray& body,
                const DavProgress& progress = {});
     DavError errorOf(const Reply& reply) const;
+    // A request on the collection whose answer must be a 207 multistatus.
+    std::optional<detail::Multistatus> multistatus(const QByteArray& verb, const char* depth,
+                                                   const QByteArray& body,
+                                                   const DavProgress& progress, DavError& error);
+    DavResult<Changes> syncCollection(const QString& syncToken, const DavProgress& progress);
+    static bool tokenRefused(const DavError& error);
+    bool isCollection(const QString& href) const;
+    QString notAnAddressBook() const;
     QUrl urlOf(const QString& href) const;
 
     CardDavOptions options_;

@@ -308,9 +308,9 @@ class TestCardDav : public QObject {
         QTest::newRow("wrong address")
             << "radicale"
             << "/ana/nada/" << kPassword << QByteArray() << DavErrorKind::NotFound << "No existe";
-        QTest::newRow("a folder, no address book")
-            << "radicale"
-            << "/ana/" << kPassword << QByteArray() << DavErrorKind::NotFound << "no una libreta";
+        QTest::newRow("a folder, no address book") << "radicale"
+                                                   << "/ana/" << kPassword << QByteArray()
+                                                   << DavErrorKind::NotFound << "no es una libreta";
         QTest::newRow("server down")
             << "down"
             << "/" << kPassword << QByteArray() << DavErrorKind::ServerDown << "conexión rechazada";
@@ -363,6 +363,39 @@ class TestCardDav : public QObject {
         // Writes report the same way as the listing.
         if (server != "radicale" ? kind != DavErrorKind::Protocol : path == "/ana/libreta/")
             QCOMPARE(client.put(client.hrefForUid("x"), card("x", "X", "1"), {}).error.kind, kind);
+    }
+
+    // A server without sync-collection is listed by PROPFIND, whatever way
+    // it spells hrefs, skipping what is no card.
+    void withoutSyncTokensCardsAreListedByEtag() {
+        const QByteArray xml =
+            "<?xml version='1.0'?><multistatus xmlns='DAV:' "
+            "xmlns:C='urn:ietf:params:xml:ns:carddav'>"
+            "<response><href>/libreta/</href><propstat><prop><resourcetype><collection/>"
+            "<C:addressbook/></resourcetype><supported-report-set><supported-report><report>"
+            "<C:addressbook-multiget/></report></supported-report></supported-report-set></prop>"
+            "<status>HTTP/1.1 200 OK</status></propstat></response>"
+            "<response><href>http://127.0.0.1/libreta/a%20b.vcf</href><propstat><prop>"
+            "<getetag>\"1\"</getetag><getcontenttype>text/vcard; charset=utf-8</getcontenttype>"
+            "</prop><status>HTTP/1.1 200 OK</status></propstat><propstat><prop><sync-token/></prop>"
+            "<status>HTTP/1.1 404 Not Found</status></propstat></response>"
+            "<response><href>/libreta/sub/</href><propstat><prop><resourcetype><collection/>"
+            "</resourcetype></prop><status>HTTP/1.1 200 OK</status></propstat></response>"
+            "<response><href>/libreta/foto.jpg</href><propstat><prop><getetag>\"2\"</getetag>"
+            "<getcontenttype>image/jpeg</getcontenttype></prop><status>HTTP/1.1 200 OK</status>"
+            "</propstat></response></multistatus>";
+        CannedServer server(
+            "HTTP/1.1 207 Multi-Status\r\nContent-Type: application/xml\r\n"
+            "Content-Length: " +
+            QByteArray::number(xml.size()) + "\r\n\r\n" + xml);
+        CardDavOptions o = options("/libreta");
+        o.collection.setPort(server.port());
+        DavResult<Listing> got = CardDavClient(o).list();
+        QVERIFY2(got.ok(), qPrintable(got.error.message));
+        QVERIFY(!got.value.syncCollection && got.value.multiget && got.value.syncToken.isEmpty());
+        QCOMPARE(got.value.cards.size(), std::size_t(1));
+        QCOMPARE(got.value.cards[0].href, "http://127.0.0.1/libreta/a%20b.vcf");
+        QCOMPARE(got.value.cards[0].etag, "\"1\"");
     }
 
     // HTTPS: a certificate the system does not trust is refused, and trusted
