@@ -269,7 +269,8 @@ CardDavClient::Reply CardDavClient::send(const QByteArray& verb, const QUrl& url
 
     Reply out;
     out.url = url;
-    QNetworkReply* reply = net_->manager.sendCustomRequest(request, verb, body);
+    std::unique_ptr<QNetworkReply> owned(net_->manager.sendCustomRequest(request, verb, body));
+    QNetworkReply* reply = owned.get();
     QEventLoop loop;
     QTimer silence;
     silence.setSingleShot(true);
@@ -296,7 +297,6 @@ CardDavClient::Reply CardDavClient::send(const QByteArray& verb, const QUrl& url
     out.etag = reply->rawHeader("ETag");
     out.error = reply->error();
     out.errorString = reply->errorString();
-    reply->deleteLater();
     return out;
 }
 

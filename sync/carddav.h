@@ -102,8 +102,9 @@ class CardDavClient {
     CardDavClient(const CardDavClient&) = delete;
     CardDavClient& operator=(const CardDavClient&) = delete;
 
-    // PROPFIND depth 1: every card with its ETag, and the collection's sync
-    // token and reports.
+    // Every card with its ETag, the collection's sync token (where it offers
+    // sync-collection) and reports; fails with NotFound unless the collection
+    // is an address book.
     DavResult<Listing> list(const DavProgress& progress = {});
     // REPORT sync-collection from `syncToken`; an empty token, or one the
     // server refuses (403, 409), gives the full listing instead.
