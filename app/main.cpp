@@ -1,6 +1,6 @@
 // Orvane: shows the main window; the program ends when it is unloaded.
 
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 #include "ui/toolkit/toolkit.h"
 
 int main(int argc, char** argv) {

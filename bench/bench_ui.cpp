@@ -48,8 +48,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/orvmod.h"
-#include "ui/main/windows.h"
+#include "ui/orvmod.h"
+#include "ui/windows.h"
 #include "ui/toolkit/toolkit.h"
 
 using namespace orv::ui;

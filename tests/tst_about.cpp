@@ -7,7 +7,7 @@
 #include <QTest>
 
 #include "support/uitest.h"
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 #include "ui/toolkit/toolkit.h"
 
 using namespace orv::ui;

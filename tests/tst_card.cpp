@@ -15,13 +15,13 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/orvmod.h"
+#include "ui/orvmod.h"
 #include "support/storedb.h"
 #include "support/uifault.h"
 #include "support/uitest.h"
 #include "ui/card/boxes.h"
 #include "ui/card/frmfinal.h"
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 #include "ui/toolkit/maskedbox.h"
 
 using namespace orv::ui;

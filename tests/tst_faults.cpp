@@ -19,7 +19,7 @@
 #include "support/storedb.h"
 #include "support/uifault.h"
 #include "support/uitest.h"
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 
 using namespace orv::ui;
 using orv::db::Contact;

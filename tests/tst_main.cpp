@@ -6,9 +6,9 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include "app/orvmod.h"
+#include "ui/orvmod.h"
 #include "support/uitest.h"
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 #include "ui/toolkit/toolkit.h"
 
 using namespace orv::ui;

@@ -13,11 +13,11 @@
 #include <QTableView>
 #include <functional>
 
-#include "app/orvmod.h"
+#include "ui/orvmod.h"
 #include "store/engine.h"
 #include "store/schema.h"
 #include "support/storetest.h"
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 #include "ui/toolkit/toolkit.h"
 
 using namespace orv::ui;

@@ -3,7 +3,7 @@
 // painted.
 
 #include "bench/startup/painted.h"
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 #include "ui/toolkit/toolkit.h"
 
 int main(int argc, char** argv) {

@@ -14,7 +14,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/orvmod.h"
+#include "ui/orvmod.h"
 #include "support/uitest.h"
 #include "ui/toolkit/maskedbox.h"
 

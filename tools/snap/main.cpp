@@ -11,7 +11,7 @@
 #include <QTextStream>
 
 #include "tools/snap/snap.h"
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 #include "ui/toolkit/toolkit.h"
 
 namespace orv::snap {

@@ -1,6 +1,6 @@
 // The results window: "Todos" and the letter "m" on the book in --appdir.
 
-#include "app/orvmod.h"
+#include "ui/orvmod.h"
 #include "tools/snap/snap.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <QScreen>
 
 #include "ui/about/frmabout.h"
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 
 namespace orv::ui {
 

@@ -8,7 +8,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "app/orvmod.h"
+#include "ui/orvmod.h"
 #include "store/dates.h"
 #include "store/schema.h"
 #include "ui/card/boxes.h"

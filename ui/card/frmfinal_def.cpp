@@ -7,7 +7,7 @@
 #include "store/schema.h"
 #include "ui/card/boxes.h"
 #include "ui/card/frmfinal.h"
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 #include "ui/toolkit/maskedbox.h"
 
 namespace orv::ui {

@@ -5,8 +5,8 @@
 #include <QFrame>
 #include <QLineEdit>
 
-#include "app/orvmod.h"
-#include "ui/main/windows.h"
+#include "ui/orvmod.h"
+#include "ui/windows.h"
 
 namespace orv::ui {
 

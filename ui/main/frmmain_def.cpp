@@ -5,7 +5,7 @@
 #include <QPixmap>
 
 #include "ui/main/frmmain.h"
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 
 namespace orv::ui {
 

@@ -2,9 +2,9 @@
 
 #include "ui/results/frmsecond.h"
 
-#include "app/orvmod.h"
+#include "ui/orvmod.h"
 #include "store/contactquery.h"
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 #include "ui/results/resultsgrid.h"
 #include "ui/results/resultsmodel.h"
 
