@@ -19,7 +19,7 @@
 #include "support/storedb.h"
 #include "support/uifault.h"
 #include "support/uitest.h"
-#include "ui/card/boxes.h"
+#include "ui/toolkit/boxes.h"
 #include "ui/card/frmfinal.h"
 #include "ui/windows.h"
 #include "ui/toolkit/maskedbox.h"
