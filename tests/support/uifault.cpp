@@ -14,8 +14,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "ui/orvmod.h"
+#include "support/storedb.h"
 #include "support/uitest.h"
+#include "ui/orvmod.h"
 #include "ui/toolkit/maskedbox.h"
 
 namespace orv::uitest {
@@ -33,6 +34,13 @@ bool setImmutable(const QString& path, bool on) {
     }
     ::close(fd);
     return ok;
+}
+
+QStringList storedNames(const QString& book) {
+    QStringList names;
+    for (const orv::db::Contact& c : storedb::readBook(book))
+        names << (c[orv::db::kNombre] ? QString::fromStdString(*c[orv::db::kNombre]) : "<null>");
+    return names;
 }
 
 const QStringList& CardDriver::boxes() {
@@ -65,15 +73,9 @@ bool CardDriver::run(const QString& codigo, const std::function<void()>& body) {
         body();
         if (Form* still = Form::instance("frmfinal")) still->Unload();
     });
-    Form::Show("frmfinal");
+    const bool closed = Form::Show("frmfinal");
     card_ = nullptr;
-    return shown && !timedOut() && unanswered_.isEmpty();
-}
-
-QWidget* CardDriver::w(const char* name) const {
-    QWidget* found = child<QWidget>(card_, name);
-    if (!found) qFatal("no control %s", name);
-    return found;
+    return closed && shown && !timedOut() && unanswered_.isEmpty();
 }
 
 QString CardDriver::text(const char* name) const {
@@ -99,6 +101,7 @@ QString CardDriver::state() const {
     for (const char* b :
          {"cbNuevo", "cbGuardar", "cbCancelar", "cbModificar", "cbBorrar", "cbSalir"})
         buttons += w(b)->isEnabled() ? '1' : '0';
+    if (w("txtcod")->isEnabled()) return "code box enabled";
     if (allOff && buttons == "100111") return "browse";
     if (allOn && buttons == "011000") return "edit";
     return "mixed " + buttons;
@@ -110,6 +113,18 @@ void CardDriver::settle() {
 
 void CardDriver::press(const char* button) {
     click(w(button));
+    settle();
+}
+
+void CardDriver::newContact(const QString& name, const QString& date) {
+    press("cbNuevo");
+    type(name);
+    w("txtfnac")->setFocus();
+    type(date);
+}
+
+void CardDriver::enter() {
+    key(card_, Qt::Key_Return);
     settle();
 }
 
