@@ -48,32 +48,14 @@ const std::vector<Contact> kThree = {
 
 }  // namespace
 
-class TestCard : public QObject {
+class TestCard : public ut::CardTest {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString book_;
-    ut::CardDriver card_;
-
-    // ---- the book ----
     void makeBook(const std::vector<Contact>& contacts) { storedb::makeBook(book_, contacts); }
     std::vector<Contact> stored() { return storedb::readBook(book_); }
     QStringList storedNames() { return ut::storedNames(book_); }
 
-    QStringList prompts() { return MsgBoxSeam::prompts(); }
-
   private slots:
-    void initTestCase() { registerWindows(); }
-    void init() {
-        ut::initWindows();
-        book_ = ut::makeBookFolder(dir_);
-        QVERIFY(!book_.isEmpty());
-    }
-    void cleanup() {
-        ut::cleanupWindows();
-        dir_.reset();
-    }
-
     // No book beside the program: the engine's message, then the end.
     void missingBook() {
         MsgBoxSeam::queueAnswer(vbOK);

@@ -91,12 +91,9 @@ class OtherWriter {
 
 }  // namespace
 
-class TestFaults : public QObject {
+class TestFaults : public ut::CardTest {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString book_;
-    ut::CardDriver card_;
     OtherWriter other_;
     QStringList frozen_;  // paths to make writable again at cleanup
 
@@ -126,15 +123,7 @@ class TestFaults : public QObject {
     // The connection faults take hold when the card opens; the others at once.
     bool beforeOpening() const { return fault_ == "full disk" || fault_ == "refused writes"; }
 
-    QStringList prompts() { return MsgBoxSeam::prompts(); }
-
   private slots:
-    void initTestCase() { registerWindows(); }
-    void init() {
-        ut::initWindows();
-        book_ = ut::makeBookFolder(dir_);
-        QVERIFY(!book_.isEmpty());
-    }
     void cleanup() {
         other_.unlock();
         for (const QString& p : frozen_) ut::setImmutable(p, false);
@@ -143,8 +132,7 @@ class TestFaults : public QObject {
         orv::setConnectionHook(nullptr);
         armed = false;
         cardConnection = nullptr;
-        ut::cleanupWindows();
-        dir_.reset();
+        CardTest::cleanup();
     }
 
     // A contact whose row cannot be deleted because another program already

@@ -18,6 +18,7 @@
 #include "support/uitest.h"
 #include "ui/orvmod.h"
 #include "ui/toolkit/maskedbox.h"
+#include "ui/windows.h"
 
 namespace orv::uitest {
 
@@ -47,6 +48,21 @@ const QStringList& CardDriver::boxes() {
     static const QStringList names = {"txtnom",  "txtape", "txtdom",  "txtlocprov", "txttel",
                                       "txtmail", "txticq", "txtfnac", "txtinfo"};
     return names;
+}
+
+void CardTest::initTestCase() {
+    orv::ui::registerWindows();
+}
+
+void CardTest::init() {
+    initWindows();
+    book_ = makeBookFolder(dir_);
+    QVERIFY(!book_.isEmpty());
+}
+
+void CardTest::cleanup() {
+    cleanupWindows();
+    dir_.reset();
 }
 
 bool CardDriver::run(const QString& codigo, const std::function<void()>& body) {

@@ -2,9 +2,12 @@
 // Drives the real record card offscreen for the fault and odd-input tests:
 // show it on a code, find its controls, read its state, type and paste.
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <functional>
+#include <memory>
 
 #include "support/uitest.h"
 #include "ui/toolkit/toolkit.h"
@@ -58,6 +61,23 @@ class CardDriver {
   private:
     QStringList unanswered_;
     orv::ui::Form* card_ = nullptr;
+};
+
+// The frame of a card test: every window registered, and each test function
+// on a fresh temporary book where the windows open it.
+class CardTest : public QObject {
+    Q_OBJECT
+  protected:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString book_;
+    CardDriver card_;
+
+    QStringList prompts() const { return orv::ui::MsgBoxSeam::prompts(); }
+
+  protected slots:
+    void initTestCase();
+    void init();
+    void cleanup();
 };
 
 }  // namespace orv::uitest
