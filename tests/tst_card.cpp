@@ -1,28 +1,17 @@
 // The record card driven through real widgets offscreen, on temporary books
 // placed where the card opens them.
 
-#include <unistd.h>
-
-#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
-#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QScrollBar>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include "support/storedb.h"
 #include "support/uifault.h"
-#include "support/uitest.h"
 #include "ui/card/frmfinal.h"
-#include "ui/orvmod.h"
 #include "ui/toolkit/boxes.h"
-#include "ui/toolkit/maskedbox.h"
-#include "ui/windows.h"
 
 using namespace orv::ui;
 using orv::db::Contact;

@@ -3,23 +3,17 @@
 // report the engine's message, keep everything typed, and succeed with the
 // same command once the fault is gone, losing nothing stored before.
 
-#include <fcntl.h>
-#include <linux/fs.h>
 #include <sqlite3.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "store/engine.h"
 #include "support/storedb.h"
 #include "support/uifault.h"
-#include "support/uitest.h"
-#include "ui/windows.h"
 
 using namespace orv::ui;
 using orv::db::Contact;
