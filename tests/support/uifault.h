@@ -1,5 +1,5 @@
 #pragma once
-// Drives the real record card offscreen for the fault and odd-input tests:
+// Drives the real record card offscreen for the card, fault and odd-input tests:
 // show it on a code, find its controls, read its state, type and paste.
 
 #include <QObject>
