@@ -49,8 +49,8 @@
 #include <vector>
 
 #include "ui/orvmod.h"
-#include "ui/windows.h"
 #include "ui/toolkit/toolkit.h"
+#include "ui/windows.h"
 
 using namespace orv::ui;
 

@@ -13,11 +13,11 @@
 #include <QTest>
 #include <QTimer>
 
-#include "ui/orvmod.h"
 #include "store/engine.h"
 #include "support/storedb.h"
 #include "support/uifault.h"
 #include "support/uitest.h"
+#include "ui/orvmod.h"
 #include "ui/windows.h"
 
 using namespace orv::ui;
