@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh
-scripts/build.sh build
+# Only the program and orvane-db: no tests, benchmarks or developer tools.
+scripts/build.sh build -DORV_BUILD_TESTS=OFF -DORV_BUILD_BENCH=OFF -DORV_BUILD_DEVTOOLS=OFF
 if [ ! -e build/orv.mdb ]; then
     build/orvane-db demo build/orv.mdb 200
 fi

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh
-scripts/build.sh build
+scripts/build.sh build -DORV_BUILD_TESTS=ON -DORV_BUILD_BENCH=ON -DORV_BUILD_DEVTOOLS=ON
 scripts/fuzz.sh
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"

@@ -1,7 +1,7 @@
 // Orvane: shows the main window; the program ends when it is unloaded.
 
-#include "ui/main/windows.h"
 #include "ui/toolkit/toolkit.h"
+#include "ui/windows.h"
 
 int main(int argc, char** argv) {
     orv::ui::Application app(argc, argv);

@@ -48,9 +48,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/orvmod.h"
-#include "ui/main/windows.h"
+#include "ui/orvmod.h"
 #include "ui/toolkit/toolkit.h"
+#include "ui/windows.h"
 
 using namespace orv::ui;
 

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (or the folder given as $1).
+# Configures and builds into build/ (or the folder given as $1); any further
+# arguments go to CMake's configure step (-DORV_BUILD_TESTS=OFF...). Uses
+# ccache when it is installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}
 shift || true
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} "$@" >/dev/null
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} "${launcher[@]}" "$@" >/dev/null
 cmake --build "$dir" -j"$(nproc)"

@@ -2,7 +2,12 @@
 # Installs the Debian packages the build, the tests and the tools need, only
 # when one of them is missing, so that repeated runs cost nothing.
 set -euo pipefail
-packages=(cmake g++ make qt6-base-dev libgl-dev libsqlite3-dev sqlite3 xvfb xauth xdotool x11-utils
+# Build: cmake g++ make, Qt (whose CMake files want libgl-dev), SQLite.
+# tst_faults: the sqlite3 shell. run.sh without a display: xvfb-run, which
+# needs xauth. scripts/fuzz.sh: clang with libFuzzer. bench.sh: GNU time.
+# tst_carddav: radicale (a CardDAV server) and openssl (its test certificate);
+# the sync benchmark: vdirsyncer.
+packages=(cmake g++ make qt6-base-dev libgl-dev libsqlite3-dev sqlite3 xvfb xauth
           clang libclang-rt-14-dev time radicale vdirsyncer openssl)
 missing=()
 for p in "${packages[@]}"; do

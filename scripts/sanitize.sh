@@ -7,11 +7,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=build-asan
 
-cmake -S . -B "$dir" -DORV_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # Only what CTest runs: the tests and the programs they start.
-targets=(orvane-db orv_crashchild)
-for f in tests/tst_*.cpp; do targets+=("$(basename "$f" .cpp)"); done
-cmake --build "$dir" -j2 --target "${targets[@]}"
+cmake -S . -B "$dir" -DORV_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_BUILD_TESTS=ON \
+    -DORV_BUILD_BENCH=OFF -DORV_BUILD_DEVTOOLS=OFF >/dev/null
+cmake --build "$dir" -j2
 
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1
 export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0

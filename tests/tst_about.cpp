@@ -7,13 +7,14 @@
 #include <QTest>
 
 #include "support/uitest.h"
-#include "ui/main/windows.h"
+#include "ui/about/frmabout.h"
 #include "ui/toolkit/toolkit.h"
+#include "ui/windows.h"
 
 using namespace orv::ui;
 namespace ut = orv::uitest;
 
-class TstAbout : public QObject {
+class TestAbout : public QObject {
     Q_OBJECT
 
     // Shows the about window modally, runs `action` in it, and reports
@@ -57,45 +58,26 @@ class TstAbout : public QObject {
             QCOMPARE(control->focusPolicy(), Qt::NoFocus);
     }
 
+    // Each label of the definition table, as the window shows it; points
+    // become pixels at 96 dpi.
     void labels_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QRect>("twips");
-        QTest::addColumn<QColor>("colour");
-        QTest::addColumn<int>("pixelSize");
-        QTest::addColumn<bool>("bold");
-        QTest::newRow("Label5") << "Label5"
-                                << "" << QRect(2760, 4680, 2730, 240) << QColor(0, 0, 255) << 12
-                                << true;
-        QTest::newRow("Label4") << "Label4"
-                                << "en el año 2000" << QRect(240, 4920, 1155, 210)
-                                << QColor(255, 0, 0) << 11 << true;
-        QTest::newRow("Label3") << "Label3"
-                                << "" << QRect(240, 4680, 1605, 210) << QColor(255, 0, 0) << 11
-                                << true;
-        QTest::newRow("Label2") << "Label2"
-                                << "v0.90 beta" << QRect(3480, 840, 1950, 345) << QColor(0, 0, 255)
-                                << 21 << true;
-        QTest::newRow("Label1") << "Label1"
-                                << "Orvane" << QRect(120, 120, 5160, 420) << QColor(0, 192, 0) << 24
-                                << false;
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < frmabout::captions().size(); ++i)
+            QTest::newRow(qPrintable(frmabout::captions()[i].name)) << i;
     }
     void labels() {
-        QFETCH(QString, name);
-        QFETCH(QString, text);
-        QFETCH(QRect, twips);
-        QFETCH(QColor, colour);
-        QFETCH(int, pixelSize);
-        QFETCH(bool, bold);
+        QFETCH(int, row);
+        const frmabout::Caption& c = frmabout::captions()[row];
         Form* about = Form::Load("frmabout");
-        auto* label = about->findChild<QLabel*>(name);
+        auto* label = about->findChild<QLabel*>(c.name);
         QVERIFY(label);
-        if (!text.isEmpty()) QCOMPARE(label->text(), text);
-        QVERIFY(!label->text().isEmpty());
-        QCOMPARE(label->geometry(), twipRect(twips.x(), twips.y(), twips.width(), twips.height()));
-        QCOMPARE(label->palette().color(QPalette::WindowText), colour);
-        QCOMPARE(label->font().pixelSize(), pixelSize);
-        QCOMPARE(label->font().bold(), bold);
+        QVERIFY(!c.text.isEmpty());
+        QCOMPARE(label->text(), c.text);
+        QCOMPARE(label->geometry(),
+                 twipRect(c.twips.x(), c.twips.y(), c.twips.width(), c.twips.height()));
+        QCOMPARE(label->palette().color(QPalette::WindowText), c.colour);
+        QCOMPARE(label->font().pixelSize(), qRound(c.points * 96 / 72));
+        QCOMPARE(label->font().bold(), c.bold);
         QVERIFY(!label->autoFillBackground());
     }
 
@@ -155,5 +137,5 @@ class TstAbout : public QObject {
     }
 };
 
-QTEST_MAIN(TstAbout)
+QTEST_MAIN(TestAbout)
 #include "tst_about.moc"

@@ -3,23 +3,17 @@
 // report the engine's message, keep everything typed, and succeed with the
 // same command once the fault is gone, losing nothing stored before.
 
-#include <fcntl.h>
-#include <linux/fs.h>
 #include <sqlite3.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "store/engine.h"
 #include "support/storedb.h"
 #include "support/uifault.h"
-#include "support/uitest.h"
-#include "ui/main/windows.h"
 
 using namespace orv::ui;
 using orv::db::Contact;
@@ -91,14 +85,11 @@ class OtherWriter {
 
 }  // namespace
 
-class TstFaults : public QObject {
+class TestFaults : public ut::CardTest {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString book_;
-    ut::CardDriver card_;
     OtherWriter other_;
-    bool frozen_ = false;
+    QStringList frozen_;  // paths to make writable again at cleanup
 
     QString fault_;
     // Turns the fault on (before the card opens for the connection faults)
@@ -110,7 +101,7 @@ class TstFaults : public QObject {
         if (fault_ == "refused writes")
             return on ? (arm("PRAGMA query_only = 1"), true) : onCard("PRAGMA query_only = 0");
         if (fault_ == "read-only file") {
-            frozen_ = frozen_ || on;
+            if (on) frozen_ << book_;
             return ut::setImmutable(book_, on);
         }
         if (on) return other_.lock(book_);
@@ -126,24 +117,16 @@ class TstFaults : public QObject {
     // The connection faults take hold when the card opens; the others at once.
     bool beforeOpening() const { return fault_ == "full disk" || fault_ == "refused writes"; }
 
-    QStringList prompts() { return MsgBoxSeam::prompts(); }
-
   private slots:
-    void initTestCase() { registerWindows(); }
-    void init() {
-        ut::initWindows();
-        book_ = ut::makeBookFolder(dir_);
-        QVERIFY(!book_.isEmpty());
-    }
     void cleanup() {
         other_.unlock();
-        if (frozen_) ut::setImmutable(book_, false);
-        frozen_ = false;
+        for (const QString& p : frozen_) ut::setImmutable(p, false);
+        for (const QString& p : frozen_) QFile::setPermissions(p, QFile::Permissions(0x7755));
+        frozen_.clear();
         orv::setConnectionHook(nullptr);
         armed = false;
         cardConnection = nullptr;
-        ut::cleanupWindows();
-        dir_.reset();
+        CardTest::cleanup();
     }
 
     // A contact whose row cannot be deleted because another program already
@@ -190,7 +173,7 @@ class TstFaults : public QObject {
         if (fault == "read-only file" && (geteuid() != 0 || !ut::setImmutable(book_, false)))
             QSKIP("cannot make a file read-only for root here");
         const auto before = storedb::readBook(book_);
-        if (beforeOpening() || fault == "read-only file") QVERIFY(refuse(true));
+        if (beforeOpening()) QVERIFY(refuse(true));
 
         // Texts at every box's limit, in characters of two and three bytes.
         const QString limits[] = {"50", "50", "50", "50", "50", "100", "50", "", "200"};
@@ -205,7 +188,7 @@ class TstFaults : public QObject {
         qint64 waited = 0;
 
         QVERIFY(card_.run("2", [&] {
-            if (!beforeOpening() && fault != "read-only file") QVERIFY(refuse(true));
+            if (!beforeOpening()) QVERIFY(refuse(true));
             card_.press("cbNuevo");
             for (int i = 0; i < typed.size(); ++i) {
                 const QByteArray box = ut::CardDriver::boxes()[i].toLatin1();
@@ -286,7 +269,34 @@ class TstFaults : public QObject {
         }));
         QCOMPARE(*storedb::readBook(book_).at(0)[orv::db::kApellido], std::string("Gómez"));
     }
+
+    // A book that is read-only when the card opens it: the store is refused
+    // with the engine's message, the typed contact stays, Cancelar still
+    // works and nothing is written.
+    void readOnlyFromTheStart() {
+        storedb::makeBook(book_, book());
+        const QByteArray before = storedb::fileBytes(book_);
+        frozen_ << book_;
+        if (geteuid() == 0) {
+            if (!ut::setImmutable(book_, true)) QSKIP("cannot make a file read-only for root here");
+        } else {
+            QFile::setPermissions(book_, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+        }
+        QVERIFY(card_.run("1", [&] {
+            card_.newContact("Zoe", "01011990");
+            MsgBoxSeam::queueAnswer(vbOK);
+            card_.press("cbGuardar");
+            QCOMPARE(prompts().size(), 1);
+            QVERIFY2(prompts().at(0).startsWith("Error 3031: "), qPrintable(prompts().at(0)));
+            QCOMPARE(card_.state(), QString("edit"));
+            QCOMPARE(card_.text("txtnom"), QString("Zoe"));
+            card_.press("cbCancelar");
+            QCOMPARE(card_.state(), QString("browse"));
+            QCOMPARE(card_.text("txtnom"), QString("Ana"));
+        }));
+        QCOMPARE(storedb::fileBytes(book_), before);
+    }
 };
 
-QTEST_MAIN(TstFaults)
+QTEST_MAIN(TestFaults)
 #include "tst_faults.moc"

@@ -13,12 +13,12 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/orvmod.h"
 #include "store/engine.h"
 #include "support/storedb.h"
 #include "support/uifault.h"
 #include "support/uitest.h"
-#include "ui/main/windows.h"
+#include "ui/orvmod.h"
+#include "ui/windows.h"
 
 using namespace orv::ui;
 using orv::db::Contact;

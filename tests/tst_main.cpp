@@ -6,10 +6,11 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include "app/orvmod.h"
 #include "support/uitest.h"
-#include "ui/main/windows.h"
+#include "ui/main/frmmain.h"
+#include "ui/orvmod.h"
 #include "ui/toolkit/toolkit.h"
+#include "ui/windows.h"
 
 using namespace orv::ui;
 namespace ut = orv::uitest;
@@ -18,7 +19,7 @@ namespace {
 const QString kPrompt = "Ingrese un nombre para buscar...";
 }
 
-class TstMain : public QObject {
+class TestMain : public QObject {
     Q_OBJECT
     Form* main = nullptr;
     std::shared_ptr<ut::Recorder> results, card;
@@ -43,32 +44,14 @@ class TstMain : public QObject {
         ut::cleanupWindows();
     }
 
+    // The window builds each control of its definition table where the table says.
     void definition_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QRect>("twips");
         QTest::addColumn<int>("tabIndex");
-        QTest::newRow("frmLetras") << "frmLetras"
-                                   << "" << QRect(4080, 600, 855, 3375) << 33;
-        QTest::newRow("cbTodos") << "cbTodos"
-                                 << "Todos" << QRect(0, 3120, 735, 255) << 5;
-        QTest::newRow("cbPorLetra") << "cbPorLetra"
-                                    << "Mostrar letras >>>" << QRect(0, 3600, 3855, 345) << 3;
-        QTest::newRow("cbSalir") << "cbSalir"
-                                 << "Salir" << QRect(840, 4080, 2175, 345) << 0;
-        QTest::newRow("Command29") << "Command29"
-                                   << "Nuevo" << QRect(120, 240, 1455, 345) << 4;
-        QTest::newRow("cbBuscar") << "cbBuscar"
-                                  << "Buscar" << QRect(3120, 3240, 735, 345) << 2;
-        QTest::newRow("txtBuscar") << "txtBuscar" << kPrompt << QRect(0, 3240, 3135, 345) << 1;
-        QTest::newRow("Picture1") << "Picture1"
-                                  << "" << QRect(480, 360, 3000, 2715) << 32;
-        for (int i = 0; i < 26; ++i) {
-            const QString letter(QChar('a' + i));
-            QTest::newRow(qPrintable("cb" + letter.toUpper()))
-                << "cb" + letter.toUpper() << "&" + letter
-                << QRect((i % 2) * 360, (i / 2) * 240, 375, 255) << 6 + i;
-        }
+        for (const frmmain::Control& c : frmmain::controls())
+            QTest::newRow(qPrintable(c.name)) << c.name << c.text << c.twips << c.tabIndex;
     }
     void definition() {
         QFETCH(QString, name);
@@ -82,6 +65,16 @@ class TstMain : public QObject {
         QCOMPARE(main->tabIndex(control), tabIndex);
         if (auto* b = qobject_cast<QAbstractButton*>(control)) QCOMPARE(b->text(), text);
         if (auto* e = qobject_cast<QLineEdit*>(control)) QCOMPARE(e->text(), text);
+    }
+    // The letter buttons are cbA..cbZ in the panel, captioned "&a".."&z".
+    void letterButtons() {
+        for (int i = 0; i < 26; ++i) {
+            const QString letter(QChar('a' + i));
+            auto* b = button(qPrintable("cb" + letter.toUpper()));
+            QVERIFY(b);
+            QCOMPARE(b->text(), "&" + letter);
+            QCOMPARE(b->parentWidget(), w("frmLetras"));
+        }
     }
 
     void windowAtStart() {
@@ -253,5 +246,5 @@ class TstMain : public QObject {
     }
 };
 
-QTEST_MAIN(TstMain)
+QTEST_MAIN(TestMain)
 #include "tst_main.moc"

@@ -13,12 +13,12 @@
 #include <QTableView>
 #include <functional>
 
-#include "app/orvmod.h"
 #include "store/engine.h"
 #include "store/schema.h"
 #include "support/storetest.h"
-#include "ui/main/windows.h"
+#include "ui/orvmod.h"
 #include "ui/toolkit/toolkit.h"
+#include "ui/windows.h"
 
 using namespace orv::ui;
 

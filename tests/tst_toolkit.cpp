@@ -59,7 +59,7 @@ TestForm* shown(const char* kind) {
 
 }  // namespace
 
-class TstToolkit : public QObject {
+class TestToolkit : public QObject {
     Q_OBJECT
   private slots:
     void init() {
@@ -401,5 +401,5 @@ class TstToolkit : public QObject {
     }
 };
 
-QTEST_MAIN(TstToolkit)
+QTEST_MAIN(TestToolkit)
 #include "tst_toolkit.moc"

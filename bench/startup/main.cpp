@@ -3,8 +3,8 @@
 // painted.
 
 #include "bench/startup/painted.h"
-#include "ui/main/windows.h"
 #include "ui/toolkit/toolkit.h"
+#include "ui/windows.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;

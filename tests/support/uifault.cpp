@@ -14,9 +14,11 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/orvmod.h"
+#include "support/storedb.h"
 #include "support/uitest.h"
+#include "ui/orvmod.h"
 #include "ui/toolkit/maskedbox.h"
+#include "ui/windows.h"
 
 namespace orv::uitest {
 
@@ -35,10 +37,32 @@ bool setImmutable(const QString& path, bool on) {
     return ok;
 }
 
+QStringList storedNames(const QString& book) {
+    QStringList names;
+    for (const orv::db::Contact& c : storedb::readBook(book))
+        names << (c[orv::db::kNombre] ? QString::fromStdString(*c[orv::db::kNombre]) : "<null>");
+    return names;
+}
+
 const QStringList& CardDriver::boxes() {
     static const QStringList names = {"txtnom",  "txtape", "txtdom",  "txtlocprov", "txttel",
                                       "txtmail", "txticq", "txtfnac", "txtinfo"};
     return names;
+}
+
+void CardTest::initTestCase() {
+    orv::ui::registerWindows();
+}
+
+void CardTest::init() {
+    initWindows();
+    book_ = makeBookFolder(dir_);
+    QVERIFY(!book_.isEmpty());
+}
+
+void CardTest::cleanup() {
+    cleanupWindows();
+    dir_.reset();
 }
 
 bool CardDriver::run(const QString& codigo, const std::function<void()>& body) {
@@ -65,15 +89,9 @@ bool CardDriver::run(const QString& codigo, const std::function<void()>& body) {
         body();
         if (Form* still = Form::instance("frmfinal")) still->Unload();
     });
-    Form::Show("frmfinal");
+    const bool closed = Form::Show("frmfinal");
     card_ = nullptr;
-    return shown && !timedOut() && unanswered_.isEmpty();
-}
-
-QWidget* CardDriver::w(const char* name) const {
-    QWidget* found = child<QWidget>(card_, name);
-    if (!found) qFatal("no control %s", name);
-    return found;
+    return closed && shown && !timedOut() && unanswered_.isEmpty();
 }
 
 QString CardDriver::text(const char* name) const {
@@ -99,6 +117,7 @@ QString CardDriver::state() const {
     for (const char* b :
          {"cbNuevo", "cbGuardar", "cbCancelar", "cbModificar", "cbBorrar", "cbSalir"})
         buttons += w(b)->isEnabled() ? '1' : '0';
+    if (w("txtcod")->isEnabled()) return "code box enabled";
     if (allOff && buttons == "100111") return "browse";
     if (allOn && buttons == "011000") return "edit";
     return "mixed " + buttons;
@@ -110,6 +129,18 @@ void CardDriver::settle() {
 
 void CardDriver::press(const char* button) {
     click(w(button));
+    settle();
+}
+
+void CardDriver::newContact(const QString& name, const QString& date) {
+    press("cbNuevo");
+    type(name);
+    w("txtfnac")->setFocus();
+    type(date);
+}
+
+void CardDriver::enter() {
+    key(card_, Qt::Key_Return);
     settle();
 }
 

@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <QWindow>
 
-#include "app/orvmod.h"
+#include "ui/orvmod.h"
 
 namespace orv::uitest {
 

@@ -11,8 +11,8 @@
 #include <QTextStream>
 
 #include "tools/snap/snap.h"
-#include "ui/main/windows.h"
 #include "ui/toolkit/toolkit.h"
+#include "ui/windows.h"
 
 namespace orv::snap {
 

@@ -1,7 +1,7 @@
 // The results window: "Todos" and the letter "m" on the book in --appdir.
 
-#include "app/orvmod.h"
 #include "tools/snap/snap.h"
+#include "ui/orvmod.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "ui/about/frmabout.h"
 
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 
 namespace orv::ui {
 

@@ -5,21 +5,20 @@
 #include <QScreen>
 
 #include "ui/about/frmabout.h"
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 
 namespace orv::ui {
 
-namespace {
-
-Label* styled(Label* label, const QColor& colour, const QFont& font) {
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, colour);
-    label->setPalette(pal);
-    label->setFont(font);
-    return label;
+const QList<frmabout::Caption>& frmabout::captions() {
+    static const QList<Caption> table = {
+        {"Label5", "orvane@example.org", {2760, 4680, 2730, 240}, Qt::blue, "Courier New", 9, true},
+        {"Label4", "en el año 2000", {240, 4920, 1155, 210}, Qt::red, "Arial", 8.25, true},
+        {"Label3", "Equipo de Orvane", {240, 4680, 1605, 210}, Qt::red, "Arial", 8.25, true},
+        {"Label2", "v0.90 beta", {3480, 840, 1950, 345}, Qt::blue, "Courier New", 15.75, true},
+        {"Label1", "Orvane", {120, 120, 5160, 420}, {0, 192, 0}, "Aksent", 18, false},
+    };
+    return table;
 }
-
-}  // namespace
 
 frmabout::frmabout() : Form(QStringLiteral("frmabout")) {
     initAssets();
@@ -39,20 +38,14 @@ void frmabout::define() {
         move(placed.topLeft());
     }
 
-    styled(addLabel(this, QStringLiteral("Label5"), QStringLiteral("orvane@example.org"), 2760,
-                    4680, 2730, 240),
-           QColor(0, 0, 255), fontPt(QStringLiteral("Courier New"), 9, true));
-    styled(addLabel(this, QStringLiteral("Label4"), QStringLiteral("en el año 2000"), 240, 4920,
-                    1155, 210),
-           QColor(255, 0, 0), fontPt(QStringLiteral("Arial"), 8.25, true));
-    styled(addLabel(this, QStringLiteral("Label3"), QStringLiteral("Equipo de Orvane"), 240, 4680,
-                    1605, 210),
-           QColor(255, 0, 0), fontPt(QStringLiteral("Arial"), 8.25, true));
-    styled(addLabel(this, QStringLiteral("Label2"), QStringLiteral("v0.90 beta"), 3480, 840, 1950,
-                    345),
-           QColor(0, 0, 255), fontPt(QStringLiteral("Courier New"), 15.75, true));
-    styled(addLabel(this, QStringLiteral("Label1"), QStringLiteral("Orvane"), 120, 120, 5160, 420),
-           QColor(0, 192, 0), fontPt(QStringLiteral("Aksent"), 18));
+    for (const Caption& c : captions()) {
+        const QRect& r = c.twips;
+        Label* label = addLabel(this, c.name, c.text, r.x(), r.y(), r.width(), r.height());
+        QPalette pal = label->palette();
+        pal.setColor(QPalette::WindowText, c.colour);
+        label->setPalette(pal);
+        label->setFont(fontPt(c.family, c.points, c.bold));
+    }
 }
 
 }  // namespace orv::ui

@@ -8,10 +8,10 @@
 #include <charconv>
 #include <cmath>
 
-#include "app/orvmod.h"
 #include "store/dates.h"
 #include "store/schema.h"
-#include "ui/card/boxes.h"
+#include "ui/orvmod.h"
+#include "ui/toolkit/boxes.h"
 #include "ui/toolkit/maskedbox.h"
 
 namespace orv::ui {

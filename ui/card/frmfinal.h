@@ -25,8 +25,10 @@ class frmfinal : public Form {
 
   private:
     // The window's definition (frmfinal_def.cpp): controls, texts, fonts,
-    // twips, tab order and the bound fields of Data1.
+    // twips, tab order.
     void define();
+    // The fields of Data1 the boxes show and store (frmfinal_bind.cpp).
+    void bindData();
     void connectHandlers();
 
     void Form_Load() override;

@@ -1,14 +1,12 @@
 // frmfinal's definition: its boxes, buttons and captions with their texts,
-// fonts, twips and tab order, and the fields Data1 binds them to.
+// fonts, twips and tab order.
 
 #include <QLineEdit>
 
-#include "store/dates.h"
-#include "store/schema.h"
-#include "ui/card/boxes.h"
 #include "ui/card/frmfinal.h"
-#include "ui/main/windows.h"
+#include "ui/toolkit/boxes.h"
 #include "ui/toolkit/maskedbox.h"
+#include "ui/windows.h"
 
 namespace orv::ui {
 
@@ -24,17 +22,12 @@ void paintCaption(Label* label, const QColor& colour, const QString& family) {
     label->setFont(fontPt(family, 8.25, true));
 }
 
-void bindLine(orv::DataControl& data, QLineEdit* box, std::string_view field) {
-    bindBox(
-        data, std::string(field), [box](const QString& text) { box->setText(text); },
-        [box] { return box->text(); });
-}
-
 }  // namespace
 
 frmfinal::frmfinal() : Form(QStringLiteral("frmfinal")) {
     initAssets();
     define();
+    bindData();
     connectHandlers();
 }
 
@@ -46,16 +39,15 @@ void frmfinal::define() {
         QLineEdit** box;
         const char* name;
         int left, top, width, limit, tabIndex;
-        std::string_view field;
     };
     const Line lines[] = {
-        {&txtnom, "txtnom", 1560, 120, 4815, 50, 0, "Nombre"},
-        {&txtape, "txtape", 1560, 480, 4815, 50, 1, "Apellido"},
-        {&txtdom, "txtdom", 1560, 840, 4815, 50, 2, "Domicilio"},
-        {&txtlocprov, "txtlocprov", 2280, 1200, 4095, 50, 3, "Localidad/Provincia"},
-        {&txttel, "txttel", 1560, 1560, 2175, 50, 4, "Telefono"},
-        {&txtmail, "txtmail", 1560, 1920, 4815, 100, 5, "e-mail"},
-        {&txticq, "txticq", 1560, 2280, 2175, 50, 6, "ICQ"},
+        {&txtnom, "txtnom", 1560, 120, 4815, 50, 0},
+        {&txtape, "txtape", 1560, 480, 4815, 50, 1},
+        {&txtdom, "txtdom", 1560, 840, 4815, 50, 2},
+        {&txtlocprov, "txtlocprov", 2280, 1200, 4095, 50, 3},
+        {&txttel, "txttel", 1560, 1560, 2175, 50, 4},
+        {&txtmail, "txtmail", 1560, 1920, 4815, 100, 5},
+        {&txticq, "txticq", 1560, 2280, 2175, 50, 6},
     };
     for (const Line& l : lines) {
         QLineEdit* box = addTextBox(this, QString::fromLatin1(l.name), QString(), l.left, l.top,
@@ -119,34 +111,6 @@ void frmfinal::define() {
         else
             paintCaption(label, kCaptionGreen, QStringLiteral("MS Sans Serif"));
     }
-
-    // Data1: the whole table of the book beside the program, opened after
-    // Form_Load.
-    Data1.setSource((AppPath() + QStringLiteral("/orv.mdb")).toStdString(), "Registros");
-    for (const Line& l : lines) bindLine(Data1, *l.box, l.field);
-    bindBox(
-        Data1, std::string(schema::kBirthDate),
-        [this](const QString& text) {
-            // A text that names no day would show as stray digits taken for
-            // one: the box stays blank, the stored text untouched.
-            txtfnac->setValue(orv::isoFromDisplay(text.toStdString()) ? text : QString());
-        },
-        [this] { return txtfnac->Text(); });
-    bindBox(
-        Data1, "Mas info", [this](const QString& text) { txtinfo->setPlainText(text); },
-        [this] { return txtinfo->toPlainText(); });
-    bindBox(
-        Data1, std::string(schema::kCode),
-        [this](const QString& text) {
-            // Display only: a code the six digit positions cannot hold (a
-            // longer or negative one) is shown whole rather than cut.
-            bool digits = true;
-            for (QChar c : text) digits = digits && c.isDigit();
-            txtcod->setMask(digits ? QString(qMax<qsizetype>(6, text.size()), QLatin1Char('#'))
-                                   : QString());
-            txtcod->setValue(text);
-        },
-        nullptr);
 }
 
 }  // namespace orv::ui

@@ -1,5 +1,5 @@
 #include "ui/card/frmfinal.h"
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 
 namespace orv::ui {
 

@@ -5,8 +5,8 @@
 #include <QFrame>
 #include <QLineEdit>
 
-#include "app/orvmod.h"
-#include "ui/main/windows.h"
+#include "ui/orvmod.h"
+#include "ui/windows.h"
 
 namespace orv::ui {
 
@@ -21,19 +21,7 @@ void frmmain::connectHandlers() {
 
     onClick(cbPorLetra, [this] { cbPorLetra_Click(); });
     onClick(cbTodos, [this] { cbTodos_Click(); });
-    using Handler = void (frmmain::*)();
-    static constexpr Handler kLetterHandlers[26] = {
-        &frmmain::cbA_Click, &frmmain::cbB_Click, &frmmain::cbC_Click, &frmmain::cbD_Click,
-        &frmmain::cbE_Click, &frmmain::cbF_Click, &frmmain::cbG_Click, &frmmain::cbH_Click,
-        &frmmain::cbI_Click, &frmmain::cbJ_Click, &frmmain::cbK_Click, &frmmain::cbL_Click,
-        &frmmain::cbM_Click, &frmmain::cbN_Click, &frmmain::cbO_Click, &frmmain::cbP_Click,
-        &frmmain::cbQ_Click, &frmmain::cbR_Click, &frmmain::cbS_Click, &frmmain::cbT_Click,
-        &frmmain::cbU_Click, &frmmain::cbV_Click, &frmmain::cbW_Click, &frmmain::cbX_Click,
-        &frmmain::cbY_Click, &frmmain::cbZ_Click};
-    for (int i = 0; i < 26; ++i) {
-        const Handler handler = kLetterHandlers[i];
-        onClick(cbLetras[i], [this, handler] { (this->*handler)(); });
-    }
+    for (int i = 0; i < 26; ++i) onClick(cbLetras[i], [this, i] { cbLetra_Click(i); });
 
     onGotFocus(txtBuscar, [this] { txtBuscar_GotFocus(); });
     onKeyPress(txtBuscar, [this](qint16& KeyAscii) { txtBuscar_KeyPress(KeyAscii); });
@@ -80,83 +68,9 @@ void frmmain::listar(const QString& filtro) {
 void frmmain::cbTodos_Click() {
     listar(QString());
 }
-void frmmain::cbA_Click() {
-    listar(QStringLiteral("a"));
-}
-void frmmain::cbB_Click() {
-    listar(QStringLiteral("b"));
-}
-void frmmain::cbC_Click() {
-    listar(QStringLiteral("c"));
-}
-void frmmain::cbD_Click() {
-    listar(QStringLiteral("d"));
-}
-void frmmain::cbE_Click() {
-    listar(QStringLiteral("e"));
-}
-void frmmain::cbF_Click() {
-    listar(QStringLiteral("f"));
-}
-void frmmain::cbG_Click() {
-    listar(QStringLiteral("g"));
-}
-void frmmain::cbH_Click() {
-    listar(QStringLiteral("h"));
-}
-void frmmain::cbI_Click() {
-    listar(QStringLiteral("i"));
-}
-void frmmain::cbJ_Click() {
-    listar(QStringLiteral("j"));
-}
-void frmmain::cbK_Click() {
-    listar(QStringLiteral("k"));
-}
-void frmmain::cbL_Click() {
-    listar(QStringLiteral("l"));
-}
-void frmmain::cbM_Click() {
-    listar(QStringLiteral("m"));
-}
-void frmmain::cbN_Click() {
-    listar(QStringLiteral("n"));
-}
-void frmmain::cbO_Click() {
-    listar(QStringLiteral("o"));
-}
-void frmmain::cbP_Click() {
-    listar(QStringLiteral("p"));
-}
-void frmmain::cbQ_Click() {
-    listar(QStringLiteral("q"));
-}
-void frmmain::cbR_Click() {
-    listar(QStringLiteral("r"));
-}
-void frmmain::cbS_Click() {
-    listar(QStringLiteral("s"));
-}
-void frmmain::cbT_Click() {
-    listar(QStringLiteral("t"));
-}
-void frmmain::cbU_Click() {
-    listar(QStringLiteral("u"));
-}
-void frmmain::cbV_Click() {
-    listar(QStringLiteral("v"));
-}
-void frmmain::cbW_Click() {
-    listar(QStringLiteral("w"));
-}
-void frmmain::cbX_Click() {
-    listar(QStringLiteral("x"));
-}
-void frmmain::cbY_Click() {
-    listar(QStringLiteral("y"));
-}
-void frmmain::cbZ_Click() {
-    listar(QStringLiteral("z"));
+
+void frmmain::cbLetra_Click(int index) {
+    listar(QString(QChar(char16_t(u'a' + index))));
 }
 
 // ---- Name search ---------------------------------------------------------
@@ -178,9 +92,7 @@ void frmmain::cbBuscar_Click() {
 
 // The text goes as typed: no trimming, no case change, the prompt included.
 void frmmain::Buscar() {
-    orvmod::sFiltro = txtBuscar->text();
-    orvmod::sOrigen = QStringLiteral("Registros");
-    Form::Show(QStringLiteral("frmsecond"));
+    listar(txtBuscar->text());
 }
 
 }  // namespace orv::ui

@@ -2,6 +2,8 @@
 // The main window: the program's start-up window and its hub (letter index,
 // name search, "Nuevo", the picture and "Salir").
 
+#include <QList>
+#include <QRect>
 #include <QString>
 
 #include "ui/toolkit/toolkit.h"
@@ -20,6 +22,18 @@ class frmmain : public Form {
     static constexpr const char* kCaptionShown = "Ocultar letras <<<";
     static constexpr const char* kPrompt = "Ingrese un nombre para buscar...";
 
+    // One control as the definition builds it (frmmain_def.cpp).
+    struct Control {
+        enum Kind { Panel, Command, TextBox, PictureBox } kind;
+        bool inPanel;  // placed in the letter panel, not in the window
+        QString name;
+        QString text;  // caption or initial text
+        QRect twips;   // left, top, width, height
+        int tabIndex;
+    };
+    // Every control, in the order it is built (a later one lies on top).
+    static const QList<Control>& controls();
+
   private:
     // The window's definition (frmmain_def.cpp): controls, texts, twips, tab order.
     void define();
@@ -34,33 +48,10 @@ class frmmain : public Form {
     // Letter index.
     void cbPorLetra_Click();
     void cbTodos_Click();
-    void cbA_Click();
-    void cbB_Click();
-    void cbC_Click();
-    void cbD_Click();
-    void cbE_Click();
-    void cbF_Click();
-    void cbG_Click();
-    void cbH_Click();
-    void cbI_Click();
-    void cbJ_Click();
-    void cbK_Click();
-    void cbL_Click();
-    void cbM_Click();
-    void cbN_Click();
-    void cbO_Click();
-    void cbP_Click();
-    void cbQ_Click();
-    void cbR_Click();
-    void cbS_Click();
-    void cbT_Click();
-    void cbU_Click();
-    void cbV_Click();
-    void cbW_Click();
-    void cbX_Click();
-    void cbY_Click();
-    void cbZ_Click();
-    // The three steps every letter handler and cbTodos share.
+    // The letter buttons share one handler: each lists the names that begin
+    // with its own letter, in lower case (`index` 0 is "a").
+    void cbLetra_Click(int index);
+    // The three steps every letter button, cbTodos and Buscar share.
     void listar(const QString& filtro);
 
     // Name search.

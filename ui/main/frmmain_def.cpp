@@ -5,7 +5,7 @@
 #include <QPixmap>
 
 #include "ui/main/frmmain.h"
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 
 namespace orv::ui {
 
@@ -15,34 +15,70 @@ frmmain::frmmain() : Form(QStringLiteral("frmmain")) {
     connectHandlers();
 }
 
+const QList<frmmain::Control>& frmmain::controls() {
+    static const QList<Control> table = [] {
+        QList<Control> t = {
+            // The letter panel lies beyond the right edge until the window widens.
+            {Control::Panel, false, "frmLetras", "", {4080, 600, 855, 3375}, 33},
+        };
+        for (int i = 0; i < 26; ++i) {
+            const QChar letter(char16_t(u'a' + i));
+            t.append({Control::Command,
+                      true,
+                      QStringLiteral("cb") + letter.toUpper(),
+                      QStringLiteral("&") + letter,
+                      {(i % 2) * 360, (i / 2) * 240, 375, 255},
+                      6 + i});
+        }
+        t += {
+            {Control::Command, true, "cbTodos", "Todos", {0, 3120, 735, 255}, 5},
+            {Control::Command, false, "cbPorLetra", kCaptionHidden, {0, 3600, 3855, 345}, 3},
+            {Control::Command, false, "cbSalir", "Salir", {840, 4080, 2175, 345}, 0},
+            {Control::Command, false, "Command29", "Nuevo", {120, 240, 1455, 345}, 4},
+            {Control::Command, false, "cbBuscar", "Buscar", {3120, 3240, 735, 345}, 2},
+            {Control::TextBox, false, "txtBuscar", kPrompt, {0, 3240, 3135, 345}, 1},
+            {Control::PictureBox, false, "Picture1", "", {480, 360, 3000, 2715}, 32},
+        };
+        return t;
+    }();
+    return table;
+}
+
 void frmmain::define() {
     setStandardLook();
     setClientSizeTwips(3855, 4545);
 
-    // The letter panel lies beyond the right edge until the window widens.
-    frmLetras = addFrame(this, QStringLiteral("frmLetras"), 4080, 600, 855, 3375, 33);
-    frmLetras->setEnabled(false);
-    for (int i = 0; i < 26; ++i) {
-        const QChar letter(char16_t(u'a' + i));
-        cbLetras[i] =
-            addButton(frmLetras, QStringLiteral("cb") + letter.toUpper(),
-                      QStringLiteral("&") + letter, (i % 2) * 360, (i / 2) * 240, 375, 255, 6 + i);
+    for (const Control& c : controls()) {
+        QWidget* parent = c.inPanel ? static_cast<QWidget*>(frmLetras) : this;
+        const QRect& r = c.twips;
+        switch (c.kind) {
+            case Control::Panel:
+                frmLetras =
+                    addFrame(parent, c.name, r.x(), r.y(), r.width(), r.height(), c.tabIndex);
+                break;
+            case Control::Command:
+                addButton(parent, c.name, c.text, r.x(), r.y(), r.width(), r.height(), c.tabIndex);
+                break;
+            case Control::TextBox:
+                addTextBox(parent, c.name, c.text, r.x(), r.y(), r.width(), r.height(), c.tabIndex);
+                break;
+            case Control::PictureBox:
+                addPicture(parent, c.name, QPixmap(QStringLiteral(":/picture1.png")), r.x(), r.y(),
+                           r.width(), r.height(), c.tabIndex);
+                break;
+        }
     }
-    cbTodos = addButton(frmLetras, QStringLiteral("cbTodos"), QStringLiteral("Todos"), 0, 3120, 735,
-                        255, 5);
+    frmLetras->setEnabled(false);
+    for (int i = 0; i < 26; ++i)
+        cbLetras[i] = findChild<Button*>(QStringLiteral("cb") + QChar(char16_t(u'A' + i)));
+    cbTodos = findChild<Button*>(QStringLiteral("cbTodos"));
+    cbPorLetra = findChild<Button*>(QStringLiteral("cbPorLetra"));
+    cbSalir = findChild<Button*>(QStringLiteral("cbSalir"));
+    Command29 = findChild<Button*>(QStringLiteral("Command29"));
+    cbBuscar = findChild<Button*>(QStringLiteral("cbBuscar"));
+    txtBuscar = findChild<QLineEdit*>(QStringLiteral("txtBuscar"));
+    Picture1 = findChild<Picture*>(QStringLiteral("Picture1"));
 
-    cbPorLetra = addButton(this, QStringLiteral("cbPorLetra"), QString::fromUtf8(kCaptionHidden), 0,
-                           3600, 3855, 345, 3);
-    cbSalir = addButton(this, QStringLiteral("cbSalir"), QStringLiteral("Salir"), 840, 4080, 2175,
-                        345, 0);
-    Command29 = addButton(this, QStringLiteral("Command29"), QStringLiteral("Nuevo"), 120, 240,
-                          1455, 345, 4);
-    cbBuscar = addButton(this, QStringLiteral("cbBuscar"), QStringLiteral("Buscar"), 3120, 3240,
-                         735, 345, 2);
-    txtBuscar = addTextBox(this, QStringLiteral("txtBuscar"), QString::fromUtf8(kPrompt), 0, 3240,
-                           3135, 345, 1);
-    Picture1 = addPicture(this, QStringLiteral("Picture1"),
-                          QPixmap(QStringLiteral(":/picture1.png")), 480, 360, 3000, 2715, 32);
     Picture1->setToolTip(QStringLiteral("haz click"));
     // Where the two overlap the button stays on top, so "Nuevo" can be read.
     Command29->raise();

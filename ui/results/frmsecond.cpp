@@ -2,11 +2,11 @@
 
 #include "ui/results/frmsecond.h"
 
-#include "app/orvmod.h"
 #include "store/contactquery.h"
-#include "ui/main/windows.h"
+#include "ui/orvmod.h"
 #include "ui/results/resultsgrid.h"
 #include "ui/results/resultsmodel.h"
+#include "ui/windows.h"
 
 namespace orv::ui {
 

@@ -1,10 +1,10 @@
 // frmsecond's definition: the grid, its two buttons, the hidden code label
 // bound to Data1, with their twips and tab order.
 
-#include "ui/main/windows.h"
 #include "ui/results/frmsecond.h"
 #include "ui/results/resultsgrid.h"
 #include "ui/results/resultsmodel.h"
+#include "ui/windows.h"
 
 namespace orv::ui {
 

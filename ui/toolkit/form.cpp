@@ -282,49 +282,40 @@ QFont Form::defaultFont() {
 
 // ---- Building controls ---------------------------------------------------
 
+template <class Control>
+Control* Form::placed(Control* control, const QString& name, int left, int top, int width,
+                      int height, int tabIndex) {
+    control->setObjectName(name);
+    placeTwips(control, left, top, width, height);
+    if (tabIndex >= 0) setTabIndex(control, tabIndex);
+    return control;
+}
+
 Button* Form::addButton(QWidget* parent, const QString& name, const QString& caption, int left,
                         int top, int width, int height, int tabIndex) {
-    auto* button = new Button(caption, parent);
-    button->setObjectName(name);
-    placeTwips(button, left, top, width, height);
-    if (tabIndex >= 0) setTabIndex(button, tabIndex);
-    return button;
+    return placed(new Button(caption, parent), name, left, top, width, height, tabIndex);
 }
 
 QLineEdit* Form::addTextBox(QWidget* parent, const QString& name, const QString& text, int left,
                             int top, int width, int height, int tabIndex) {
-    auto* box = new QLineEdit(text, parent);
-    box->setObjectName(name);
-    placeTwips(box, left, top, width, height);
-    if (tabIndex >= 0) setTabIndex(box, tabIndex);
-    return box;
+    return placed(new QLineEdit(text, parent), name, left, top, width, height, tabIndex);
 }
 
 Label* Form::addLabel(QWidget* parent, const QString& name, const QString& text, int left, int top,
                       int width, int height) {
-    auto* label = new Label(text, parent);
-    label->setObjectName(name);
-    placeTwips(label, left, top, width, height);
-    return label;
+    return placed(new Label(text, parent), name, left, top, width, height, -1);
 }
 
 QFrame* Form::addFrame(QWidget* parent, const QString& name, int left, int top, int width,
                        int height, int tabIndex) {
     auto* frame = new QFrame(parent);
-    frame->setObjectName(name);
     frame->setFrameShape(QFrame::NoFrame);
-    placeTwips(frame, left, top, width, height);
-    if (tabIndex >= 0) setTabIndex(frame, tabIndex);
-    return frame;
+    return placed(frame, name, left, top, width, height, tabIndex);
 }
 
 Picture* Form::addPicture(QWidget* parent, const QString& name, const QPixmap& picture, int left,
                           int top, int width, int height, int tabIndex) {
-    auto* box = new Picture(picture, parent);
-    box->setObjectName(name);
-    placeTwips(box, left, top, width, height);
-    if (tabIndex >= 0) setTabIndex(box, tabIndex);
-    return box;
+    return placed(new Picture(picture, parent), name, left, top, width, height, tabIndex);
 }
 
 void Form::onClick(QAbstractButton* button, std::function<void()> handler) {

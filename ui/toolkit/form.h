@@ -152,6 +152,10 @@ class Form : public QWidget {
 
   private:
     static Form* load(const QString& name, bool* failed);
+    // Names and places a new control of the definition (see addButton).
+    template <class Control>
+    Control* placed(Control* control, const QString& name, int left, int top, int width, int height,
+                    int tabIndex);
 
     QString kind_;
     bool loaded_ = false;

@@ -1,4 +1,4 @@
-#include "app/orvmod.h"
+#include "ui/orvmod.h"
 
 namespace orvmod {
 

@@ -1,4 +1,4 @@
-#include "ui/card/boxes.h"
+#include "ui/toolkit/boxes.h"
 
 #include <QInputMethodEvent>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "ui/main/windows.h"
+#include "ui/windows.h"
 
 #include <QIcon>
 

@@ -1,7 +1,7 @@
 #pragma once
-// The card's entry boxes: entry limits that hold for what the user types or
-// pastes but never cut a stored value, the multi-line notes box, and the
-// binding of a box to a field of the data control.
+// Entry boxes: entry limits that hold for what the user types or pastes but
+// never cut a stored value, a multi-line box, and the binding of a box to a
+// field of a data control.
 
 #include <QPlainTextEdit>
 #include <QString>
