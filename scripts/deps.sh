@@ -3,7 +3,7 @@
 # when one of them is missing, so that repeated runs cost nothing.
 set -euo pipefail
 packages=(cmake g++ make qt6-base-dev libgl-dev libsqlite3-dev sqlite3 xvfb xauth xdotool x11-utils
-          clang libclang-rt-14-dev time)
+          clang libclang-rt-14-dev time qt6-svg-dev desktop-file-utils appstream man-db groff-base)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
