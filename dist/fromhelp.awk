@@ -53,7 +53,7 @@ function options(line,    n, w, i, word, name, list) {
             gsub(/\]$/, "", word)
             if (word !~ /\|/) word = ""
             gsub(/\|/, " ", word)
-            values = values "    " w[2] ":" name ") COMPREPLY=($(compgen -W '" word "' -- \"$cur\")); return ;;\n"
+            values = values "    " w[2] ":" name ") mapfile -t COMPREPLY < <(compgen -W '" word "' -- \"$cur\"); return ;;\n"
         }
     }
     if (list != "") opts = opts "    " w[2] ") opts='" substr(list, 2) "' ;;\n"
@@ -88,7 +88,7 @@ END {
         print "_orvane_db() {"
         print "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} opts="
         print "    if ((COMP_CWORD == 1)); then"
-        print "        COMPREPLY=($(compgen -W '" substr(commands, 2) " --help' -- \"$cur\"))"
+        print "        mapfile -t COMPREPLY < <(compgen -W '" substr(commands, 2) " --help' -- \"$cur\")"
         print "        return"
         print "    fi"
         print "    case ${COMP_WORDS[1]}:$prev in"
@@ -98,7 +98,7 @@ END {
         printf "%s", opts
         print "    esac"
         print "    if [[ $cur == -* ]]; then"
-        print "        COMPREPLY=($(compgen -W \"$opts\" -- \"$cur\"))"
+        print "        mapfile -t COMPREPLY < <(compgen -W \"$opts\" -- \"$cur\")"
         print "    else"
         print "        compopt -o default"
         print "        COMPREPLY=()"

@@ -11,9 +11,17 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 tmp=$(mktemp -d)
 pids=()
+# The install writes its manifest into the build; a person's own install from
+# this build must still find theirs there to uninstall.
+manifests=(install_manifest.txt install_manifest_portable.txt)
+mkdir "$tmp/saved"
+for m in "${manifests[@]}"; do [ ! -e "$build/$m" ] || cp -p "$build/$m" "$tmp/saved/"; done
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     wait 2>/dev/null || true
+    for m in "${manifests[@]}"; do
+        if [ -e "$tmp/saved/$m" ]; then cp -p "$tmp/saved/$m" "$build/"; else rm -f "$build/$m"; fi
+    done
     rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -36,7 +44,9 @@ install_prefix() {
 step "install into $prefix"
 install_prefix
 desktops=("$prefix"/share/applications/*.desktop)
-[ ${#desktops[@]} = 1 ] && [ -f "${desktops[0]}" ] || fail "one menu entry expected: ${desktops[*]}"
+if [ ${#desktops[@]} != 1 ] || [ ! -f "${desktops[0]}" ]; then
+    fail "one menu entry expected: ${desktops[*]}"
+fi
 desktop=${desktops[0]}
 id=$(basename "$desktop" .desktop)
 for f in bin/orvane bin/orvane-db lib/orvane/orvane lib/orvane/orvane-db \
@@ -134,17 +144,20 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 [ -s "$tmp/display" ] || { cat "$tmp/xvfb.log"; fail "Xvfb did not start"; }
-export DISPLAY=:$(head -n1 "$tmp/display")
+display=$(head -n1 "$tmp/display")
+export DISPLAY=:$display
 
 caption='^ORV v0\.90 beta$'
 visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
-shot() { [ -n "${ORV_SHOT_DIR:-}" ] && import -window root "$ORV_SHOT_DIR/$1.png" 2>/dev/null || true; }
+shot() {
+    if [ -n "${ORV_SHOT_DIR:-}" ]; then import -window root "$ORV_SHOT_DIR/$1.png" 2>/dev/null || true; fi
+}
 width() { xwininfo -id "$1" | awk '/Width:/ { print $2 }'; }
 click() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
 
 # Waits (10 s at most) until `condition` holds, failing at once when an error
 # box (titled "Orvane") shows or the program has ended.
-until_() {
+wait_for() {
     local what=$1
     shift
     for _ in $(seq 100); do
@@ -178,23 +191,23 @@ open_card() {
     shift
     "$@" >"$tmp/prog.log" 2>&1 &
     prog=$!
-    pids+=($prog)
+    pids+=("$prog")
     seen=""
-    until_ "the main window" new_window
+    wait_for "the main window" new_window
     main=$found seen=$found
     shot "$name-1-main"
     click "$main" 128 251
-    until_ "the letter panel" test "$(width "$main")" -gt 300
+    wait_for "the letter panel" test "$(width "$main")" -gt 300
     click "$main" 284 145
-    until_ "the results window" new_window
+    wait_for "the results window" new_window
     results=$found seen="$seen $found"
     shot "$name-2-results"
     click "$results" 72 283
-    until_ "the card" new_window
-    until_ "the results window to close" gone "$results"
+    wait_for "the card" new_window
+    wait_for "the results window to close" gone "$results"
     # The card opens the book as it loads; give a failure time to show.
     sleep 0.5
-    until_ "the card to stay open" true
+    wait_for "the card to stay open" true
     shot "$name-3-card"
     kill "$prog"
     wait "$prog" 2>/dev/null || true
@@ -215,9 +228,12 @@ step "a real book beside the program is left alone"
 rm "$prefix/lib/orvane/orv.mdb"
 cp "$book" "$prefix/lib/orvane/orv.mdb"
 "$prefix/lib/orvane/prepare-book" 2>"$tmp/prepare.log"
-[ ! -L "$prefix/lib/orvane/orv.mdb" ] && cmp -s "$book" "$prefix/lib/orvane/orv.mdb" ||
+if [ -L "$prefix/lib/orvane/orv.mdb" ] || ! cmp -s "$book" "$prefix/lib/orvane/orv.mdb"; then
     fail "prepare-book replaced a book"
+fi
 grep -q "orv.mdb" "$tmp/prepare.log" || fail "prepare-book did not say which book opens"
+rm "$prefix/lib/orvane/orv.mdb"
+"$prefix/lib/orvane/prepare-book"
 
 # ---- The portable archive ---------------------------------------------------
 
@@ -237,5 +253,12 @@ mv "$root" "$tmp/moved"
 [ "$(readlink -f "$tmp/moved/lib/orvane/orv.mdb")" = "$tmp/moved/orv.mdb" ] ||
     fail "the moved folder's program does not reach its own book"
 "$tmp/moved/orvane-db" list "$tmp/moved/orv.mdb" "" >/dev/null || fail "orvane-db from the archive"
+
+step "uninstall as the README says: the book stays"
+xargs -d '\n' rm -f <"$build/install_manifest.txt"
+rmdir "$prefix/lib/orvane" || fail "files left in lib/orvane: $(ls -A "$prefix/lib/orvane")"
+left=$(find "$prefix" -type f -o -type l)
+[ -z "$left" ] || fail "left after uninstalling: $left"
+[ -f "$book" ] || fail "uninstalling removed the book"
 
 echo "install test passed"
