@@ -152,7 +152,7 @@ visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
 shot() {
     if [ -n "${ORV_SHOT_DIR:-}" ]; then import -window root "$ORV_SHOT_DIR/$1.png" 2>/dev/null || true; fi
 }
-width() { xwininfo -id "$1" | awk '/Width:/ { print $2 }'; }
+widened() { [ "$(xwininfo -id "$1" | awk '/Width:/ { print $2 }')" -gt 300 ]; }
 click() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
 
 # Waits (10 s at most) until `condition` holds, failing at once when an error
@@ -197,7 +197,7 @@ open_card() {
     main=$found seen=$found
     shot "$name-1-main"
     click "$main" 128 251
-    wait_for "the letter panel" test "$(width "$main")" -gt 300
+    wait_for "the letter panel" widened "$main"
     click "$main" 284 145
     wait_for "the results window" new_window
     results=$found seen="$seen $found"
