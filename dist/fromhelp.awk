@@ -73,6 +73,7 @@ function options(line,    n, w, i, word, name, list) {
     if (mode == "man") { line = $0; sub(/^ +/, "", line); body = body roff(line) "\n" }
     next
 }
+# The first heading ("Uso:") is the page's ÓRDENES; later ones are subsections.
 /^[^ ].*:$/ {
     if (mode == "man" && ++headings > 1) body = body ".SS " roff(substr($0, 1, length($0) - 1)) "\n"
     next
