@@ -6,9 +6,12 @@ set -euo pipefail
 # tst_faults: the sqlite3 shell. run.sh without a display: xvfb-run, which
 # needs xauth. scripts/fuzz.sh: clang with libFuzzer. bench.sh: GNU time.
 # tst_carddav: radicale (a CardDAV server) and openssl (its test certificate);
-# the sync benchmark: vdirsyncer.
+# the sync benchmark: vdirsyncer. The art tool: Qt Svg. The install test:
+# xdotool and x11-utils (driving the installed program under Xvfb),
+# desktop-file-utils and appstream (validators), man-db and groff-base (manual pages).
 packages=(cmake g++ make qt6-base-dev libgl-dev libsqlite3-dev sqlite3 xvfb xauth
-          clang libclang-rt-14-dev time radicale vdirsyncer openssl)
+          clang libclang-rt-14-dev time radicale vdirsyncer openssl
+          qt6-svg-dev xdotool x11-utils desktop-file-utils appstream man-db groff-base)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -2,6 +2,8 @@
 //   picture1.png  200 x 181  the main window's picture
 //   about.png     386 x 350  the about window's background, with lettering
 //   icon.png       32 x 32   the window icon
+//   icons/orvane-N.png, icons/orvane.svg
+//                            the same icon at the menu's sizes, and scalable
 // A rendered head, half skin and half green wire frame, inside a metallic
 // ring and wire-frame orbits, on a dark blue ground. Run by hand; the output
 // is committed.
@@ -16,6 +18,7 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QRandomGenerator>
+#include <QSvgGenerator>
 #include <QTextStream>
 #include <cmath>
 
@@ -317,12 +320,11 @@ void drawPlate(QPainter& p, const QRectF& r) {
     p.restore();
 }
 
-QImage icon() {
-    QImage image(32, 32, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
+// A contact book: a teal cover with a silver spine, a card with a head.
+// Drawn on a 32-unit square, scaled to whatever `p` paints on.
+void drawIcon(QPainter& p, double size) {
     p.setRenderHint(QPainter::Antialiasing);
-    // A contact book: a teal cover with a silver spine, a card with a head.
+    p.scale(size / 32.0, size / 32.0);
     QLinearGradient cover(0, 0, 32, 32);
     cover.setColorAt(0, QColor(40, 160, 170));
     cover.setColorAt(1, QColor(16, 80, 100));
@@ -343,7 +345,26 @@ QImage icon() {
     shoulders.quadTo(24, 17.5, 24.5, 23.5);
     shoulders.closeSubpath();
     p.drawPath(shoulders);
+}
+
+QImage icon(int size) {
+    QImage image(size, size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    drawIcon(p, size);
     return image;
+}
+
+bool iconSvg(const QString& file) {
+    QSvgGenerator svg;
+    svg.setFileName(file);
+    svg.setSize(QSize(128, 128));
+    svg.setViewBox(QRectF(0, 0, 128, 128));
+    svg.setTitle(QStringLiteral("Orvane"));
+    QPainter p;
+    if (!p.begin(&svg)) return false;
+    drawIcon(p, 128);
+    return p.end();
 }
 
 }  // namespace
@@ -366,11 +387,17 @@ int main(int argc, char** argv) {
         drawPlate(p, QRectF(8.5, 306.5, 369, 38));
     }
     ok &= about.save(out + "/about.png");
-    ok &= icon().save(out + "/icon.png");
+    ok &= icon(32).save(out + "/icon.png");
+    // The sizes the desktop's menus and launchers ask for.
+    QDir().mkpath(out + "/icons");
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        ok &= icon(size).save(out + QStringLiteral("/icons/orvane-%1.png").arg(size));
+    ok &= iconSvg(out + "/icons/orvane.svg");
     if (!ok) {
         err << "orvane-drawassets: could not write to " << out << "\n";
         return 1;
     }
-    err << "orvane-drawassets: wrote picture1.png, about.png, icon.png in " << out << "\n";
+    err << "orvane-drawassets: wrote picture1.png, about.png, icon.png and icons/ in " << out
+        << "\n";
     return 0;
 }

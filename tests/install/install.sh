@@ -1,0 +1,264 @@
+#!/usr/bin/env bash
+# Installs the build as one person would, into a temporary prefix with HOME and
+# XDG_DATA_HOME in a temporary folder; checks the menu entry, the metainfo, the
+# manual pages and the completion; starts the program from the menu entry's
+# Exec line under Xvfb and opens a contact's card; reinstalls and finds the
+# book's contacts kept. Then unpacks the portable archive elsewhere and does
+# the same from there. Every wait is bounded.
+#   tests/install/install.sh BUILD_DIR
+# With ORV_SHOT_DIR set, screenshots of the screen are left there.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+tmp=$(mktemp -d)
+pids=()
+# The install writes its manifest into the build; a person's own install from
+# this build must still find theirs there to uninstall.
+manifests=(install_manifest.txt install_manifest_portable.txt)
+mkdir "$tmp/saved"
+for m in "${manifests[@]}"; do [ ! -e "$build/$m" ] || cp -p "$build/$m" "$tmp/saved/"; done
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    for m in "${manifests[@]}"; do
+        if [ -e "$tmp/saved/$m" ]; then cp -p "$tmp/saved/$m" "$build/"; else rm -f "$build/$m"; fi
+    done
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+step() { echo "-- $*"; }
+
+export HOME=$tmp/home XDG_DATA_HOME=$tmp/data
+mkdir -p "$HOME"
+prefix=$tmp/prefix
+book=$XDG_DATA_HOME/orvane/orv.mdb
+
+install_prefix() {
+    timeout 120 cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 ||
+        { cat "$tmp/install.log"; fail "cmake --install"; }
+}
+
+step "install into $prefix"
+install_prefix
+desktops=("$prefix"/share/applications/*.desktop)
+if [ ${#desktops[@]} != 1 ] || [ ! -f "${desktops[0]}" ]; then
+    fail "one menu entry expected: ${desktops[*]}"
+fi
+desktop=${desktops[0]}
+id=$(basename "$desktop" .desktop)
+for f in bin/orvane bin/orvane-db lib/orvane/orvane lib/orvane/orvane-db \
+    share/metainfo/$id.metainfo.xml share/man/man1/orvane.1 share/man/man1/orvane-db.1 \
+    share/bash-completion/completions/orvane-db share/icons/hicolor/scalable/apps/$id.svg; do
+    [ -f "$prefix/$f" ] || fail "not installed: $f"
+done
+for size in 16 22 24 32 48 64 128 256; do
+    [ -f "$prefix/share/icons/hicolor/${size}x$size/apps/$id.png" ] || fail "no ${size}px icon"
+done
+grep -qx "Icon=$id" "$desktop" || fail "the menu entry names another icon"
+[ -f "$book" ] || fail "no book made at $book"
+[ "$(readlink -f "$prefix/lib/orvane/orv.mdb")" = "$book" ] || fail "orv.mdb beside the program is not the book"
+grep -qx "$prefix/lib/orvane/orv.mdb" "$build/install_manifest.txt" ||
+    fail "the link is not in install_manifest.txt, so an uninstall would leave it"
+
+step "menu entry and metainfo validate"
+desktop-file-validate "$desktop" || fail "desktop-file-validate"
+appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
+
+step "manual pages render and say what --help says"
+help=$("$prefix/bin/orvane-db" --help)
+for page in orvane orvane-db; do
+    warnings=$(groff -k -man -Tutf8 -ww -z "$prefix/share/man/man1/$page.1" 2>&1)
+    [ -z "$warnings" ] || fail "$page.1: $warnings"
+    LC_ALL=C.UTF-8 MANWIDTH=100 timeout 30 man -l "$prefix/share/man/man1/$page.1" >"$tmp/$page.txt" ||
+        fail "man -l $page.1"
+done
+flat() { sed 's/\xe2\x88\x92/-/g; s/\xe2\x80\x90/-/g' | tr -s ' \n' '  '; }
+page=$(flat <"$tmp/orvane-db.txt")
+while IFS= read -r line; do
+    text=$(printf '%s' "$line" | flat)
+    text=${text# }
+    [[ $page == *"$text"* ]] || fail "orvane-db(1) lacks the help's \"$text\""
+done < <(printf '%s\n' "$help" | grep '^  ')
+
+step "bash completion follows the help"
+commands=$(printf '%s\n' "$help" | awk '/^  orvane-db [a-z]/ { printf "%s ", $2 }')
+bash -c '
+    source "$1"
+    complete_words() {
+        COMP_WORDS=("$@")
+        COMP_CWORD=$(($# - 1))
+        COMPREPLY=()
+        _orvane_db 2>/dev/null
+        echo "${COMPREPLY[*]}"
+    }
+    check() {
+        local want=$1
+        shift
+        local got
+        got=$(complete_words "$@")
+        [ "$got" = "$want" ] || { echo "completing \"$*\": \"$got\", expected \"$want\"" >&2; exit 1; }
+    }
+    check "$2--help" orvane-db ""
+    check import orvane-db im
+    check "--dry-run" orvane-db import a.mdb b.csv --d
+    check "csv vcard" orvane-db export a.mdb b.vcf --format ""
+    check "" orvane-db list a.mdb ""
+' bash "$prefix/share/bash-completion/completions/orvane-db" "$commands" || fail "completion"
+
+step "the book's data folder follows XDG_DATA_HOME"
+# Unset, or relative (which the XDG rules ignore): the default folder.
+for value in unset relative/data; do
+    if [ "$value" = unset ]; then
+        env -u XDG_DATA_HOME "$prefix/lib/orvane/prepare-book"
+    else
+        XDG_DATA_HOME=$value "$prefix/lib/orvane/prepare-book"
+    fi
+    [ -f "$HOME/.local/share/orvane/orv.mdb" ] || fail "XDG_DATA_HOME $value: no book in ~/.local/share"
+    [ "$(readlink -f "$prefix/lib/orvane/orv.mdb")" = "$HOME/.local/share/orvane/orv.mdb" ] ||
+        fail "XDG_DATA_HOME $value: orv.mdb beside the program is not that book"
+done
+"$prefix/lib/orvane/prepare-book"
+[ "$(readlink -f "$prefix/lib/orvane/orv.mdb")" = "$book" ] || fail "the link did not come back to $book"
+
+step "contacts go into the installed book"
+cat >"$tmp/contactos.csv" <<'CSV'
+Nombre,Apellido,Telefono
+Marta,Prieto Sanz,915 220 716
+Manuel,Serrano Vidal,954 830 112
+Ana,García,952 300 611
+CSV
+"$prefix/bin/orvane-db" import "$book" "$tmp/contactos.csv" >/dev/null
+"$prefix/bin/orvane-db" list "$book" "" >"$tmp/before.txt"
+[ "$(grep -c . "$tmp/before.txt")" -ge 3 ] || fail "the import did not reach the book"
+
+# ---- The program on a screen ------------------------------------------------
+
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+    [ -s "$tmp/display" ] && break
+    sleep 0.1
+done
+[ -s "$tmp/display" ] || { cat "$tmp/xvfb.log"; fail "Xvfb did not start"; }
+display=$(head -n1 "$tmp/display")
+export DISPLAY=:$display
+
+caption='^ORV v0\.90 beta$'
+visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
+shot() {
+    if [ -n "${ORV_SHOT_DIR:-}" ]; then import -window root "$ORV_SHOT_DIR/$1.png" 2>/dev/null || true; fi
+}
+widened() { [ "$(xwininfo -id "$1" | awk '/Width:/ { print $2 }')" -gt 300 ]; }
+click() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
+
+# Waits (10 s at most) until `condition` holds, failing at once when an error
+# box (titled "Orvane") shows or the program has ended.
+wait_for() {
+    local what=$1
+    shift
+    for _ in $(seq 100); do
+        if [ -n "$(visible '^Orvane$')" ]; then
+            shot error
+            fail "an error box appeared while waiting for $what; program said: $(cat "$tmp/prog.log")"
+        fi
+        kill -0 "$prog" 2>/dev/null || fail "the program ended while waiting for $what: $(cat "$tmp/prog.log")"
+        if "$@"; then return 0; fi
+        sleep 0.1
+    done
+    shot timeout
+    fail "timed out waiting for $what"
+}
+new_window() {
+    local w
+    for w in $(visible "$caption"); do
+        [[ " $seen " == *" $w "* ]] || { found=$w; return 0; }
+    done
+    return 1
+}
+gone() { ! visible "$caption" | grep -qx "$1"; }
+
+# Starts a program and goes the user's road to a contact's card: "Mostrar
+# letras >>>", the letter m, the results window's Ok. Positions are the
+# controls' twips / 15: cbPorLetra (0, 3600, 3855 x 345), the panel at (4080,
+# 600) with "m" at (0, 1440, 375 x 255) inside its 1-pixel frame, cbOk (120,
+# 4080, 1935 x 345).
+open_card() {
+    local name=$1 main results
+    shift
+    "$@" >"$tmp/prog.log" 2>&1 &
+    prog=$!
+    pids+=("$prog")
+    seen=""
+    wait_for "the main window" new_window
+    main=$found seen=$found
+    shot "$name-1-main"
+    click "$main" 128 251
+    wait_for "the letter panel" widened "$main"
+    click "$main" 284 145
+    wait_for "the results window" new_window
+    results=$found seen="$seen $found"
+    shot "$name-2-results"
+    click "$results" 72 283
+    wait_for "the card" new_window
+    wait_for "the results window to close" gone "$results"
+    # The card opens the book as it loads; give a failure time to show.
+    sleep 0.5
+    wait_for "the card to stay open" true
+    shot "$name-3-card"
+    kill "$prog"
+    wait "$prog" 2>/dev/null || true
+}
+
+step "start from the menu entry's Exec line and open a card"
+exec_line=$(sed -n 's/^Exec=//p' "$desktop" | sed 's/ *%[fFuUik]//g')
+[ -n "$exec_line" ] || fail "no Exec line"
+eval "set -- $exec_line"
+open_card installed "$@"
+
+step "reinstall keeps the book"
+install_prefix
+"$prefix/bin/orvane-db" list "$book" "" >"$tmp/after.txt"
+cmp -s "$tmp/before.txt" "$tmp/after.txt" || fail "the book changed on reinstall: $(diff "$tmp/before.txt" "$tmp/after.txt")"
+
+step "a real book beside the program is left alone"
+rm "$prefix/lib/orvane/orv.mdb"
+cp "$book" "$prefix/lib/orvane/orv.mdb"
+"$prefix/lib/orvane/prepare-book" 2>"$tmp/prepare.log"
+if [ -L "$prefix/lib/orvane/orv.mdb" ] || ! cmp -s "$book" "$prefix/lib/orvane/orv.mdb"; then
+    fail "prepare-book replaced a book"
+fi
+grep -q "orv.mdb" "$tmp/prepare.log" || fail "prepare-book did not say which book opens"
+rm "$prefix/lib/orvane/orv.mdb"
+"$prefix/lib/orvane/prepare-book"
+
+# ---- The portable archive ---------------------------------------------------
+
+step "portable archive: unpacked anywhere, runs with its book beside it"
+(cd "$tmp" && timeout 180 cpack -G TGZ --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >"$tmp/cpack.log" 2>&1) ||
+    { cat "$tmp/cpack.log"; fail "cpack"; }
+archive=$(echo "$tmp"/pkg/*.tar.gz)
+[ -f "$archive" ] || fail "no archive made"
+tar -tzf "$archive" | grep -q 'orv\.mdb' && fail "the archive holds a book: unpacking it again would replace one"
+mkdir -p "$tmp/some where"
+tar -xzf "$archive" -C "$tmp/some where"
+root=$(echo "$tmp/some where"/*/)
+root=${root%/}
+open_card portable "$root/orvane"
+[ -f "$root/orv.mdb" ] || fail "no book beside the unpacked launcher"
+mv "$root" "$tmp/moved"
+[ "$(readlink -f "$tmp/moved/lib/orvane/orv.mdb")" = "$tmp/moved/orv.mdb" ] ||
+    fail "the moved folder's program does not reach its own book"
+"$tmp/moved/orvane-db" list "$tmp/moved/orv.mdb" "" >/dev/null || fail "orvane-db from the archive"
+
+step "uninstall as the README says: the book stays"
+xargs -d '\n' rm -f <"$build/install_manifest.txt"
+rmdir "$prefix/lib/orvane" || fail "files left in lib/orvane: $(ls -A "$prefix/lib/orvane")"
+left=$(find "$prefix" -type f -o -type l)
+[ -z "$left" ] || fail "left after uninstalling: $left"
+[ -f "$book" ] || fail "uninstalling removed the book"
+
+echo "install test passed"
