@@ -16,7 +16,7 @@
 #include <QTimer>
 
 #include "app/orvmod.h"
-#include "support/storedb.h"
+#include "support/storetest.h"
 #include "support/uifault.h"
 #include "support/uitest.h"
 #include "ui/card/boxes.h"
@@ -25,8 +25,8 @@
 #include "ui/toolkit/maskedbox.h"
 
 using namespace orv::ui;
-using orv::db::Contact;
-using storedb::contact;
+using orv::Contact;
+using storetest::contact;
 namespace ut = orv::uitest;
 
 namespace {
@@ -62,13 +62,12 @@ class TstCard : public QObject {
     QList<QString> frozen_;  // paths to make writable again at cleanup
 
     // ---- the book ----
-    void makeBook(const std::vector<Contact>& contacts) { storedb::makeBook(book_, contacts); }
-    std::vector<Contact> stored() { return storedb::readBook(book_); }
+    void makeBook(const std::vector<Contact>& contacts) { storetest::makeBook(book_, contacts); }
+    std::vector<Contact> stored() { return storetest::readBook(book_); }
     QStringList storedNames() {
         QStringList names;
         for (const Contact& c : stored())
-            names << (c[orv::db::kNombre] ? QString::fromStdString(*c[orv::db::kNombre])
-                                          : "<null>");
+            names << (c[orv::kNombre] ? QString::fromStdString(*c[orv::kNombre]) : "<null>");
         return names;
     }
 
@@ -298,9 +297,9 @@ class TstCard : public QObject {
         QVERIFY(prompts().isEmpty());
         const auto rows = stored();
         QCOMPARE(rows.size(), std::size_t(4));
-        QCOMPARE(storedb::show(rows[3]),
-                 storedb::show(contact({"Zoe", "Ñúñez", "Real 4", "León", "987", "zoe@correo.es",
-                                        "44", "nota", "1990-02-01"})));
+        QCOMPARE(storetest::show(rows[3]),
+                 storetest::show(contact({"Zoe", "Ñúñez", "Real 4", "León", "987", "zoe@correo.es",
+                                          "44", "nota", "1990-02-01"})));
     }
 
     // The name test: the box gets the focus before the message comes up
@@ -369,7 +368,7 @@ class TstCard : public QObject {
         });
         const auto rows = stored();
         QCOMPARE(rows.size(), std::size_t(iso.isEmpty() ? 3 : 4));
-        if (!iso.isEmpty()) QCOMPARE(*rows.back()[orv::db::kFecha], iso.toStdString());
+        if (!iso.isEmpty()) QCOMPARE(*rows.back()[orv::kFecha], iso.toStdString());
     }
 
     // A contact stored without a date can be opened for change, but is
@@ -389,8 +388,8 @@ class TstCard : public QObject {
             QCOMPARE(text("txtfnac"), QString("24/12/1970"));
         });
         const Contact row = stored().at(0);
-        QCOMPARE(*row[orv::db::kFecha], std::string("1970-12-24"));
-        QVERIFY(!row[orv::db::kApellido]);  // untouched nulls stay null
+        QCOMPARE(*row[orv::kFecha], std::string("1970-12-24"));
+        QVERIFY(!row[orv::kApellido]);  // untouched nulls stay null
     }
 
     // A blank date box reached with Enter takes digits from its first position.
@@ -412,7 +411,7 @@ class TstCard : public QObject {
     // must not disturb the change being cancelled.
     void cancelar() {
         makeBook(kThree);
-        const QByteArray before = storedb::fileBytes(book_);
+        const QByteArray before = storetest::fileBytes(book_);
         withCard("2", [&] {
             MsgBoxSeam::queueAnswer(vbNo);
             press("cbBorrar");
@@ -436,7 +435,7 @@ class TstCard : public QObject {
             QCOMPARE(text("txtfnac"), QString("31/12/1975"));
         });
         QCOMPARE(prompts(), QStringList{kAskDeleteMsg});
-        QCOMPARE(storedb::fileBytes(book_), before);
+        QCOMPARE(storetest::fileBytes(book_), before);
     }
 
     // Borrar asks (real boxes: Esc answers No, Enter the default Yes) and
@@ -521,9 +520,9 @@ class TstCard : public QObject {
         });
         QVERIFY(prompts().isEmpty());
         const Contact row = stored().back();
-        QCOMPARE(QString::fromStdString(*row[orv::db::kNombre]), "ñ" + QString(49, 'n'));
-        QCOMPARE(row[orv::db::kEmail]->size(), std::size_t(100));
-        QCOMPARE(row[orv::db::kMasInfo]->size(), std::size_t(200));
+        QCOMPARE(QString::fromStdString(*row[orv::kNombre]), "ñ" + QString(49, 'n'));
+        QCOMPARE(row[orv::kEmail]->size(), std::size_t(100));
+        QCOMPARE(row[orv::kMasInfo]->size(), std::size_t(200));
         QCOMPARE(limitEdit("abc", "abXYZc", 4), QString("abXc"));
         QCOMPARE(limitEdit(QString(60, 'a'), QString(59, 'a'), 50), QString(59, 'a'));
         QCOMPARE(limitEdit("ab", "a😀b", 3), QString("a😀b"));
@@ -550,7 +549,7 @@ class TstCard : public QObject {
             press("cbGuardar");
             QCOMPARE(state(), QString("browse"));
         });
-        QCOMPARE(storedb::show(stored().at(0)), storedb::show(tall));
+        QCOMPARE(storetest::show(stored().at(0)), storetest::show(tall));
         withCard("1", [&] {
             press("cbModificar");
             w("txtape")->setFocus();
@@ -558,8 +557,8 @@ class TstCard : public QObject {
             press("cbGuardar");
         });
         Contact shorter = tall;
-        shorter[orv::db::kApellido] = "Alt";
-        QCOMPARE(storedb::show(stored().at(0)), storedb::show(shorter));
+        shorter[orv::kApellido] = "Alt";
+        QCOMPARE(storetest::show(stored().at(0)), storetest::show(shorter));
         QVERIFY(prompts().isEmpty());
     }
 
@@ -601,7 +600,7 @@ class TstCard : public QObject {
     // with the engine's message, the typed contact stays, Cancelar still works.
     void readOnlyFile() {
         makeBook(kThree);
-        const QByteArray before = storedb::fileBytes(book_);
+        const QByteArray before = storetest::fileBytes(book_);
         frozen_ << book_;
         if (geteuid() == 0) {
             if (!ut::setImmutable(book_, true)) QSKIP("cannot make a file read-only for root here");
@@ -620,7 +619,7 @@ class TstCard : public QObject {
             QCOMPARE(state(), QString("browse"));
             QCOMPARE(text("txtnom"), QString("Ana"));
         });
-        QCOMPARE(storedb::fileBytes(book_), before);
+        QCOMPARE(storetest::fileBytes(book_), before);
     }
 
     // Writes refused while the card is open (the file frozen for root, the

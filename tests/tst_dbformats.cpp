@@ -4,15 +4,15 @@
 #include <QTest>
 #include <set>
 
-#include "support/storedb.h"
+#include "support/storetest.h"
 #include "tools/orvane-db/csv.h"
 #include "tools/orvane-db/demo.h"
 #include "tools/orvane-db/text.h"
 #include "tools/orvane-db/vcard.h"
 
+using namespace orv;
 using namespace orv::db;
-using orv::Value;
-using storedb::contact;
+using storetest::contact;
 
 namespace {
 
@@ -48,7 +48,7 @@ bool sameContacts(const std::vector<Contact>& expected, const std::vector<Locate
         e[kCodigo] = std::nullopt;
         if (e != got[i].contact) {
             qWarning("contact %zu differs:\n  expected %s\n  got      %s", i,
-                     qPrintable(storedb::show(e)), qPrintable(storedb::show(got[i].contact)));
+                     qPrintable(storetest::show(e)), qPrintable(storetest::show(got[i].contact)));
             same = false;
         }
     }
@@ -393,7 +393,7 @@ class TestDbFormats : public QObject {
     void foldingKeepsCharactersWhole() {
         for (int shift = 0; shift < 4; ++shift) {
             const std::string line =
-                "NOTE:" + std::string(shift, 'x') + storedb::chars("ñá€𝄞", 150);
+                "NOTE:" + std::string(shift, 'x') + storetest::chars("ñá€𝄞", 150);
             const std::string folded = foldLine(line);
             QVERIFY(folded.size() > 3 && folded.substr(folded.size() - 2) == "\r\n");
             std::string unfolded;
@@ -432,7 +432,7 @@ class TestDbFormats : public QObject {
             DemoGenerator gen(7);
             for (std::uint64_t i = 0; i < 2000; ++i) contacts.push_back(gen.contact(i));
         } else {
-            contacts = storedb::awkwardContacts();
+            contacts = storetest::awkwardContacts();
         }
         std::string text = vcard ? std::string() : csvHeader();
         for (Contact c : contacts) {

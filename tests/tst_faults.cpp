@@ -16,14 +16,14 @@
 #include <QTest>
 
 #include "store/engine.h"
-#include "support/storedb.h"
+#include "support/storetest.h"
 #include "support/uifault.h"
 #include "support/uitest.h"
 #include "ui/main/windows.h"
 
 using namespace orv::ui;
-using orv::db::Contact;
-using storedb::contact;
+using orv::Contact;
+using storetest::contact;
 namespace ut = orv::uitest;
 
 namespace {
@@ -149,7 +149,7 @@ class TstFaults : public QObject {
     // A contact whose row cannot be deleted because another program already
     // did: the store says so instead of reporting a delete that did nothing.
     void deleteOfVanishedRow() {
-        storedb::makeBook(book_, book());
+        storetest::makeBook(book_, book());
         auto db = orv::Database::open(book_.toStdString());
         auto rs = db->openRecordset("Registros");
         QVERIFY(rs->FindFirst("Codigo = 2"));
@@ -165,7 +165,7 @@ class TstFaults : public QObject {
         // Deleting a row that is there still works, and touches no other.
         QVERIFY(rs->FindFirst("Codigo = 3"));
         rs->Delete();
-        QCOMPARE(storedb::readBook(book_).size(), std::size_t(2));
+        QCOMPARE(storetest::readBook(book_).size(), std::size_t(2));
     }
 
     void faults_data() {
@@ -186,10 +186,10 @@ class TstFaults : public QObject {
         QFETCH(int, saveError);
         QFETCH(int, deleteError);
         fault_ = fault;
-        storedb::makeBook(book_, book());
+        storetest::makeBook(book_, book());
         if (fault == "read-only file" && (geteuid() != 0 || !ut::setImmutable(book_, false)))
             QSKIP("cannot make a file read-only for root here");
-        const auto before = storedb::readBook(book_);
+        const auto before = storetest::readBook(book_);
         if (beforeOpening() || fault == "read-only file") QVERIFY(refuse(true));
 
         // Texts at every box's limit, in characters of two and three bytes.
@@ -260,16 +260,16 @@ class TstFaults : public QObject {
         std::vector<Contact> want = before;
         want.erase(want.begin() + 1);
         want.push_back(added);
-        const auto now = storedb::readBook(book_);
+        const auto now = storetest::readBook(book_);
         QCOMPARE(now.size(), want.size());
         for (std::size_t i = 0; i < want.size(); ++i)
-            QCOMPARE(storedb::show(now[i]), storedb::show(want[i]));
+            QCOMPARE(storetest::show(now[i]), storetest::show(want[i]));
     }
 
     // A change to a shown contact under a fault: kept, then stored on retry.
     void modifyRefusedThenRetried() {
         fault_ = "refused writes";
-        storedb::makeBook(book_, book());
+        storetest::makeBook(book_, book());
         QVERIFY(refuse(true));
         QVERIFY(card_.run("1", [&] {
             card_.press("cbModificar");
@@ -284,7 +284,7 @@ class TstFaults : public QObject {
             QCOMPARE(card_.state(), QString("browse"));
             QCOMPARE(card_.text("txtape"), QString("Gómez"));
         }));
-        QCOMPARE(*storedb::readBook(book_).at(0)[orv::db::kApellido], std::string("Gómez"));
+        QCOMPARE(*storetest::readBook(book_).at(0)[orv::kApellido], std::string("Gómez"));
     }
 };
 

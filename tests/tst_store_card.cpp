@@ -3,25 +3,15 @@
 
 #include <QtTest>
 
-#include <sqlite3.h>
-
 #include "store/datacontrol.h"
 #include "store/engine.h"
+#include "store/sql.h"
 #include "support/storetest.h"
 
 using namespace orv;
+using storetest::expectError;
 
 namespace {
-
-void expectError(const std::function<void()>& f, int number) {
-    try {
-        f();
-        QFAIL("no error");
-    } catch (const EngineError& e) {
-        QCOMPARE(e.number(), number);
-        QVERIFY(!e.fatal());
-    }
-}
 
 struct Counter : RecordsetObserver {
     int calls = 0;
@@ -39,7 +29,7 @@ std::vector<std::optional<Value>> values(const Recordset& rs,
 
 Value stored(Database& db, std::int64_t code, const std::string& field) {
     auto rs = db.openRecordset("Registros");
-    if (!rs->FindFirst("Codigo = " + std::to_string(code))) return Value("<missing>");
+    if (!rs->FindCode(code)) return Value("<missing>");
     return rs->value(field);
 }
 
@@ -90,6 +80,12 @@ void TestStoreCard::findFirst() {
     QCOMPARE(rs->value("Nombre"), Value("Carla"));
     QVERIFY(rs->FindFirst("codigo=2"));
     QCOMPARE(rs->value("Nombre"), Value("Berta"));
+    QVERIFY(rs->FindCode(3));
+    QCOMPARE(rs->value("Nombre"), Value("Carla"));
+    for (std::int64_t miss : {std::int64_t(0), std::int64_t(-2), INT64_MIN}) {
+        QVERIFY(!rs->FindCode(miss));
+        QCOMPARE(rs->value("Nombre"), Value("Ana"));
+    }
     // No match, or not a whole number: the first row.
     for (const char* miss :
          {"Codigo = 0", "Codigo = 99", "Codigo = ", "Codigo = 1.5", "Codigo = abc",
@@ -98,7 +94,7 @@ void TestStoreCard::findFirst() {
         QVERIFY2(!rs->FindFirst(miss), miss);
         QCOMPARE(rs->value("Nombre"), Value("Ana"));
     }
-    QCOMPARE(seen.calls, 2 + 7 * 2);  // every move is told
+    QCOMPARE(seen.calls, 2 + 4 + 7 * 2);  // every move is told
     expectError([&] { rs->FindFirst("Nombre = 'Ana'"); }, kErrInvalidQuery);
     rs->setObserver(nullptr);
 }
@@ -126,7 +122,7 @@ void TestStoreCard::addNewRestoresPreviousRow() {
     rs->AddNew();
     rs->CancelUpdate();
     QCOMPARE(rs->value("Nombre"), Value("Berta"));
-    auto all = Database::open(db->path())->openRecordset("Select * From Registros");
+    auto all = Database::open(db->path())->openQuery("Select * From Registros");
     QCOMPARE(storetest::names(*all).size(), std::size_t(4));
 }
 
@@ -217,12 +213,9 @@ void TestStoreCard::failedStoreKeepsPendingRow() {
         if (how == "locked") other->exec("BEGIN IMMEDIATE");
         if (how == "readonly") db->exec("PRAGMA query_only = 1");
         if (how == "full") {
-            sqlite3_stmt* s = nullptr;
-            sqlite3_prepare_v2(db->handle(), "PRAGMA page_count", -1, &s, nullptr);
-            sqlite3_step(s);
-            const auto pages = sqlite3_column_int64(s, 0);
-            sqlite3_finalize(s);
-            db->exec("PRAGMA max_page_count = " + std::to_string(pages));
+            sql::Statement pages(db->handle(), "PRAGMA page_count");
+            QVERIFY(pages.step());
+            db->exec("PRAGMA max_page_count = " + std::to_string(pages.int64(0)));
         }
     };
     auto unblock = [&] {
@@ -371,18 +364,22 @@ void TestStoreCard::dataControlShowsGivenRecordset() {
     DataControl data;
     data.bind({"Codigo", [&code](const std::string& t) { code = t; }, nullptr});
     data.setRecordset(
-        db->openRecordset("Select * From Registros WHERE Nombre like '*'ORDER BY Nombre"));
+        db->openQuery("Select * From Registros WHERE Nombre like '*'ORDER BY Nombre"));
     data.Refresh();
     QCOMPARE(code, std::string("2"));
-    dynamic_cast<QueryRecordset*>(data.recordset())->setCurrentRow(1);
+    QCOMPARE(data.queryRecordset(), data.recordset());
+    data.queryRecordset()->setCurrentRow(1);
     QCOMPARE(code, std::string("1"));
     data.Refresh();
     QCOMPARE(code, std::string("2"));
     // An empty list shows empty boxes.
     data.setRecordset(
-        db->openRecordset("Select * From Registros WHERE Nombre like 'x*'ORDER BY Nombre"));
+        db->openQuery("Select * From Registros WHERE Nombre like 'x*'ORDER BY Nombre"));
     data.Refresh();
     QCOMPARE(code, std::string());
+    // A record set given untyped is no query record set, and none is kept.
+    data.setRecordset(db->openRecordset("Registros"));
+    QVERIFY(!data.queryRecordset());
 }
 
 QTEST_APPLESS_MAIN(TestStoreCard)

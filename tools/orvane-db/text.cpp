@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "store/dates.h"
+
 namespace orv::db {
 
 bool validUtf8(std::string_view s) {
@@ -139,17 +141,6 @@ std::optional<std::string> toUtf8(std::string_view bytes, std::string_view chars
     return out;
 }
 
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 std::string upper(std::string_view s) {
     std::string out(s);
     for (char& c : out)
@@ -181,13 +172,6 @@ std::optional<int> number(std::string_view s, std::size_t& pos, int minDigits, i
     return value;
 }
 
-bool realDay(int y, int m, int d) {
-    if (y < 1000 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    return d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0);
-}
-
 // hh:mm[:ss[.fff]] or hhmm[ss], then an optional Z or +hh[:mm] / -hh[:mm].
 bool timeOfDay(std::string_view s) {
     std::size_t pos = 0;
@@ -215,22 +199,6 @@ bool timeOfDay(std::string_view s) {
         if (pos < s.size() && !number(s, pos, 2, 2)) return false;
     }
     return pos == s.size();
-}
-
-std::string iso(int y, int m, int d) {
-    char buf[11];
-    buf[0] = static_cast<char>('0' + y / 1000);
-    buf[1] = static_cast<char>('0' + y / 100 % 10);
-    buf[2] = static_cast<char>('0' + y / 10 % 10);
-    buf[3] = static_cast<char>('0' + y % 10);
-    buf[4] = '-';
-    buf[5] = static_cast<char>('0' + m / 10);
-    buf[6] = static_cast<char>('0' + m % 10);
-    buf[7] = '-';
-    buf[8] = static_cast<char>('0' + d / 10);
-    buf[9] = static_cast<char>('0' + d % 10);
-    buf[10] = 0;
-    return buf;
 }
 
 }  // namespace
@@ -267,19 +235,7 @@ std::optional<std::string> isoFromImported(std::string_view text) {
         if (s[pos] != ' ' && s[pos] != 'T') return std::nullopt;
         if (!timeOfDay(trimmed(s.substr(pos + 1)))) return std::nullopt;
     }
-    if (!realDay(y, m, d)) return std::nullopt;
-    return iso(y, m, d);
-}
-
-std::string displayDate(std::string_view isoText) {
-    if (isoText.size() != 10 || isoText[4] != '-' || isoText[7] != '-') return std::string(isoText);
-    for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
-        if (!isDigit(isoText[i])) return std::string(isoText);
-    std::string out;
-    out.reserve(10);
-    out.append(isoText.substr(8, 2)).append("/").append(isoText.substr(5, 2)).append("/");
-    out.append(isoText.substr(0, 4));
-    return out;
+    return isoDate(y, m, d);
 }
 
 }  // namespace orv::db
