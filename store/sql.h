@@ -19,12 +19,22 @@ EngineError error(sqlite3* db, int rc, const std::string& context = {});
 // Runs SQL with no result rows (several statements allowed).
 void exec(sqlite3* db, const std::string& sql);
 
-class Statement {
+// Owns something SQLite must be told about exactly once, so it is neither
+// copied nor moved.
+class Unique {
+  public:
+    Unique(const Unique&) = delete;
+    Unique& operator=(const Unique&) = delete;
+
+  protected:
+    Unique() = default;
+    ~Unique() = default;
+};
+
+class Statement : Unique {
   public:
     Statement(sqlite3* db, std::string_view sql);
     ~Statement() { sqlite3_finalize(s_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
 
     void bind(int i, std::string_view text) {
         check(
@@ -68,13 +78,11 @@ class Statement {
 };
 
 // BEGIN IMMEDIATE ... COMMIT: takes the write lock at once; rolled back
-// unless committed. Neither copied nor moved, so it ends exactly once.
-class WriteTransaction {
+// unless committed.
+class WriteTransaction : Unique {
   public:
     explicit WriteTransaction(sqlite3* db);
     ~WriteTransaction();
-    WriteTransaction(const WriteTransaction&) = delete;
-    WriteTransaction& operator=(const WriteTransaction&) = delete;
     // A failed commit throws and leaves the rollback to the destructor.
     void commit();
 
@@ -86,12 +94,10 @@ class WriteTransaction {
 // A read of several statements under one lock and from one state of the
 // book: without it every statement takes and drops the file lock and checks
 // the file again. Does nothing inside a transaction already open.
-class ReadTransaction {
+class ReadTransaction : Unique {
   public:
     explicit ReadTransaction(sqlite3* db);
     ~ReadTransaction();
-    ReadTransaction(const ReadTransaction&) = delete;
-    ReadTransaction& operator=(const ReadTransaction&) = delete;
 
   private:
     sqlite3* db_;

@@ -130,7 +130,7 @@ void TestStoreCard::codesNeverReused() {
     QTemporaryDir dir;
     auto db = Database::open(storetest::makeBook(dir, {"Ana", "Berta", "Carla"}));
     auto rs = db->openRecordset("Registros");
-    rs->FindFirst("Codigo = 3");
+    QVERIFY(rs->FindCode(3));
     rs->Delete();
     QVERIFY(!rs->hasCurrent());
     rs->Requery();

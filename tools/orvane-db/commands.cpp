@@ -64,27 +64,6 @@ std::string describe(const Contact& c) {
     return s;
 }
 
-void appendEscaped(std::string& out, const std::string& s) {
-    for (char c : s) {
-        switch (c) {
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            default:
-                out += c;
-        }
-    }
-}
-
 void removeBook(const std::string& path) {
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
 }
@@ -190,7 +169,7 @@ std::size_t listBook(const std::string& path, const std::string& prefix, std::FI
         for (std::size_t f = 0; f < fields.size(); ++f) {
             if (f) line += '\t';
             const Value v = q->valueAt(row, static_cast<int>(f));
-            if (v) appendEscaped(line, fieldText(fields[f], v));
+            if (v) appendBackslashed(line, fieldText(fields[f], v), "\t\n\r\\");
         }
         line += '\n';
         if (std::fwrite(line.data(), 1, line.size(), out) != line.size())

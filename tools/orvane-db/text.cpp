@@ -154,6 +154,17 @@ std::string_view trimmed(std::string_view s) {
     return s;
 }
 
+void appendBackslashed(std::string& out, std::string_view s, std::string_view special) {
+    for (char c : s) {
+        if (special.find(c) == std::string_view::npos) {
+            out += c;
+            continue;
+        }
+        out += '\\';
+        out += c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : c;
+    }
+}
+
 namespace {
 
 bool isDigit(char c) {
@@ -209,22 +220,21 @@ std::optional<std::string> isoFromImported(std::string_view text) {
     int y, m, d;
     auto first = number(s, pos, 1, 8);
     if (!first) return std::nullopt;
+    // A separator, then a number of so many digits.
+    const auto after = [&](char sep, int minDigits, int maxDigits) -> std::optional<int> {
+        if (pos >= s.size() || s[pos] != sep) return std::nullopt;
+        ++pos;
+        return number(s, pos, minDigits, maxDigits);
+    };
+    const auto digitNext = [&] { return pos < s.size() && isDigit(s[pos]); };
     if (pos < s.size() && s[pos] == '/') {
         if (pos > 2) return std::nullopt;
-        ++pos;
-        auto mo = number(s, pos, 1, 2);
-        if (!mo || pos >= s.size() || s[pos] != '/') return std::nullopt;
-        ++pos;
-        auto yr = number(s, pos, 4, 4);
-        if (!yr || (pos < s.size() && isDigit(s[pos]))) return std::nullopt;
+        const auto mo = after('/', 1, 2), yr = mo ? after('/', 4, 4) : std::nullopt;
+        if (!yr || digitNext()) return std::nullopt;
         d = *first, m = *mo, y = *yr;
-    } else if (pos == 4 && pos < s.size() && s[pos] == '-') {
-        ++pos;
-        auto mo = number(s, pos, 2, 2);
-        if (!mo || pos >= s.size() || s[pos] != '-') return std::nullopt;
-        ++pos;
-        auto dd = number(s, pos, 2, 2);
-        if (!dd || (pos < s.size() && isDigit(s[pos]))) return std::nullopt;
+    } else if (pos == 4) {
+        const auto mo = after('-', 2, 2), dd = mo ? after('-', 2, 2) : std::nullopt;
+        if (!dd || digitNext()) return std::nullopt;
         y = *first, m = *mo, d = *dd;
     } else if (pos == 8) {
         y = *first / 10000, m = *first / 100 % 100, d = *first % 100;

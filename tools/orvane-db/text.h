@@ -23,6 +23,10 @@ std::string fromWindows1252(std::string_view bytes);
 std::string upper(std::string_view s);         // ASCII letters only
 std::string_view trimmed(std::string_view s);  // blanks and tabs
 
+// Appends s with a backslash before each of its characters found in
+// `special`; tab, line feed and carriage return are written \t, \n, \r.
+void appendBackslashed(std::string& out, std::string_view s, std::string_view special);
+
 // A date as other programs write it, to ISO "YYYY-MM-DD": dd/mm/yyyy (one or
 // two digits for day and month), yyyy-mm-dd or yyyymmdd, each optionally
 // followed by a time of day (after a blank or "T", with an optional zone),

@@ -75,31 +75,11 @@ std::optional<std::string> decodeBase64(std::string_view s) {
 }
 
 std::string escapeText(std::string_view s) {
+    // No standard escape exists for a carriage return; \r keeps a CRLF note
+    // from another system exact when it comes back.
     std::string out;
     out.reserve(s.size() + 8);
-    for (char c : s) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case ';':
-                out += "\\;";
-                break;
-            case ',':
-                out += "\\,";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            // No standard escape exists for a carriage return; this one keeps a
-            // CRLF note from another system exact when it comes back.
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                out += c;
-        }
-    }
+    appendBackslashed(out, s, "\\;,\n\r");
     return out;
 }
 
