@@ -49,6 +49,7 @@ class TestStoreCard : public QObject {
     void failedStoreKeepsPendingRow();
     void failedDeleteKeepsRow();
     void noCurrentRow();
+    void sqlWrapper();
     void dataControlBindsCard();
     void dataControlShowsGivenRecordset();
 };
@@ -279,6 +280,45 @@ void TestStoreCard::noCurrentRow() {
     QVERIFY(!rs->hasCurrent());
     QCOMPARE(rs->RecordCount(), 0L);
     expectError([&] { rs->value("Sin campo"); }, kErrFieldNotFound);
+}
+
+// What the store, the tool and the tests write through: kept only when
+// committed, and every failure an EngineError.
+void TestStoreCard::sqlWrapper() {
+    QTemporaryDir dir;
+    auto db = Database::open(storetest::makeBook(dir, {"Ana"}));
+    sqlite3* h = db->handle();
+    const auto count = [h] {
+        sql::Statement s(h, "SELECT count(*) FROM Registros");
+        return s.step() ? s.int64(0) : -1;
+    };
+    {
+        sql::WriteTransaction t(h);
+        sql::exec(h, "INSERT INTO Registros (Nombre) VALUES ('Berta')");
+    }
+    QCOMPARE(count(), std::int64_t(1));
+    {
+        sql::WriteTransaction t(h);
+        sql::ReadTransaction inside(h);  // a read inside a write opens nothing of its own
+        sql::Statement add(h, "INSERT INTO Registros (Nombre) VALUES (?1)");
+        add.bind(1, Value());
+        add.step();
+        t.commit();
+    }
+    QCOMPARE(count(), std::int64_t(2));
+
+    expectError([&] { sql::Statement s(h, "SELECT Nada FROM Registros"); }, kErrEngine);
+    expectError(
+        [&] {
+            sql::Statement s(h, "INSERT INTO Registros (Codigo) VALUES (1)");
+            s.step();
+        },
+        kErrConstraint);
+    auto other = Database::open(db->path());
+    sql::WriteTransaction held(other->handle());
+    db->setBusyTimeout(10);
+    expectError([&] { sql::WriteTransaction t(h); }, kErrLocked);
+    QCOMPARE(count(), std::int64_t(2));
 }
 
 void TestStoreCard::dataControlBindsCard() {
