@@ -15,7 +15,7 @@ std::string fileName(sqlite3* db) {
 
 }  // namespace
 
-EngineError error(sqlite3* db, int rc, const std::string& context) {
+EngineError error(sqlite3* db, int rc) {
     const std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     switch (rc & 0xFF) {
         case SQLITE_FULL:
@@ -44,9 +44,7 @@ EngineError error(sqlite3* db, int rc, const std::string& context) {
     }
     if (msg.compare(0, kPatternErrorStart.size(), kPatternErrorStart) == 0)
         return EngineError(kErrInvalidPattern, msg);
-    std::string text = "Error del motor de datos";
-    if (!context.empty()) text += " (" + context + ")";
-    return EngineError(kErrEngine, text + ": " + msg);
+    return EngineError(kErrEngine, "Error del motor de datos: " + msg);
 }
 
 void exec(sqlite3* db, const std::string& sql) {

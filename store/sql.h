@@ -14,7 +14,7 @@
 namespace orv::sql {
 
 // The EngineError for a failed call, with a Spanish text.
-EngineError error(sqlite3* db, int rc, const std::string& context = {});
+EngineError error(sqlite3* db, int rc);
 
 // Runs SQL with no result rows (several statements allowed).
 void exec(sqlite3* db, const std::string& sql);
@@ -66,7 +66,6 @@ class Statement : Unique {
         if (isNull(col)) return std::nullopt;
         return std::string(text(col));
     }
-    int columnCount() const { return sqlite3_column_count(s_); }
     sqlite3* connection() const { return db_; }
 
   private:
