@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the benchmarks in Release into build-bench/,
-# makes demo books of 1,000 and 1,000,000 contacts in bench-data/ (kept
-# between runs) and prints one table: each operation's median beside a floor
+# makes demo books of 1,000, 100,000 and 1,000,000 contacts in bench-data/
+# (kept between runs) and prints one table: each operation's median beside a floor
 # measured in the same run, the ratio and the target.
 #   ./bench.sh [RUNS]      (RUNS >= 5, default 7)
 set -euo pipefail
@@ -18,7 +18,7 @@ cmake --build "$build" -j"$(nproc)" --target orvane-db bench_ui bench_startup_ma
 tool=$build/orvane-db
 
 mkdir -p "$data"
-for n in 1000 1000000; do
+for n in 1000 100000 1000000; do
     if [ ! -e "$data/book-$n.mdb" ]; then
         echo "Creando $data/book-$n.mdb ($n contactos)..." >&2
         "$tool" demo "$data/book-$n.mdb.tmp" "$n" --seed 1 >/dev/null
@@ -81,6 +81,29 @@ awk -v ot="$ot" -v ft="$ft" -v om="$om" -v fm="$fm" -v n="$listed" 'BEGIN {
         "the same, peak memory", sprintf("%.1f MiB", fm / 1024), sprintf("%.2f", rm),
         "<= 0.5", rm <= 0.5 ? "ok" : "MISSED"
 }' >>"$rows"
+
+# orvane-db export and import of 100,000 contacts, CSV and vCard, against
+# copying the exported file: what writing or reading that many bytes costs.
+mid=$data/book-100000.mdb
+for fmt in csv vcf; do
+    for ((i = 0; i <= runs; i++)); do
+        rm -f "$work/book.$fmt" "$work/copy.$fmt" "$work/in.mdb"
+        timed "$work/export-$fmt.$((i > 0))" "$tool" export "$mid" "$work/book.$fmt"
+        timed "$work/copy-$fmt.$((i > 0))" cp "$work/book.$fmt" "$work/copy.$fmt"
+        "$tool" init "$work/in.mdb" >/dev/null
+        timed "$work/import-$fmt.$((i > 0))" "$tool" import "$work/in.mdb" "$work/book.$fmt"
+    done
+    copy=$(cut -d' ' -f1 "$work/copy-$fmt.1" | med)
+    for op in export import; do
+        t=$(cut -d' ' -f1 "$work/$op-$fmt.1" | med)
+        awk -v op="$op" -v fmt="$fmt" -v t="$t" -v c="$copy" 'BEGIN {
+            OFS = "\t"
+            print "orvane-db " op " FILE, " fmt ", time", "100,000", sprintf("%.0f ms", t * 1000),
+                "copying the " fmt " file", sprintf("%.0f ms", c * 1000), sprintf("%.2f", t / c),
+                "–", "–"
+        }' >>"$rows"
+    done
+done
 
 echo
 echo "Orvane, medianas de $runs ejecuciones; $(date); $(nproc) núcleos; plataforma Qt offscreen"

@@ -22,7 +22,7 @@
 #include "store/contactquery.h"
 #include "store/engine.h"
 #include "store/pattern.h"
-#include "store/sqlitehelp.h"
+#include "store/recordsets.h"
 
 using namespace orv;
 
@@ -91,9 +91,9 @@ void check(Database& db, const std::string& filtro) {
     } catch (const EngineError& e) {
         FUZZ_CHECK(e.number() == kErrInvalidPattern, e.text());
     }
-    std::unique_ptr<Recordset> rs;
+    std::unique_ptr<QueryRecordset> rs;
     try {
-        rs = db.openRecordset(*text);
+        rs = db.openQuery(*text);
     } catch (const EngineError& e) {
         FUZZ_CHECK(e.number() == kErrInvalidPattern, "open failed as " + e.text());
         FUZZ_CHECK(!pattern, "a valid pattern failed to open");
@@ -113,7 +113,7 @@ void check(Database& db, const std::string& filtro) {
     }
     sqlite3_finalize(s);
 
-    auto& q = dynamic_cast<QueryRecordset&>(*rs);
+    QueryRecordset& q = *rs;
     q.fetchAll();
     const int nameField = q.fieldIndex("Nombre");
     FUZZ_CHECK(q.rowsFetched() == expected.size(), "listed " + std::to_string(q.rowsFetched()) +

@@ -45,66 +45,53 @@ constexpr FoldTable makeFolds() {
     auto set = [&t](char32_t c, char32_t base, std::uint8_t accent, std::uint8_t upper) {
         t[c - kFoldFirst] = Fold{base, accent, upper};
     };
-    // A pair: upper-case code point, lower case right after it.
-    auto pair = [&set](char32_t upper, char32_t base, std::uint8_t accent) {
-        set(upper, base, accent, 1);
-        set(upper + 1, base, accent, 0);
-    };
-    // Latin-1: upper case at C0..DE, lower case 0x20 above.
-    struct L1 {
+    // A capital letter with its base letter and accent. Its small letter is
+    // 0x20 above in Latin-1 (C0..DE) and right after it in Latin Extended-A.
+    struct Letter {
         char32_t upper;
         char base;
         std::uint8_t accent;
     };
-    constexpr L1 latin1[] = {
-        {0xC0, 'a', kGrave},      {0xC1, 'a', kAcute},      {0xC2, 'a', kCircumflex},
-        {0xC3, 'a', kTilde},      {0xC4, 'a', kDiaeresis},  {0xC5, 'a', kRing},
-        {0xC7, 'c', kCedilla},    {0xC8, 'e', kGrave},      {0xC9, 'e', kAcute},
-        {0xCA, 'e', kCircumflex}, {0xCB, 'e', kDiaeresis},  {0xCC, 'i', kGrave},
-        {0xCD, 'i', kAcute},      {0xCE, 'i', kCircumflex}, {0xCF, 'i', kDiaeresis},
-        {0xD2, 'o', kGrave},      {0xD3, 'o', kAcute},      {0xD4, 'o', kCircumflex},
-        {0xD5, 'o', kTilde},      {0xD6, 'o', kDiaeresis},  {0xD8, 'o', kStroke},
-        {0xD9, 'u', kGrave},      {0xDA, 'u', kAcute},      {0xDB, 'u', kCircumflex},
-        {0xDC, 'u', kDiaeresis},  {0xDD, 'y', kAcute},
+    constexpr Letter letters[] = {
+        {0xC0, 'a', kGrave},       {0xC1, 'a', kAcute},       {0xC2, 'a', kCircumflex},
+        {0xC3, 'a', kTilde},       {0xC4, 'a', kDiaeresis},   {0xC5, 'a', kRing},
+        {0xC7, 'c', kCedilla},     {0xC8, 'e', kGrave},       {0xC9, 'e', kAcute},
+        {0xCA, 'e', kCircumflex},  {0xCB, 'e', kDiaeresis},   {0xCC, 'i', kGrave},
+        {0xCD, 'i', kAcute},       {0xCE, 'i', kCircumflex},  {0xCF, 'i', kDiaeresis},
+        {0xD2, 'o', kGrave},       {0xD3, 'o', kAcute},       {0xD4, 'o', kCircumflex},
+        {0xD5, 'o', kTilde},       {0xD6, 'o', kDiaeresis},   {0xD8, 'o', kStroke},
+        {0xD9, 'u', kGrave},       {0xDA, 'u', kAcute},       {0xDB, 'u', kCircumflex},
+        {0xDC, 'u', kDiaeresis},   {0xDD, 'y', kAcute},       {0x100, 'a', kMacron},
+        {0x102, 'a', kBreve},      {0x104, 'a', kOgonek},     {0x106, 'c', kAcute},
+        {0x108, 'c', kCircumflex}, {0x10A, 'c', kDot},        {0x10C, 'c', kCaron},
+        {0x10E, 'd', kCaron},      {0x110, 'd', kStroke},     {0x112, 'e', kMacron},
+        {0x114, 'e', kBreve},      {0x116, 'e', kDot},        {0x118, 'e', kOgonek},
+        {0x11A, 'e', kCaron},      {0x11C, 'g', kCircumflex}, {0x11E, 'g', kBreve},
+        {0x120, 'g', kDot},        {0x122, 'g', kCedilla},    {0x124, 'h', kCircumflex},
+        {0x126, 'h', kStroke},     {0x128, 'i', kTilde},      {0x12A, 'i', kMacron},
+        {0x12C, 'i', kBreve},      {0x12E, 'i', kOgonek},     {0x134, 'j', kCircumflex},
+        {0x136, 'k', kCedilla},    {0x139, 'l', kAcute},      {0x13B, 'l', kCedilla},
+        {0x13D, 'l', kCaron},      {0x13F, 'l', kDot},        {0x141, 'l', kStroke},
+        {0x143, 'n', kAcute},      {0x145, 'n', kCedilla},    {0x147, 'n', kCaron},
+        {0x14C, 'o', kMacron},     {0x14E, 'o', kBreve},      {0x150, 'o', kDoubleAcute},
+        {0x154, 'r', kAcute},      {0x156, 'r', kCedilla},    {0x158, 'r', kCaron},
+        {0x15A, 's', kAcute},      {0x15C, 's', kCircumflex}, {0x15E, 's', kCedilla},
+        {0x160, 's', kCaron},      {0x162, 't', kCedilla},    {0x164, 't', kCaron},
+        {0x166, 't', kStroke},     {0x168, 'u', kTilde},      {0x16A, 'u', kMacron},
+        {0x16C, 'u', kBreve},      {0x16E, 'u', kRing},       {0x170, 'u', kDoubleAcute},
+        {0x172, 'u', kOgonek},     {0x174, 'w', kCircumflex}, {0x176, 'y', kCircumflex},
+        {0x179, 'z', kAcute},      {0x17B, 'z', kDot},        {0x17D, 'z', kCaron},
     };
-    for (const L1& e : latin1) {
-        set(e.upper, static_cast<char32_t>(e.base), e.accent, 1);
-        set(e.upper + 0x20, static_cast<char32_t>(e.base), e.accent, 0);
+    for (const Letter& e : letters) {
+        const auto base = static_cast<char32_t>(e.base);
+        set(e.upper, base, e.accent, 1);
+        set(e.upper + (e.upper < 0x100 ? 0x20 : 1), base, e.accent, 0);
     }
     // Letters of their own that only pair by case: Æ Ð Ñ Þ.
     for (char32_t u : {0xC6, 0xD0, 0xD1, 0xDE}) set(u, u + 0x20, kNone, 1);
     set(0xFF, 'y', kDiaeresis, 0);
     set(0x178, 'y', kDiaeresis, 1);
 
-    // Latin Extended-A.
-    struct EA {
-        char32_t upper;
-        char base;
-        std::uint8_t accent;
-    };
-    constexpr EA extA[] = {
-        {0x100, 'a', kMacron},      {0x102, 'a', kBreve},      {0x104, 'a', kOgonek},
-        {0x106, 'c', kAcute},       {0x108, 'c', kCircumflex}, {0x10A, 'c', kDot},
-        {0x10C, 'c', kCaron},       {0x10E, 'd', kCaron},      {0x110, 'd', kStroke},
-        {0x112, 'e', kMacron},      {0x114, 'e', kBreve},      {0x116, 'e', kDot},
-        {0x118, 'e', kOgonek},      {0x11A, 'e', kCaron},      {0x11C, 'g', kCircumflex},
-        {0x11E, 'g', kBreve},       {0x120, 'g', kDot},        {0x122, 'g', kCedilla},
-        {0x124, 'h', kCircumflex},  {0x126, 'h', kStroke},     {0x128, 'i', kTilde},
-        {0x12A, 'i', kMacron},      {0x12C, 'i', kBreve},      {0x12E, 'i', kOgonek},
-        {0x134, 'j', kCircumflex},  {0x136, 'k', kCedilla},    {0x139, 'l', kAcute},
-        {0x13B, 'l', kCedilla},     {0x13D, 'l', kCaron},      {0x13F, 'l', kDot},
-        {0x141, 'l', kStroke},      {0x143, 'n', kAcute},      {0x145, 'n', kCedilla},
-        {0x147, 'n', kCaron},       {0x14C, 'o', kMacron},     {0x14E, 'o', kBreve},
-        {0x150, 'o', kDoubleAcute}, {0x154, 'r', kAcute},      {0x156, 'r', kCedilla},
-        {0x158, 'r', kCaron},       {0x15A, 's', kAcute},      {0x15C, 's', kCircumflex},
-        {0x15E, 's', kCedilla},     {0x160, 's', kCaron},      {0x162, 't', kCedilla},
-        {0x164, 't', kCaron},       {0x166, 't', kStroke},     {0x168, 'u', kTilde},
-        {0x16A, 'u', kMacron},      {0x16C, 'u', kBreve},      {0x16E, 'u', kRing},
-        {0x170, 'u', kDoubleAcute}, {0x172, 'u', kOgonek},     {0x174, 'w', kCircumflex},
-        {0x176, 'y', kCircumflex},  {0x179, 'z', kAcute},      {0x17B, 'z', kDot},
-        {0x17D, 'z', kCaron},
-    };
-    for (const EA& e : extA) pair(e.upper, static_cast<char32_t>(e.base), e.accent);
     // Ligatures and the eng pair by case only.
     for (char32_t u : {0x132, 0x14A, 0x152}) set(u, u + 1, kNone, 1);
     set(0x130, 'i', kDot, 1);    // İ

@@ -7,12 +7,12 @@ namespace orv {
 
 std::string fieldText(const std::string& field, const Value& v) {
     if (!v) return {};
-    if (field == schema::kBirthDate) return displayFromIso(*v);
+    if (field == schema::kColumns[kFecha]) return displayFromIso(*v);
     return *v;
 }
 
 Value textValue(const std::string& field, const std::string& text) {
-    if (field != schema::kBirthDate) return text;
+    if (field != schema::kColumns[kFecha]) return text;
     if (text.find_first_of("0123456789") == std::string::npos) return std::nullopt;
     if (auto iso = isoFromDisplay(text)) return iso;
     // Storing it would put a text that is no date into the date column.
@@ -31,8 +31,15 @@ void DataControl::setSource(std::string databasePath, std::string recordSource) 
 
 void DataControl::setRecordset(std::unique_ptr<Recordset> rs) {
     if (rs_) rs_->setObserver(nullptr);
+    query_ = nullptr;
     rs_ = std::move(rs);
     if (rs_) rs_->setObserver(this);
+}
+
+void DataControl::setRecordset(std::unique_ptr<QueryRecordset> rs) {
+    QueryRecordset* query = rs.get();
+    setRecordset(std::unique_ptr<Recordset>(std::move(rs)));
+    query_ = query;
 }
 
 void DataControl::Refresh() {

@@ -38,9 +38,14 @@ class DataControl : public RecordsetObserver {
     // Record source for Refresh on an updatable control (the card): the
     // database path and the query text. Opening happens at Refresh.
     void setSource(std::string databasePath, std::string recordSource);
-    // Gives the control a record set (the results window's way).
+    // Gives the control a record set (the results window's way). A query
+    // record set given as such stays reachable as one.
     void setRecordset(std::unique_ptr<Recordset> rs);
+    void setRecordset(std::unique_ptr<QueryRecordset> rs);
+    void setRecordset(std::nullptr_t) { setRecordset(std::unique_ptr<Recordset>()); }
     Recordset* recordset() const { return rs_.get(); }
+    // The record set, when it was given as a query record set; else null.
+    QueryRecordset* queryRecordset() const { return query_; }
 
     // With a source: opens it again, first row current. Without: shows the
     // held record set from its first row.
@@ -59,6 +64,7 @@ class DataControl : public RecordsetObserver {
     std::string dbPath_, source_;
     std::shared_ptr<Database> db_;
     std::unique_ptr<Recordset> rs_;
+    QueryRecordset* query_ = nullptr;  // rs_, when it is one
     std::vector<Binding> bindings_;
     std::vector<std::string> shown_;  // last text shown, per binding
 };

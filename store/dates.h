@@ -7,6 +7,9 @@
 
 namespace orv {
 
+// "YYYY-MM-DD" for a real calendar day with a year 1000 to 9999; nullopt
+// for any other (month 13, day 0, 31/04, 29/02 outside a leap year).
+std::optional<std::string> isoDate(int year, int month, int day);
 // "dd/mm/yyyy" naming a real calendar day with a year 1000 to 9999 -> "YYYY-MM-DD".
 // Anything else (a placeholder left, day 0, 31/04, 29/02 outside a leap year) -> nullopt.
 std::optional<std::string> isoFromDisplay(std::string_view text);

@@ -7,10 +7,12 @@
 #include <cstring>
 #include <filesystem>
 
+#include "store/ascii.h"
 #include "store/collation.h"
 #include "store/pattern.h"
+#include "store/recordsets.h"
 #include "store/schema.h"
-#include "store/sqlitehelp.h"
+#include "store/sql.h"
 
 namespace orv {
 
@@ -19,16 +21,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kBusyTimeoutMs = 3000;
-constexpr std::string_view kPatternErrorStart = "Patrón no válido";
 
 std::function<void(sqlite3*)>& connectionHook() {
     static std::function<void(sqlite3*)> hook;
     return hook;
-}
-
-std::string fileName(sqlite3* db) {
-    const char* f = db ? sqlite3_db_filename(db, "main") : nullptr;
-    return f ? f : "";
 }
 
 // like(pattern, text[, escape]) with our wildcards. The compiled pattern is
@@ -91,13 +87,12 @@ void configure(sqlite3* db) {
     if (rc == SQLITE_OK)
         rc = sqlite3_create_collation_v2(db, std::string(schema::kCollation).c_str(), SQLITE_UTF8,
                                          nullptr, collate, nullptr);
-    if (rc != SQLITE_OK) throw detail::sqliteError(db, rc);
+    if (rc != SQLITE_OK) throw sql::error(db, rc);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     // Rollback journal (the file's default) with a full sync at every commit:
     // a stored contact survives a power cut, no side files stay beside the
     // book, and our readers never keep a lock between calls.
-    rc = sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) throw detail::sqliteError(db, rc);
+    sql::exec(db, "PRAGMA synchronous=FULL");
     if (connectionHook()) connectionHook()(db);
 }
 
@@ -107,96 +102,8 @@ EngineError asFatal(const EngineError& e) {
 
 }  // namespace
 
-namespace detail {
-
-EngineError sqliteError(sqlite3* db, int rc, const std::string& context) {
-    const std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    switch (rc & 0xFF) {
-        case SQLITE_FULL:
-            return EngineError(kErrDiskFull, "El disco está lleno: no se pudo guardar.");
-        case SQLITE_READONLY:
-            return EngineError(kErrReadOnly, "El archivo es de solo lectura: no se pudo guardar.");
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED:
-            return EngineError(kErrLocked,
-                               "El archivo está bloqueado por otro programa: vuelva a intentarlo.");
-        case SQLITE_CORRUPT:
-        case SQLITE_NOTADB:
-            return EngineError(kErrCorrupt, "El archivo '" + fileName(db) +
-                                                "' está dañado o no es una base de datos.");
-        case SQLITE_IOERR:
-            // A file made read-only under an open connection fails its writes
-            // as I/O errors: say so, as when it was read-only from the start.
-            if (const std::string f = fileName(db); !f.empty() && ::access(f.c_str(), W_OK) != 0)
-                return EngineError(kErrReadOnly,
-                                   "El archivo es de solo lectura: no se pudo guardar.");
-            break;
-        case SQLITE_CONSTRAINT:
-            return EngineError(kErrConstraint, "El dato no cumple las reglas de la tabla: " + msg);
-        default:
-            break;
-    }
-    if (msg.compare(0, kPatternErrorStart.size(), kPatternErrorStart) == 0)
-        return EngineError(kErrInvalidPattern, msg);
-    std::string text = "Error del motor de datos";
-    if (!context.empty()) text += " (" + context + ")";
-    return EngineError(kErrEngine, text + ": " + msg);
-}
-
-Stmt::Stmt(sqlite3* db, std::string_view sql) : db_(db) {
-    const int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &s_, nullptr);
-    if (rc != SQLITE_OK) throw sqliteError(db, rc);
-}
-
-bool Stmt::step() {
-    const int rc = sqlite3_step(s_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    EngineError e = sqliteError(db_, rc);
-    sqlite3_reset(s_);
-    throw e;
-}
-
-void Stmt::check(int rc) {
-    if (rc != SQLITE_OK) throw sqliteError(db_, rc);
-}
-
-Transaction::Transaction(sqlite3* db) : db_(db) {
-    const int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) throw sqliteError(db, rc);
-    open_ = true;
-}
-
-Transaction::~Transaction() {
-    if (open_ && !sqlite3_get_autocommit(db_))
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-}
-
-void Transaction::commit() {
-    const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) throw sqliteError(db_, rc);  // the destructor rolls back
-    open_ = false;
-}
-
-ReadTransaction::ReadTransaction(sqlite3* db) : db_(db) {
-    if (sqlite3_get_autocommit(db))
-        open_ = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
-}
-
-ReadTransaction::~ReadTransaction() {
-    if (open_ && !sqlite3_get_autocommit(db_) &&
-        sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-}
-
-}  // namespace detail
-
 void setConnectionHook(std::function<void(sqlite3*)> hook) {
     connectionHook() = std::move(hook);
-}
-
-void throwSqlite(sqlite3* db, int rc, const std::string& context) {
-    throw detail::sqliteError(db, rc, context);
 }
 
 Database::Database(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
@@ -233,19 +140,19 @@ void Database::setBusyTimeout(int milliseconds) {
 
 void Database::loadColumns(bool fatal) {
     try {
-        detail::Stmt t(db_,
-                       "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = "
-                       "'Registros' COLLATE NOCASE");
+        sql::Statement t(db_,
+                         "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = "
+                         "'Registros' COLLATE NOCASE");
         if (!t.step())
             throw EngineError(kErrTableNotFound, "No se encuentra la tabla '" +
                                                      std::string(schema::kTable) + "' en '" +
                                                      path_ + "'.");
-        detail::Stmt info(db_, "PRAGMA table_info(\"Registros\")");
+        sql::Statement info(db_, "PRAGMA table_info(\"Registros\")");
         columns_.clear();
         while (info.step()) columns_.emplace_back(info.text(1));
         for (std::string_view want : schema::kColumns) {
             bool found = false;
-            for (const auto& c : columns_) found = found || detail::sameName(c, want);
+            for (const auto& c : columns_) found = found || ascii::iequals(c, want);
             if (!found)
                 throw EngineError(kErrFieldNotFound, "No se encuentra el campo '" +
                                                          std::string(want) + "' en la tabla '" +
@@ -303,11 +210,11 @@ std::shared_ptr<Database> Database::create(const std::string& path) {
     int rc = sqlite3_open_v2(real.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
     std::shared_ptr<Database> db;
     try {
-        if (rc != SQLITE_OK) throw detail::sqliteError(raw, rc);
+        if (rc != SQLITE_OK) throw sql::error(raw, rc);
         db.reset(new Database(raw, path));
         raw = nullptr;
         configure(db->handle());
-        detail::Transaction t(db->handle());
+        sql::WriteTransaction t(db->handle());
         db->exec(schema::kCreateSql);
         t.commit();
         db->loadColumns(false);
@@ -320,16 +227,23 @@ std::shared_ptr<Database> Database::create(const std::string& path) {
     return db;
 }
 
-void Database::exec(const std::string& sql) {
-    char* err = nullptr;
-    const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
-    sqlite3_free(err);
-    if (rc != SQLITE_OK) throwSqlite(db_, rc);
+void Database::exec(const std::string& text) {
+    sql::exec(db_, text);
 }
 
 std::unique_ptr<Recordset> Database::openRecordset(const std::string& query) {
     const detail::ParsedQuery q = detail::parseQuery(query);
     if (q.wholeTable) return detail::openTableRecordset(shared_from_this());
+    return openSelect(q);
+}
+
+std::unique_ptr<QueryRecordset> Database::openQuery(const std::string& query) {
+    const detail::ParsedQuery q = detail::parseQuery(query);
+    if (q.wholeTable) throw EngineError(kErrInvalidQuery, "Consulta no válida: '" + query + "'.");
+    return openSelect(q);
+}
+
+std::unique_ptr<QueryRecordset> Database::openSelect(const detail::ParsedQuery& q) {
     if (q.pattern) Pattern check(*q.pattern);  // an invalid pattern fails before any read
     return detail::openQueryRecordset(shared_from_this(), q);
 }
@@ -339,7 +253,7 @@ int Recordset::fieldIndex(const std::string& name) const {
     for (std::size_t i = 0; i < names.size(); ++i)
         if (names[i] == name) return static_cast<int>(i);
     for (std::size_t i = 0; i < names.size(); ++i)
-        if (detail::sameName(names[i], name)) return static_cast<int>(i);
+        if (ascii::iequals(names[i], name)) return static_cast<int>(i);
     return -1;
 }
 
@@ -365,6 +279,9 @@ void Recordset::Delete() {
     readOnly();
 }
 bool Recordset::FindFirst(const std::string&) {
+    readOnly();
+}
+bool Recordset::FindCode(std::int64_t) {
     readOnly();
 }
 

@@ -53,10 +53,11 @@ class EngineError : public std::runtime_error {
     bool fatal_;
 };
 
-// Turns a failed SQLite call into an EngineError with a Spanish text.
-[[noreturn]] void throwSqlite(sqlite3* db, int rc, const std::string& context = {});
-
 class Recordset;
+class QueryRecordset;
+namespace detail {
+struct ParsedQuery;
+}
 
 // Test seam: runs on every new connection once it is configured, so that a
 // test can limit the file's size or make it refuse writes. Empty clears it.
@@ -90,6 +91,9 @@ class Database : public std::enable_shared_from_this<Database> {
     // A pattern's single quote is written doubled. An invalid pattern is
     // kErrInvalidPattern; another text kErrInvalidQuery.
     std::unique_ptr<Recordset> openRecordset(const std::string& query);
+    // The same for a select text, typed as what it gives; the bare table
+    // name is kErrInvalidQuery here.
+    std::unique_ptr<QueryRecordset> openQuery(const std::string& query);
 
     // Runs SQL with no result rows (for tools and tests).
     void exec(const std::string& sql);
@@ -103,6 +107,7 @@ class Database : public std::enable_shared_from_this<Database> {
 
   private:
     explicit Database(sqlite3* db, std::string path);
+    std::unique_ptr<QueryRecordset> openSelect(const detail::ParsedQuery& q);
     void loadColumns(bool fatal);
     sqlite3* db_;
     std::vector<sqlite3*> retired_;
@@ -155,6 +160,8 @@ class Recordset {
     // Criterion "Codigo = <number>". No match: the first row becomes current.
     // Returns whether a row matched.
     virtual bool FindFirst(const std::string& criterion);
+    // The same for a code given as a number.
+    virtual bool FindCode(std::int64_t code);
 
     void setObserver(RecordsetObserver* o) { observer_ = o; }
 

@@ -1,7 +1,8 @@
 // The record-source dialect: a bare table name, or a select on it with an
 // optional name pattern and an optional order by name.
 
-#include "store/sqlitehelp.h"
+#include "store/ascii.h"
+#include "store/recordsets.h"
 
 namespace orv::detail {
 
@@ -11,12 +12,10 @@ namespace {
 bool isBlank(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
 bool isNameChar(char c) {
     const auto u = static_cast<unsigned char>(c);
-    return (c >= '0' && c <= '9') || (lower(c) >= 'a' && lower(c) <= 'z') || c == '_' || u >= 0x80;
+    const char l = ascii::lower(c);
+    return (c >= '0' && c <= '9') || (l >= 'a' && l <= 'z') || c == '_' || u >= 0x80;
 }
 
 class Parser {
@@ -33,7 +32,7 @@ class Parser {
     // A keyword or name, case-blind, not followed by another name character.
     bool word(std::string_view w) {
         skipBlanks();
-        if (s_.size() - i_ < w.size() || !sameName(s_.substr(i_, w.size()), w)) return false;
+        if (s_.size() - i_ < w.size() || !ascii::iequals(s_.substr(i_, w.size()), w)) return false;
         const std::size_t end = i_ + w.size();
         if (end < s_.size() && isNameChar(s_[end])) return false;
         i_ = end;
@@ -97,13 +96,6 @@ ParsedQuery parseQuery(std::string_view query) {
     p.symbol(';');
     if (!p.atEnd()) throw invalid();
     return q;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
 }
 
 }  // namespace orv::detail

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <list>
 
+#include "store/ascii.h"
 #include "store/collation.h"
 #include "store/pattern.h"
+#include "store/recordsets.h"
 #include "store/schema.h"
-#include "store/sqlitehelp.h"
+#include "store/sql.h"
 
 namespace orv::detail {
 
@@ -28,7 +30,7 @@ class PrefixQueryRecordset final : public QueryRecordset {
         spanishColumn_ =
             sqlite3_table_column_metadata(db_->handle(), "main", "Registros", "Nombre", nullptr,
                                           &coll, nullptr, nullptr, nullptr) == SQLITE_OK &&
-            coll && sameName(coll, schema::kCollation);
+            coll && ascii::iequals(coll, schema::kCollation);
         if (ordered_ && pattern_) {
             // A literal prefix becomes an index range, so that "z" is a seek.
             const Pattern compiled(*pattern_);
@@ -63,7 +65,7 @@ class PrefixQueryRecordset final : public QueryRecordset {
     std::size_t rowsFetched() const override { return keys_.size(); }
     bool canFetchMore() const override { return phase_ != Phase::Done; }
     std::size_t fetchMore(std::size_t n) override {
-        ReadTransaction read(db_->handle());
+        sql::ReadTransaction read(db_->handle());
         std::size_t got = 0;
         while (got < n && phase_ != Phase::Done) {
             const std::size_t want = n - got, page = fetchPage(want);
@@ -153,7 +155,7 @@ class PrefixQueryRecordset final : public QueryRecordset {
                                                                   : kNamesFirst;
         auto& s = stmts_[which];
         if (!s) {
-            s = std::make_unique<Stmt>(db_->handle(), keySql(which));
+            s = std::make_unique<sql::Statement>(db_->handle(), keySql(which));
             if (pattern_) s->bind(kPatternParam, std::string_view(*pattern_));
             if (lo_) s->bind(kLoParam, std::string_view(*lo_));
             if (hi_) s->bind(kHiParam, std::string_view(*hi_));
@@ -187,9 +189,9 @@ class PrefixQueryRecordset final : public QueryRecordset {
             }
         }
         if (!rowStmt_)
-            rowStmt_ =
-                std::make_unique<Stmt>(db_->handle(), "SELECT * FROM Registros WHERE Codigo = ?1");
-        ReadTransaction read(db_->handle());
+            rowStmt_ = std::make_unique<sql::Statement>(
+                db_->handle(), "SELECT * FROM Registros WHERE Codigo = ?1");
+        sql::ReadTransaction read(db_->handle());
         Page p{page, {}};
         const std::size_t end = std::min(keys_.size(), (page + 1) * kRowPage);
         const std::size_t width = fieldNames().size();
@@ -227,8 +229,8 @@ class PrefixQueryRecordset final : public QueryRecordset {
     bool matchesAll_ = false;     // the pattern is only "*"s
     enum class Phase { NullNames, Names, Done };
     Phase phase_ = Phase::Names;
-    std::unique_ptr<Stmt> stmts_[3];  // by Sql (kInCodeOrder serves one phase only)
-    mutable std::unique_ptr<Stmt> rowStmt_;
+    std::unique_ptr<sql::Statement> stmts_[3];  // by Sql (kInCodeOrder serves one phase only)
+    mutable std::unique_ptr<sql::Statement> rowStmt_;
     std::vector<std::int64_t> keys_;
     std::optional<std::int64_t> afterCode_;  // the last key read in this phase
     std::string afterName_;                  // its name

@@ -33,4 +33,11 @@ std::string quoted(std::string_view column) {
     return out;
 }
 
+std::string columnList(Col from) {
+    std::string s;
+    for (std::size_t c = from; c < kColumnCount; ++c)
+        s += (c > from ? ", " : "") + quoted(kColumns[c]);
+    return s;
+}
+
 }  // namespace orv::schema

@@ -2,8 +2,10 @@
 // reads the table as a whole: the current row is just a code, and every
 // move is a lookup by key.
 
+#include "store/ascii.h"
+#include "store/recordsets.h"
 #include "store/schema.h"
-#include "store/sqlitehelp.h"
+#include "store/sql.h"
 
 namespace orv::detail {
 
@@ -13,14 +15,14 @@ class WholeTableRecordset final : public Recordset {
   public:
     explicit WholeTableRecordset(std::shared_ptr<Database> db) : db_(std::move(db)) {
         for (std::size_t i = 0; i < fieldNames().size(); ++i)
-            if (sameName(fieldNames()[i], schema::kCode)) codeField_ = i;
+            if (ascii::iequals(fieldNames()[i], schema::kColumns[kCodigo])) codeField_ = i;
         moveToFirst();
     }
 
     const std::vector<std::string>& fieldNames() const override { return db_->columns(); }
 
     long RecordCount() override {
-        Stmt s(db_->handle(), "SELECT EXISTS (SELECT 1 FROM Registros)");
+        sql::Statement s(db_->handle(), "SELECT EXISTS (SELECT 1 FROM Registros)");
         const bool any = s.step() && s.int64(0) != 0;
         return any ? 1 : 0;
     }
@@ -94,8 +96,8 @@ class WholeTableRecordset final : public Recordset {
         if (!sql.empty()) {
             // Any failure leaves the pending row as it was: retry or cancel.
             db_->reopenIfReadOnly();
-            Transaction t(db_->handle());
-            Stmt s(db_->handle(), sql);
+            sql::WriteTransaction t(db_->handle());
+            sql::Statement s(db_->handle(), sql);
             int p = 1;
             for (std::size_t f : fields) s.bind(p++, *values[f]);
             if (mode_ == EditMode::Edit) s.bind(p, *current_);
@@ -125,8 +127,8 @@ class WholeTableRecordset final : public Recordset {
         db_->reopenIfReadOnly();
         bool gone = false;
         {
-            Transaction t(db_->handle());
-            Stmt s(db_->handle(), "DELETE FROM Registros WHERE Codigo = ?1");
+            sql::WriteTransaction t(db_->handle());
+            sql::Statement s(db_->handle(), "DELETE FROM Registros WHERE Codigo = ?1");
             s.bind(1, *current_);
             s.step();
             gone = sqlite3_changes(db_->handle()) == 0;
@@ -140,7 +142,20 @@ class WholeTableRecordset final : public Recordset {
     }
 
     bool FindFirst(const std::string& criterion) override {
-        const std::optional<std::int64_t> code = parseCriterion(criterion);
+        return find(parseCriterion(criterion));
+    }
+    bool FindCode(std::int64_t code) override { return find(code); }
+
+  private:
+    [[noreturn]] static void noCurrent() {
+        throw EngineError(kErrNoCurrentRecord, "No hay registro actual.");
+    }
+    [[noreturn]] static void noPending() {
+        throw EngineError(kErrNoPendingChange, "No hay ningún cambio pendiente.");
+    }
+
+    // No code, or none that matches: the first row becomes current.
+    bool find(std::optional<std::int64_t> code) {
         dropPending();
         if (code) {
             if (auto row = readRow(*code)) {
@@ -155,14 +170,6 @@ class WholeTableRecordset final : public Recordset {
         return false;
     }
 
-  private:
-    [[noreturn]] static void noCurrent() {
-        throw EngineError(kErrNoCurrentRecord, "No hay registro actual.");
-    }
-    [[noreturn]] static void noPending() {
-        throw EngineError(kErrNoPendingChange, "No hay ningún cambio pendiente.");
-    }
-
     // "Codigo = <whole number>": the number, or nullopt when the value is
     // not a whole number. Another criterion is not understood.
     static std::optional<std::int64_t> parseCriterion(const std::string& c) {
@@ -171,9 +178,9 @@ class WholeTableRecordset final : public Recordset {
             while (i < c.size() && (c[i] == ' ' || c[i] == '\t')) ++i;
         };
         blanks();
-        const std::string_view code = schema::kCode;
+        const std::string_view code = schema::kColumns[kCodigo];
         if (c.size() - i < code.size() ||
-            !sameName(std::string_view(c).substr(i, code.size()), code))
+            !ascii::iequals(std::string_view(c).substr(i, code.size()), code))
             throw EngineError(kErrInvalidQuery, "Criterio no válido: '" + c + "'.");
         i += code.size();
         blanks();
@@ -198,8 +205,8 @@ class WholeTableRecordset final : public Recordset {
 
     std::optional<std::vector<Value>> readRow(std::int64_t code) {
         if (!rowStmt_ || rowStmt_->connection() != db_->handle())
-            rowStmt_ =
-                std::make_unique<Stmt>(db_->handle(), "SELECT * FROM Registros WHERE Codigo = ?1");
+            rowStmt_ = std::make_unique<sql::Statement>(
+                db_->handle(), "SELECT * FROM Registros WHERE Codigo = ?1");
         rowStmt_->bind(1, code);
         std::optional<std::vector<Value>> row;
         try {
@@ -217,8 +224,8 @@ class WholeTableRecordset final : public Recordset {
     }
 
     void moveToFirst() {
-        ReadTransaction read(db_->handle());  // one lock for both reads
-        Stmt s(db_->handle(), "SELECT Codigo FROM Registros ORDER BY Codigo LIMIT 1");
+        sql::ReadTransaction read(db_->handle());  // one lock for both reads
+        sql::Statement s(db_->handle(), "SELECT Codigo FROM Registros ORDER BY Codigo LIMIT 1");
         current_.reset();
         values_.clear();
         if (s.step()) {
@@ -247,7 +254,7 @@ class WholeTableRecordset final : public Recordset {
     }
 
     std::shared_ptr<Database> db_;
-    std::unique_ptr<Stmt> rowStmt_;
+    std::unique_ptr<sql::Statement> rowStmt_;
     std::size_t codeField_ = static_cast<std::size_t>(-1);
     std::optional<std::int64_t> current_;
     std::vector<Value> values_;  // the current row as last read

@@ -8,14 +8,14 @@
 #include <QPlainTextEdit>
 #include <QTest>
 
-#include "support/storedb.h"
+#include "support/storetest.h"
 #include "support/uifault.h"
 #include "ui/card/frmfinal.h"
 #include "ui/toolkit/boxes.h"
 
 using namespace orv::ui;
-using orv::db::Contact;
-using storedb::contact;
+using orv::Contact;
+using storetest::contact;
 namespace ut = orv::uitest;
 
 namespace {
@@ -40,8 +40,8 @@ const std::vector<Contact> kThree = {
 class TestCard : public ut::CardTest {
     Q_OBJECT
 
-    void makeBook(const std::vector<Contact>& contacts) { storedb::makeBook(book_, contacts); }
-    std::vector<Contact> stored() { return storedb::readBook(book_); }
+    void makeBook(const std::vector<Contact>& contacts) { storetest::makeBook(book_, contacts); }
+    std::vector<Contact> stored() { return storetest::readBook(book_); }
     QStringList storedNames() { return ut::storedNames(book_); }
 
   private slots:
@@ -163,8 +163,8 @@ class TestCard : public ut::CardTest {
         QVERIFY(prompts().isEmpty());
         const auto rows = stored();
         QCOMPARE(rows.size(), std::size_t(4));
-        QCOMPARE(storedb::show(rows[3]),
-                 storedb::show(contact({"Zoe", "Ñúñez", "Real 4", "León", "987", "zoe@correo.es",
+        QCOMPARE(storetest::show(rows[3]),
+                 storetest::show(contact({"Zoe", "Ñúñez", "Real 4", "León", "987", "zoe@correo.es",
                                         "44", "nota", "1990-02-01"})));
     }
 
@@ -234,7 +234,7 @@ class TestCard : public ut::CardTest {
         }));
         const auto rows = stored();
         QCOMPARE(rows.size(), std::size_t(iso.isEmpty() ? 3 : 4));
-        if (!iso.isEmpty()) QCOMPARE(*rows.back()[orv::db::kFecha], iso.toStdString());
+        if (!iso.isEmpty()) QCOMPARE(*rows.back()[orv::kFecha], iso.toStdString());
     }
 
     // A contact stored without a date can be opened for change, but is
@@ -254,8 +254,8 @@ class TestCard : public ut::CardTest {
             QCOMPARE(card_.text("txtfnac"), QString("24/12/1970"));
         }));
         const Contact row = stored().at(0);
-        QCOMPARE(*row[orv::db::kFecha], std::string("1970-12-24"));
-        QVERIFY(!row[orv::db::kApellido]);  // untouched nulls stay null
+        QCOMPARE(*row[orv::kFecha], std::string("1970-12-24"));
+        QVERIFY(!row[orv::kApellido]);  // untouched nulls stay null
     }
 
     // A blank date box reached with Enter takes digits from its first position.
@@ -277,7 +277,7 @@ class TestCard : public ut::CardTest {
     // must not disturb the change being cancelled.
     void cancelar() {
         makeBook(kThree);
-        const QByteArray before = storedb::fileBytes(book_);
+        const QByteArray before = storetest::fileBytes(book_);
         QVERIFY(card_.run("2", [&] {
             MsgBoxSeam::queueAnswer(vbNo);
             card_.press("cbBorrar");
@@ -301,7 +301,7 @@ class TestCard : public ut::CardTest {
             QCOMPARE(card_.text("txtfnac"), QString("31/12/1975"));
         }));
         QCOMPARE(prompts(), QStringList{kAskDeleteMsg});
-        QCOMPARE(storedb::fileBytes(book_), before);
+        QCOMPARE(storetest::fileBytes(book_), before);
     }
 
     // Borrar asks (real boxes: Esc answers No, Enter the default Yes) and
@@ -386,9 +386,9 @@ class TestCard : public ut::CardTest {
         }));
         QVERIFY(prompts().isEmpty());
         const Contact row = stored().back();
-        QCOMPARE(QString::fromStdString(*row[orv::db::kNombre]), "ñ" + QString(49, 'n'));
-        QCOMPARE(row[orv::db::kEmail]->size(), std::size_t(100));
-        QCOMPARE(row[orv::db::kMasInfo]->size(), std::size_t(200));
+        QCOMPARE(QString::fromStdString(*row[orv::kNombre]), "ñ" + QString(49, 'n'));
+        QCOMPARE(row[orv::kEmail]->size(), std::size_t(100));
+        QCOMPARE(row[orv::kMasInfo]->size(), std::size_t(200));
         QCOMPARE(limitEdit("abc", "abXYZc", 4), QString("abXc"));
         QCOMPARE(limitEdit(QString(60, 'a'), QString(59, 'a'), 50), QString(59, 'a'));
         QCOMPARE(limitEdit("ab", "a😀b", 3), QString("a😀b"));
@@ -415,7 +415,7 @@ class TestCard : public ut::CardTest {
             card_.press("cbGuardar");
             QCOMPARE(card_.state(), QString("browse"));
         }));
-        QCOMPARE(storedb::show(stored().at(0)), storedb::show(tall));
+        QCOMPARE(storetest::show(stored().at(0)), storetest::show(tall));
         QVERIFY(card_.run("1", [&] {
             card_.press("cbModificar");
             card_.w("txtape")->setFocus();
@@ -423,8 +423,8 @@ class TestCard : public ut::CardTest {
             card_.press("cbGuardar");
         }));
         Contact shorter = tall;
-        shorter[orv::db::kApellido] = "Alt";
-        QCOMPARE(storedb::show(stored().at(0)), storedb::show(shorter));
+        shorter[orv::kApellido] = "Alt";
+        QCOMPARE(storetest::show(stored().at(0)), storetest::show(shorter));
         QVERIFY(prompts().isEmpty());
     }
 

@@ -4,15 +4,15 @@
 #include <QTest>
 #include <set>
 
-#include "support/storedb.h"
+#include "support/storetest.h"
 #include "tools/orvane-db/csv.h"
 #include "tools/orvane-db/demo.h"
 #include "tools/orvane-db/text.h"
 #include "tools/orvane-db/vcard.h"
 
+using namespace orv;
 using namespace orv::db;
-using orv::Value;
-using storedb::contact;
+using storetest::contact;
 
 namespace {
 
@@ -48,7 +48,7 @@ bool sameContacts(const std::vector<Contact>& expected, const std::vector<Locate
         e[kCodigo] = std::nullopt;
         if (e != got[i].contact) {
             qWarning("contact %zu differs:\n  expected %s\n  got      %s", i,
-                     qPrintable(storedb::show(e)), qPrintable(storedb::show(got[i].contact)));
+                     qPrintable(storetest::show(e)), qPrintable(storetest::show(got[i].contact)));
             same = false;
         }
     }
@@ -64,46 +64,30 @@ class TestDbFormats : public QObject {
     void importedDates_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("iso");
-        QTest::newRow("dd/mm/yyyy") << "21/03/1975"
-                                    << "1975-03-21";
-        QTest::newRow("d/m/yyyy") << "1/3/1975"
-                                  << "1975-03-01";
-        QTest::newRow("iso") << "1975-03-21"
-                             << "1975-03-21";
-        QTest::newRow("compact") << "19750321"
-                                 << "1975-03-21";
-        QTest::newRow("midnight after iso") << "1975-03-21 00:00:00"
-                                            << "1975-03-21";
-        QTest::newRow("midnight after display") << "21/03/1975 00:00:00"
-                                                << "1975-03-21";
-        QTest::newRow("time with zone") << "1975-03-21T10:20:30Z"
-                                        << "1975-03-21";
-        QTest::newRow("compact time") << "19750321T102030+0100"
-                                      << "1975-03-21";
-        QTest::newRow("leap day") << "29/02/2000"
-                                  << "2000-02-29";
-        QTest::newRow("blanks around") << " 1975-03-21 "
-                                       << "1975-03-21";
-        QTest::newRow("no such day") << "31/04/1975"
-                                     << "";
-        QTest::newRow("not a leap year") << "29/02/1900"
-                                         << "";
-        QTest::newRow("two-digit year") << "21/03/75"
-                                        << "";
-        QTest::newRow("month first") << "03/21/1975"
-                                     << "";
-        QTest::newRow("one-digit iso month") << "1975-3-21"
-                                             << "";
-        QTest::newRow("year too small") << "0999-01-01"
-                                        << "";
-        QTest::newRow("bad hour") << "1975-03-21 25:00:00"
-                                  << "";
-        QTest::newRow("trailing text") << "1975-03-21 hola"
-                                       << "";
-        QTest::newRow("yearless") << "--03-21"
-                                  << "";
-        QTest::newRow("empty") << ""
-                               << "";
+        // Name, text, the ISO date ("" when the text is refused).
+        const char* const cases[][3] = {
+            {"dd/mm/yyyy", "21/03/1975", "1975-03-21"},
+            {"d/m/yyyy", "1/3/1975", "1975-03-01"},
+            {"iso", "1975-03-21", "1975-03-21"},
+            {"compact", "19750321", "1975-03-21"},
+            {"midnight after iso", "1975-03-21 00:00:00", "1975-03-21"},
+            {"midnight after display", "21/03/1975 00:00:00", "1975-03-21"},
+            {"time with zone", "1975-03-21T10:20:30Z", "1975-03-21"},
+            {"compact time", "19750321T102030+0100", "1975-03-21"},
+            {"leap day", "29/02/2000", "2000-02-29"},
+            {"blanks around", " 1975-03-21 ", "1975-03-21"},
+            {"no such day", "31/04/1975", ""},
+            {"not a leap year", "29/02/1900", ""},
+            {"two-digit year", "21/03/75", ""},
+            {"month first", "03/21/1975", ""},
+            {"one-digit iso month", "1975-3-21", ""},
+            {"year too small", "0999-01-01", ""},
+            {"bad hour", "1975-03-21 25:00:00", ""},
+            {"trailing text", "1975-03-21 hola", ""},
+            {"yearless", "--03-21", ""},
+            {"empty", "", ""},
+        };
+        for (const auto& c : cases) QTest::newRow(c[0]) << QString(c[1]) << QString(c[2]);
     }
     void importedDates() {
         QFETCH(QString, text);
@@ -393,7 +377,7 @@ class TestDbFormats : public QObject {
     void foldingKeepsCharactersWhole() {
         for (int shift = 0; shift < 4; ++shift) {
             const std::string line =
-                "NOTE:" + std::string(shift, 'x') + storedb::chars("ñá€𝄞", 150);
+                "NOTE:" + std::string(shift, 'x') + storetest::chars("ñá€𝄞", 150);
             const std::string folded = foldLine(line);
             QVERIFY(folded.size() > 3 && folded.substr(folded.size() - 2) == "\r\n");
             std::string unfolded;
@@ -432,7 +416,7 @@ class TestDbFormats : public QObject {
             DemoGenerator gen(7);
             for (std::uint64_t i = 0; i < 2000; ++i) contacts.push_back(gen.contact(i));
         } else {
-            contacts = storedb::awkwardContacts();
+            contacts = storetest::awkwardContacts();
         }
         std::string text = vcard ? std::string() : csvHeader();
         for (Contact c : contacts) {

@@ -7,18 +7,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "support/storedb.h"
+#include "support/storetest.h"
 
-using orv::db::Contact;
+using orv::Contact;
 using std::nullopt;
-using storedb::contact;
-using storedb::fileBytes;
-using storedb::runTool;
+using storetest::contact;
+using storetest::fileBytes;
+using storetest::runTool;
 
 namespace {
 
 // Names (the second column) of what `list` prints, in its order.
-QStringList listedNames(const storedb::Run& r) {
+QStringList listedNames(const storetest::Run& r) {
     QStringList names;
     for (const QString& line : QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts))
         names << line.section('\t', 1, 1);
@@ -31,7 +31,7 @@ bool sameBooks(const std::vector<Contact>& expected, const std::vector<Contact>&
     for (std::size_t i = 0; i < std::min(expected.size(), got.size()); ++i) {
         if (expected[i] != got[i]) {
             qWarning("contact %zu differs:\n  expected %s\n  got      %s", i,
-                     qPrintable(storedb::show(expected[i])), qPrintable(storedb::show(got[i])));
+                     qPrintable(storetest::show(expected[i])), qPrintable(storetest::show(got[i])));
             same = false;
         }
     }
@@ -60,8 +60,8 @@ class TestDbTool : public QObject {
         const QString book = path("orv.mdb");
         auto r = runTool({"init", book});
         QCOMPARE(r.exitCode, 0);
-        QVERIFY(storedb::readBook(book).empty());
-        storedb::makeBook(path("full.mdb"), {contact({"Ana"})});
+        QVERIFY(storetest::readBook(book).empty());
+        storetest::makeBook(path("full.mdb"), {contact({"Ana"})});
         const QByteArray before = fileBytes(path("full.mdb"));
 
         for (const QStringList& args :
@@ -97,10 +97,10 @@ class TestDbTool : public QObject {
         QCOMPARE(runTool({"demo", path("a.mdb"), "300", "--seed", "9"}).exitCode, 0);
         QCOMPARE(runTool({"demo", path("b.mdb"), "300", "--seed=9"}).exitCode, 0);
         QCOMPARE(runTool({"demo", path("c.mdb"), "300", "--seed", "10"}).exitCode, 0);
-        const auto a = storedb::readBook(path("a.mdb"));
+        const auto a = storetest::readBook(path("a.mdb"));
         QCOMPARE(a.size(), std::size_t(300));
-        QVERIFY(a == storedb::readBook(path("b.mdb")));
-        QVERIFY(a != storedb::readBook(path("c.mdb")));
+        QVERIFY(a == storetest::readBook(path("b.mdb")));
+        QVERIFY(a != storetest::readBook(path("c.mdb")));
         QCOMPARE(runTool({"list", path("a.mdb"), ""}).out,
                  runTool({"list", path("b.mdb"), ""}).out);
     }
@@ -113,7 +113,7 @@ class TestDbTool : public QObject {
               "nuria", "Ñandú", "ñoño", "O'Brien", "José", "José Luis", "Josefa", "Óscar", ""})
             contacts.push_back(contact({n}));
         contacts.push_back(contact({nullopt, "Nadie"}));
-        storedb::makeBook(book, contacts);
+        storetest::makeBook(book, contacts);
         const QByteArray before = fileBytes(book);
         auto names = [&](const QString& prefix) {
             auto r = runTool({"list", book, prefix});
@@ -146,9 +146,9 @@ class TestDbTool : public QObject {
 
     void listPrintsEveryFieldInFull() {
         const QString book = path("orv.mdb");
-        const std::string name = storedb::chars("Ñá", 50), mail = storedb::chars("é@x.es", 100),
-                          info = storedb::chars("Línea ", 190) + "\tfin\n2ª";
-        storedb::makeBook(
+        const std::string name = storetest::chars("Ñá", 50), mail = storetest::chars("é@x.es", 100),
+                          info = storetest::chars("Línea ", 190) + "\tfin\n2ª";
+        storetest::makeBook(
             book,
             {contact({name, "Muñoz", nullopt, "Ávila", "", mail, "123", info, "1975-03-21"})});
         auto r = runTool({"list", book, ""});
@@ -160,7 +160,7 @@ class TestDbTool : public QObject {
         QCOMPARE(fields[3], QString());
         QCOMPARE(fields[6].toStdString(), mail);
         // One contact a line: a tab or line break inside a field is escaped.
-        QCOMPARE(fields[8].toStdString(), storedb::chars("Línea ", 190) + "\\tfin\\n2ª");
+        QCOMPARE(fields[8].toStdString(), storetest::chars("Línea ", 190) + "\\tfin\\n2ª");
         QCOMPARE(fields[9], QString("21/03/1975"));
     }
 
@@ -181,21 +181,21 @@ class TestDbTool : public QObject {
             if (kind == "demo")
                 QCOMPARE(runTool({"demo", from, "3000", "--seed", "3"}).exitCode, 0);
             else
-                storedb::makeBook(
-                    from, kind == "empty" ? std::vector<Contact>{} : storedb::awkwardContacts());
+                storetest::makeBook(
+                    from, kind == "empty" ? std::vector<Contact>{} : storetest::awkwardContacts());
             auto r = runTool(QStringList{"export", from, out} + extra);
             QVERIFY2(r.exitCode == 0, r.err.constData());
             QVERIFY(runTool({"init", to}).exitCode == 0);
             r = runTool(QStringList{"import", to, out} + extra);
             QVERIFY2(r.exitCode == 0, r.err.constData());
-            QVERIFY(sameBooks(storedb::readBook(from), storedb::readBook(to)));
+            QVERIFY(sameBooks(storetest::readBook(from), storetest::readBook(to)));
         }
     }
 
     // The CSV is in the shape mdb-export gives (see the formats test).
     void importingTwiceAddsNothing() {
         const QString book = path("orv.mdb"), in = path("registros.csv");
-        storedb::writeFile(
+        storetest::writeFile(
             in,
             "Codigo,Nombre,Apellido,Domicilio,Localidad/Provincia,Telefono,e-mail,ICQ,Mas info,"
             "Fecha de nacimiento\n"
@@ -209,24 +209,24 @@ class TestDbTool : public QObject {
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QByteArray("3 contactos importados, 1 repetido\n"));
         QVERIFY2(r.err.contains("registros.csv:5: repetido"), r.err.constData());
-        const auto once = storedb::readBook(book);
+        const auto once = storetest::readBook(book);
         QCOMPARE(once.size(), std::size_t(3));
-        QCOMPARE(*once[0][orv::db::kFecha], std::string("1975-03-21"));
+        QCOMPARE(*once[0][orv::kFecha], std::string("1975-03-21"));
 
         r = runTool({"import", book, in});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QByteArray("0 contactos importados, 4 repetidos\n"));
-        QVERIFY(storedb::readBook(book) == once);
+        QVERIFY(storetest::readBook(book) == once);
 
         r = runTool({"import", book, in, "--keep-duplicates"});
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(storedb::readBook(book).size(), std::size_t(7));
+        QCOMPARE(storetest::readBook(book).size(), std::size_t(7));
     }
 
     void aDryRunWritesNothing() {
         const QString book = path("orv.mdb"), in = path("in.csv");
-        storedb::makeBook(book, {contact({"Ana", "Ruiz"})});
-        storedb::writeFile(in, "Nombre,Apellido\nAna,Ruiz\nEva,Gil\nPío,\n");
+        storetest::makeBook(book, {contact({"Ana", "Ruiz"})});
+        storetest::writeFile(in, "Nombre,Apellido\nAna,Ruiz\nEva,Gil\nPío,\n");
         const QByteArray before = fileBytes(book);
         auto r = runTool({"import", book, in, "--dry-run"});
         QCOMPARE(r.exitCode, 0);
@@ -258,7 +258,7 @@ class TestDbTool : public QObject {
         QFETCH(QString, where);
         const QString book = path("orv.mdb");
         QVERIFY(runTool({"demo", book, "50"}).exitCode == 0);
-        storedb::writeFile(path(file), text);
+        storetest::writeFile(path(file), text);
         const QByteArray before = fileBytes(book);
         auto r = runTool({"import", book, path(file)});
         QVERIFY(r.exitCode != 0);

@@ -12,12 +12,12 @@
 #include <QTest>
 
 #include "store/engine.h"
-#include "support/storedb.h"
+#include "support/storetest.h"
 #include "support/uifault.h"
 
 using namespace orv::ui;
-using orv::db::Contact;
-using storedb::contact;
+using orv::Contact;
+using storetest::contact;
 namespace ut = orv::uitest;
 
 namespace {
@@ -132,7 +132,7 @@ class TestFaults : public ut::CardTest {
     // A contact whose row cannot be deleted because another program already
     // did: the store says so instead of reporting a delete that did nothing.
     void deleteOfVanishedRow() {
-        storedb::makeBook(book_, book());
+        storetest::makeBook(book_, book());
         auto db = orv::Database::open(book_.toStdString());
         auto rs = db->openRecordset("Registros");
         QVERIFY(rs->FindFirst("Codigo = 2"));
@@ -148,7 +148,7 @@ class TestFaults : public ut::CardTest {
         // Deleting a row that is there still works, and touches no other.
         QVERIFY(rs->FindFirst("Codigo = 3"));
         rs->Delete();
-        QCOMPARE(storedb::readBook(book_).size(), std::size_t(2));
+        QCOMPARE(storetest::readBook(book_).size(), std::size_t(2));
     }
 
     void faults_data() {
@@ -169,10 +169,10 @@ class TestFaults : public ut::CardTest {
         QFETCH(int, saveError);
         QFETCH(int, deleteError);
         fault_ = fault;
-        storedb::makeBook(book_, book());
+        storetest::makeBook(book_, book());
         if (fault == "read-only file" && (geteuid() != 0 || !ut::setImmutable(book_, false)))
             QSKIP("cannot make a file read-only for root here");
-        const auto before = storedb::readBook(book_);
+        const auto before = storetest::readBook(book_);
         if (beforeOpening()) QVERIFY(refuse(true));
 
         // Texts at every box's limit, in characters of two and three bytes.
@@ -243,16 +243,16 @@ class TestFaults : public ut::CardTest {
         std::vector<Contact> want = before;
         want.erase(want.begin() + 1);
         want.push_back(added);
-        const auto now = storedb::readBook(book_);
+        const auto now = storetest::readBook(book_);
         QCOMPARE(now.size(), want.size());
         for (std::size_t i = 0; i < want.size(); ++i)
-            QCOMPARE(storedb::show(now[i]), storedb::show(want[i]));
+            QCOMPARE(storetest::show(now[i]), storetest::show(want[i]));
     }
 
     // A change to a shown contact under a fault: kept, then stored on retry.
     void modifyRefusedThenRetried() {
         fault_ = "refused writes";
-        storedb::makeBook(book_, book());
+        storetest::makeBook(book_, book());
         QVERIFY(refuse(true));
         QVERIFY(card_.run("1", [&] {
             card_.press("cbModificar");
@@ -267,15 +267,15 @@ class TestFaults : public ut::CardTest {
             QCOMPARE(card_.state(), QString("browse"));
             QCOMPARE(card_.text("txtape"), QString("Gómez"));
         }));
-        QCOMPARE(*storedb::readBook(book_).at(0)[orv::db::kApellido], std::string("Gómez"));
+        QCOMPARE(*storetest::readBook(book_).at(0)[orv::kApellido], std::string("Gómez"));
     }
 
     // A book that is read-only when the card opens it: the store is refused
     // with the engine's message, the typed contact stays, Cancelar still
     // works and nothing is written.
     void readOnlyFromTheStart() {
-        storedb::makeBook(book_, book());
-        const QByteArray before = storedb::fileBytes(book_);
+        storetest::makeBook(book_, book());
+        const QByteArray before = storetest::fileBytes(book_);
         frozen_ << book_;
         if (geteuid() == 0) {
             if (!ut::setImmutable(book_, true)) QSKIP("cannot make a file read-only for root here");
@@ -294,7 +294,7 @@ class TestFaults : public ut::CardTest {
             QCOMPARE(card_.state(), QString("browse"));
             QCOMPARE(card_.text("txtnom"), QString("Ana"));
         }));
-        QCOMPARE(storedb::fileBytes(book_), before);
+        QCOMPARE(storetest::fileBytes(book_), before);
     }
 };
 

@@ -2,8 +2,6 @@
 // pattern and control characters, pastes past the entry limits, books whose
 // rows hold what the card never writes, and files that are no contact book.
 
-#include <sqlite3.h>
-
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -14,15 +12,15 @@
 #include <QTimer>
 
 #include "store/engine.h"
-#include "support/storedb.h"
+#include "support/storetest.h"
 #include "support/uifault.h"
 #include "support/uitest.h"
 #include "ui/orvmod.h"
 #include "ui/windows.h"
 
 using namespace orv::ui;
-using orv::db::Contact;
-using storedb::contact;
+using orv::Contact;
+using storetest::contact;
 namespace ut = orv::uitest;
 
 namespace {
@@ -47,7 +45,7 @@ void sql(const QString& path, const char* text) {
 
 }  // namespace
 
-class TstHostile : public QObject {
+class TestHostile : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> dir_;
@@ -105,7 +103,7 @@ class TstHostile : public QObject {
             "😀 Sonrisa", "100% real",       "guion_bajo", "#1",  "Zoe"};
         std::vector<Contact> rows;
         for (const QString& n : names) rows.push_back(contact({n.toStdString()}));
-        storedb::makeBook(book_, rows);
+        storetest::makeBook(book_, rows);
         Form* main = ut::showStartup("frmmain");
         QVERIFY(main);
         auto* box = ut::child<QLineEdit>(main, "txtBuscar");
@@ -166,7 +164,7 @@ class TstHostile : public QObject {
     void pasteCutAtLimit() {
         QFETCH(QString, box);
         QFETCH(int, limit);
-        storedb::makeBook(book_, {contact({"Ana"})});
+        storetest::makeBook(book_, {contact({"Ana"})});
         const QString pasted = QString("ñ😀x").repeated(150);  // surrogate pairs at the cut
         QVERIFY(card_.run("1", [&] {
             card_.press("cbNuevo");
@@ -182,7 +180,7 @@ class TstHostile : public QObject {
     // limits, codes past six digits, dates that are no date. Listed, shown
     // whole, and kept exactly by a change to another field.
     void oddRows() {
-        storedb::makeBook(book_, {});
+        storetest::makeBook(book_, {});
         const std::string longText(300, 'L');
         sql(book_, ("INSERT INTO Registros VALUES (1234567, 'Largo" + longText + "', '" + longText +
                     "', '" + longText + "', '" + longText + "', '" + longText + "', '" + longText +
@@ -193,7 +191,7 @@ class TstHostile : public QObject {
             "INSERT INTO Registros (Codigo, Nombre, \"Fecha de nacimiento\") VALUES "
             "(8, 'Fecha rara', 'mañana'), (9, 'Fecha corta', '1980-3-5'), "
             "(10, 'Fecha con hora', '1980-03-05 10:00')");
-        const auto before = storedb::readBook(book_, true);
+        const auto before = storetest::readBook(book_, true);
 
         orvmod::sFiltro = "";
         orvmod::sOrigen = "Registros";
@@ -252,14 +250,14 @@ class TstHostile : public QObject {
         QCOMPARE(prompts(), (QStringList{kDateMsg, kDateMsg}));
 
         auto want = before;  // in code order: 7, 8, 9, 10, 1234567
-        want[0][orv::db::kNombre] = "Nadie";
-        want[0][orv::db::kFecha] = "2000-01-01";
-        want[3][orv::db::kFecha] = "1980-03-05";
-        want[4][orv::db::kTelefono] = "555";
-        const auto now = storedb::readBook(book_, true);
+        want[0][orv::kNombre] = "Nadie";
+        want[0][orv::kFecha] = "2000-01-01";
+        want[3][orv::kFecha] = "1980-03-05";
+        want[4][orv::kTelefono] = "555";
+        const auto now = storetest::readBook(book_, true);
         QCOMPARE(now.size(), want.size());
         for (std::size_t i = 0; i < want.size(); ++i)
-            QCOMPARE(storedb::show(now[i]), storedb::show(want[i]));
+            QCOMPARE(storetest::show(now[i]), storetest::show(want[i]));
     }
 
     // Files that are no contact book: the engine's message, the end of the
@@ -272,17 +270,8 @@ class TstHostile : public QObject {
         {
             QTemporaryDir d;
             const QString p = d.filePath("x");
-            sqlite3* db = nullptr;
-            sqlite3_open(QFile::encodeName(p).constData(), &db);
-            sqlite3_exec(db,
-                         "CREATE TABLE Registros (Codigo INTEGER PRIMARY KEY, Nombre TEXT, "
-                         "Apellido TEXT, Domicilio TEXT, \"Localidad/Provincia\" TEXT, "
-                         "Telefono TEXT, \"e-mail\" TEXT, \"Mas info\" TEXT, "
-                         "\"Fecha de nacimiento\" TEXT); INSERT INTO Registros (Nombre) "
-                         "VALUES ('Ana')",
-                         nullptr, nullptr, nullptr);
-            sqlite3_close(db);
-            lacking = storedb::fileBytes(p);
+            storetest::handMadeBook(p.toStdString(), {"Ana"}, orv::kIcq);
+            lacking = storetest::fileBytes(p);
         }
         for (const char* window : {"frmsecond", "frmfinal"}) {
             const QString w(window);
@@ -299,7 +288,7 @@ class TstHostile : public QObject {
         QFETCH(QString, window);
         QFETCH(QByteArray, bytes);
         QFETCH(int, error);
-        storedb::writeFile(book_, bytes);
+        storetest::writeFile(book_, bytes);
         orvmod::sFiltro = "a";
         orvmod::sOrigen = "Registros";
         MsgBoxSeam::queueAnswer(vbOK);
@@ -308,10 +297,10 @@ class TstHostile : public QObject {
         QVERIFY2(prompts()[0].startsWith(QString("Error %1: ").arg(error)),
                  qPrintable(prompts()[0]));
         QCOMPARE(ut::programEnds(), QList<int>{1});
-        QCOMPARE(storedb::fileBytes(book_), bytes);
+        QCOMPARE(storetest::fileBytes(book_), bytes);
         QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList{"orv.mdb"});
     }
 };
 
-QTEST_MAIN(TstHostile)
+QTEST_MAIN(TestHostile)
 #include "tst_hostile.moc"

@@ -3,25 +3,15 @@
 
 #include <QtTest>
 
-#include <sqlite3.h>
-
 #include "store/datacontrol.h"
 #include "store/engine.h"
+#include "store/sql.h"
 #include "support/storetest.h"
 
 using namespace orv;
+using storetest::expectError;
 
 namespace {
-
-void expectError(const std::function<void()>& f, int number) {
-    try {
-        f();
-        QFAIL("no error");
-    } catch (const EngineError& e) {
-        QCOMPARE(e.number(), number);
-        QVERIFY(!e.fatal());
-    }
-}
 
 struct Counter : RecordsetObserver {
     int calls = 0;
@@ -39,7 +29,7 @@ std::vector<std::optional<Value>> values(const Recordset& rs,
 
 Value stored(Database& db, std::int64_t code, const std::string& field) {
     auto rs = db.openRecordset("Registros");
-    if (!rs->FindFirst("Codigo = " + std::to_string(code))) return Value("<missing>");
+    if (!rs->FindCode(code)) return Value("<missing>");
     return rs->value(field);
 }
 
@@ -59,6 +49,7 @@ class TestStoreCard : public QObject {
     void failedStoreKeepsPendingRow();
     void failedDeleteKeepsRow();
     void noCurrentRow();
+    void sqlWrapper();
     void dataControlBindsCard();
     void dataControlShowsGivenRecordset();
 };
@@ -90,6 +81,12 @@ void TestStoreCard::findFirst() {
     QCOMPARE(rs->value("Nombre"), Value("Carla"));
     QVERIFY(rs->FindFirst("codigo=2"));
     QCOMPARE(rs->value("Nombre"), Value("Berta"));
+    QVERIFY(rs->FindCode(3));
+    QCOMPARE(rs->value("Nombre"), Value("Carla"));
+    for (std::int64_t miss : {std::int64_t(0), std::int64_t(-2), INT64_MIN}) {
+        QVERIFY(!rs->FindCode(miss));
+        QCOMPARE(rs->value("Nombre"), Value("Ana"));
+    }
     // No match, or not a whole number: the first row.
     for (const char* miss :
          {"Codigo = 0", "Codigo = 99", "Codigo = ", "Codigo = 1.5", "Codigo = abc",
@@ -98,7 +95,7 @@ void TestStoreCard::findFirst() {
         QVERIFY2(!rs->FindFirst(miss), miss);
         QCOMPARE(rs->value("Nombre"), Value("Ana"));
     }
-    QCOMPARE(seen.calls, 2 + 7 * 2);  // every move is told
+    QCOMPARE(seen.calls, 2 + 4 + 7 * 2);  // every move is told
     expectError([&] { rs->FindFirst("Nombre = 'Ana'"); }, kErrInvalidQuery);
     rs->setObserver(nullptr);
 }
@@ -126,7 +123,7 @@ void TestStoreCard::addNewRestoresPreviousRow() {
     rs->AddNew();
     rs->CancelUpdate();
     QCOMPARE(rs->value("Nombre"), Value("Berta"));
-    auto all = Database::open(db->path())->openRecordset("Select * From Registros");
+    auto all = Database::open(db->path())->openQuery("Select * From Registros");
     QCOMPARE(storetest::names(*all).size(), std::size_t(4));
 }
 
@@ -134,7 +131,7 @@ void TestStoreCard::codesNeverReused() {
     QTemporaryDir dir;
     auto db = Database::open(storetest::makeBook(dir, {"Ana", "Berta", "Carla"}));
     auto rs = db->openRecordset("Registros");
-    rs->FindFirst("Codigo = 3");
+    QVERIFY(rs->FindCode(3));
     rs->Delete();
     QVERIFY(!rs->hasCurrent());
     rs->Requery();
@@ -217,12 +214,9 @@ void TestStoreCard::failedStoreKeepsPendingRow() {
         if (how == "locked") other->exec("BEGIN IMMEDIATE");
         if (how == "readonly") db->exec("PRAGMA query_only = 1");
         if (how == "full") {
-            sqlite3_stmt* s = nullptr;
-            sqlite3_prepare_v2(db->handle(), "PRAGMA page_count", -1, &s, nullptr);
-            sqlite3_step(s);
-            const auto pages = sqlite3_column_int64(s, 0);
-            sqlite3_finalize(s);
-            db->exec("PRAGMA max_page_count = " + std::to_string(pages));
+            sql::Statement pages(db->handle(), "PRAGMA page_count");
+            QVERIFY(pages.step());
+            db->exec("PRAGMA max_page_count = " + std::to_string(pages.int64(0)));
         }
     };
     auto unblock = [&] {
@@ -286,6 +280,45 @@ void TestStoreCard::noCurrentRow() {
     QVERIFY(!rs->hasCurrent());
     QCOMPARE(rs->RecordCount(), 0L);
     expectError([&] { rs->value("Sin campo"); }, kErrFieldNotFound);
+}
+
+// What the store, the tool and the tests write through: kept only when
+// committed, and every failure an EngineError.
+void TestStoreCard::sqlWrapper() {
+    QTemporaryDir dir;
+    auto db = Database::open(storetest::makeBook(dir, {"Ana"}));
+    sqlite3* h = db->handle();
+    const auto count = [h] {
+        sql::Statement s(h, "SELECT count(*) FROM Registros");
+        return s.step() ? s.int64(0) : -1;
+    };
+    {
+        sql::WriteTransaction t(h);
+        sql::exec(h, "INSERT INTO Registros (Nombre) VALUES ('Berta')");
+    }
+    QCOMPARE(count(), std::int64_t(1));
+    {
+        sql::WriteTransaction t(h);
+        sql::ReadTransaction inside(h);  // a read inside a write opens nothing of its own
+        sql::Statement add(h, "INSERT INTO Registros (Nombre) VALUES (?1)");
+        add.bind(1, Value());
+        add.step();
+        t.commit();
+    }
+    QCOMPARE(count(), std::int64_t(2));
+
+    expectError([&] { sql::Statement s(h, "SELECT Nada FROM Registros"); }, kErrEngine);
+    expectError(
+        [&] {
+            sql::Statement s(h, "INSERT INTO Registros (Codigo) VALUES (1)");
+            s.step();
+        },
+        kErrConstraint);
+    auto other = Database::open(db->path());
+    sql::WriteTransaction held(other->handle());
+    db->setBusyTimeout(10);
+    expectError([&] { sql::WriteTransaction t(h); }, kErrLocked);
+    QCOMPARE(count(), std::int64_t(2));
 }
 
 void TestStoreCard::dataControlBindsCard() {
@@ -371,18 +404,22 @@ void TestStoreCard::dataControlShowsGivenRecordset() {
     DataControl data;
     data.bind({"Codigo", [&code](const std::string& t) { code = t; }, nullptr});
     data.setRecordset(
-        db->openRecordset("Select * From Registros WHERE Nombre like '*'ORDER BY Nombre"));
+        db->openQuery("Select * From Registros WHERE Nombre like '*'ORDER BY Nombre"));
     data.Refresh();
     QCOMPARE(code, std::string("2"));
-    dynamic_cast<QueryRecordset*>(data.recordset())->setCurrentRow(1);
+    QCOMPARE(data.queryRecordset(), data.recordset());
+    data.queryRecordset()->setCurrentRow(1);
     QCOMPARE(code, std::string("1"));
     data.Refresh();
     QCOMPARE(code, std::string("2"));
     // An empty list shows empty boxes.
     data.setRecordset(
-        db->openRecordset("Select * From Registros WHERE Nombre like 'x*'ORDER BY Nombre"));
+        db->openQuery("Select * From Registros WHERE Nombre like 'x*'ORDER BY Nombre"));
     data.Refresh();
     QCOMPARE(code, std::string());
+    // A record set given untyped is no query record set, and none is kept.
+    data.setRecordset(db->openRecordset("Registros"));
+    QVERIFY(!data.queryRecordset());
 }
 
 QTEST_APPLESS_MAIN(TestStoreCard)

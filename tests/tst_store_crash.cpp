@@ -5,7 +5,6 @@
 #include <QtTest>
 
 #include <signal.h>
-#include <sqlite3.h>
 
 #include <chrono>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #include "crashchild/crashrow.h"
 #include "store/contactquery.h"
 #include "store/engine.h"
+#include "store/sql.h"
 
 using namespace orv;
 
@@ -69,16 +69,10 @@ bool apply(Model& m, Stats& st, const QByteArray& line, QString& why) {
     return false;
 }
 
-std::vector<std::string> sqlRows(sqlite3* db, const char* sql) {
+std::vector<std::string> sqlRows(sqlite3* db, const char* text) {
     std::vector<std::string> out;
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK)
-        return {std::string("prepare failed: ") + sqlite3_errmsg(db)};
-    while (sqlite3_step(s) == SQLITE_ROW) {
-        auto t = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-        out.emplace_back(t ? t : "<null>");
-    }
-    sqlite3_finalize(s);
+    sql::Statement s(db, text);
+    while (s.step()) out.push_back(s.value(0).value_or("<null>"));
     return out;
 }
 
@@ -97,17 +91,12 @@ QString checkBook(const std::string& path, Model& m, Stats& st) {
         static_cast<int>(std::find(columns.begin(), columns.end(), "Nombre") - columns.begin());
     std::map<std::uint64_t, std::uint64_t> found;  // k -> v
     std::map<std::uint64_t, std::int64_t> foundCode;
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db->handle(), "SELECT * FROM Registros", -1, &s, nullptr);
+    sql::Statement s(db->handle(), "SELECT * FROM Registros");
     QString error;
-    while (error.isEmpty() && sqlite3_step(s) == SQLITE_ROW) {
+    while (error.isEmpty() && s.step()) {
         std::vector<crashrow::Value> row;
-        for (int c = 0; c < static_cast<int>(columns.size()); ++c) {
-            auto t = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
-            row.push_back(t ? crashrow::Value(std::string(t, sqlite3_column_bytes(s, c)))
-                            : std::nullopt);
-        }
-        const std::int64_t code = sqlite3_column_int64(s, 0);
+        for (int c = 0; c < static_cast<int>(columns.size()); ++c) row.push_back(s.value(c));
+        const std::int64_t code = s.int64(0);
         const auto id = crashrow::parseName(row[nameField]);
         if (!id) {
             error = QString("row %1: name '%2' is not a whole contact's")
@@ -128,12 +117,11 @@ QString checkBook(const std::string& path, Model& m, Stats& st) {
             error = QString("contact %1 stored twice").arg(id->k);
         foundCode[id->k] = code;
     }
-    sqlite3_finalize(s);
     if (!error.isEmpty()) return error;
 
     // The ordered listing walks the name index: it must hold every row once.
-    auto listing = db->openRecordset(*contactQuery("", "Registros"));
-    auto& q = dynamic_cast<QueryRecordset&>(*listing);
+    const auto listing = db->openQuery(*contactQuery("", "Registros"));
+    QueryRecordset& q = *listing;
     q.fetchAll();
     std::set<std::int64_t> listed;
     for (std::size_t r = 0; r < q.rowsFetched(); ++r) listed.insert(q.codeAt(r));

@@ -2,8 +2,6 @@
 
 #include <QtTest>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <fstream>
 
@@ -11,9 +9,11 @@
 #include "store/contactquery.h"
 #include "store/engine.h"
 #include "store/pattern.h"
+#include "store/sql.h"
 #include "support/storetest.h"
 
 using namespace orv;
+using storetest::expectError;
 using storetest::listed;
 using storetest::show;
 
@@ -69,45 +69,6 @@ std::vector<Value> expected(const std::vector<Value>& names, const std::string& 
     return out;
 }
 
-// Registros as another tool might make it: Nombre without our collation,
-// and perhaps no e-mail column.
-void handMadeBook(const std::string& path, bool withMail, const std::vector<Value>& names) {
-    sqlite3* raw = nullptr;
-    sqlite3_open(path.c_str(), &raw);
-    sqlite3_exec(raw,
-                 ("CREATE TABLE Registros (Codigo INTEGER PRIMARY KEY, Nombre TEXT, Apellido TEXT, "
-                  "Domicilio TEXT, \"Localidad/Provincia\" TEXT, Telefono TEXT, " +
-                  (withMail ? std::string("\"e-mail\" TEXT, ") : std::string()) +
-                  "ICQ TEXT, \"Mas info\" TEXT, \"Fecha de nacimiento\" TEXT);"
-                  "CREATE INDEX ByName ON Registros (Nombre)")
-                     .c_str(),
-                 nullptr, nullptr, nullptr);
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(raw, "INSERT INTO Registros (Nombre) VALUES (?1)", -1, &s, nullptr);
-    for (const Value& n : names) {
-        if (n)
-            sqlite3_bind_text(s, 1, n->c_str(), -1, SQLITE_TRANSIENT);
-        else
-            sqlite3_bind_null(s, 1);
-        sqlite3_step(s);
-        sqlite3_reset(s);
-    }
-    sqlite3_finalize(s);
-    sqlite3_close(raw);
-}
-
-void expectError(const std::function<void()>& f, int number, bool fatal,
-                 const std::string& text = {}) {
-    try {
-        f();
-        QFAIL("no error");
-    } catch (const EngineError& e) {
-        QCOMPARE(e.number(), number);
-        QCOMPARE(e.fatal(), fatal);
-        if (!text.empty()) QCOMPARE(e.text(), text);
-    }
-}
-
 }  // namespace
 
 class TestStoreQuery : public QObject {
@@ -144,11 +105,13 @@ void TestStoreQuery::openErrors() {
     {
         std::ofstream(path("empty.mdb"));
         std::ofstream(path("text.mdb")) << "Nombre;Apellido\nAna;Pérez\n" << std::string(5000, 'x');
-        sqlite3* raw = nullptr;
-        sqlite3_open(path("other.mdb").c_str(), &raw);
-        sqlite3_exec(raw, "CREATE TABLE Personas (Nombre TEXT)", nullptr, nullptr, nullptr);
-        sqlite3_close(raw);
-        handMadeBook(path("nomail.mdb"), false, {});
+        {
+            sqlite3* raw = nullptr;
+            QCOMPARE(sqlite3_open(path("other.mdb").c_str(), &raw), SQLITE_OK);
+            sql::exec(raw, "CREATE TABLE Personas (Nombre TEXT)");
+            sqlite3_close(raw);
+        }
+        storetest::handMadeBook(path("nomail.mdb"), {}, kEmail);
     }
     for (const Broken& b :
          {Broken{"empty.mdb", kErrTableNotFound, {}}, Broken{"text.mdb", kErrNotADatabase, {}},
@@ -247,7 +210,7 @@ void TestStoreQuery::seekMatchesScan() {
 void TestStoreQuery::bookWithoutCollation() {
     QTemporaryDir dir;
     const std::string path = dir.filePath("hand.mdb").toStdString();
-    handMadeBook(path, true, kTricky);
+    storetest::handMadeBook(path, kTricky);
     auto db = Database::open(path);
     for (const std::string p : {"", "m", "a", "n", "ñ", "z", "?", "*ez"})
         QVERIFY2(show(listed(*db, p)) == show(expected(kTricky, p)), p.c_str());
@@ -257,10 +220,7 @@ void TestStoreQuery::queryDialect() {
     QTemporaryDir dir;
     auto db = Database::open(storetest::makeBook(dir, {"Marta", std::nullopt, "ana", "Mario"}));
     using V = std::vector<std::string>;
-    auto names = [&](const std::string& q) {
-        auto rs = db->openRecordset(q);
-        return show(storetest::names(*rs));
-    };
+    auto names = [&](const std::string& q) { return show(storetest::names(*db->openQuery(q))); };
     QCOMPARE(names("select * from registros where nombre LIKE 'm*' order by nombre"),
              (V{"Mario", "Marta"}));
     QCOMPARE(names("Select * From Registros WHERE Nombre like 'm*'"), (V{"Marta", "Mario"}));
@@ -273,6 +233,8 @@ void TestStoreQuery::queryDialect() {
           "Select * From Registros WHERE Apellido like 'a*'", "Registros x", "",
           "DROP TABLE Registros"})
         expectError([&] { db->openRecordset(bad); }, kErrInvalidQuery, false);
+    // The typed opening gives query record sets only.
+    expectError([&] { db->openQuery("Registros"); }, kErrInvalidQuery, false);
     // The whole table is the card's updatable set.
     QVERIFY(db->openRecordset("Registros")->updatable());
     auto list = db->openRecordset("Select * From Registros");
@@ -297,24 +259,18 @@ void TestStoreQuery::orderedReadsWalkTheIndex() {
             return 0;
         },
         &statements);
-    auto rs = db->openRecordset(*contactQuery("n", "Registros"));
-    storetest::names(*rs);  // first page and the pages after it
+    storetest::names(*db->openQuery(*contactQuery("n", "Registros")));  // every page
     sqlite3_trace_v2(db->handle(), 0, nullptr, nullptr);
     std::sort(statements.begin(), statements.end());
     statements.erase(std::unique(statements.begin(), statements.end()), statements.end());
     QVERIFY(statements.size() >= 2);
-    for (const auto& sql : statements) {
-        sqlite3_stmt* s = nullptr;
-        QCOMPARE(sqlite3_prepare_v2(db->handle(), ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &s,
-                                    nullptr),
-                 SQLITE_OK);
+    for (const auto& statement : statements) {
+        sql::Statement explain(db->handle(), "EXPLAIN QUERY PLAN " + statement);
         std::string plan;
-        while (sqlite3_step(s) == SQLITE_ROW)
-            plan += reinterpret_cast<const char*>(sqlite3_column_text(s, 3)) + std::string("\n");
-        sqlite3_finalize(s);
+        while (explain.step()) plan += std::string(explain.text(3)) + "\n";
         QVERIFY2(plan.find("SEARCH Registros USING COVERING INDEX RegistrosNombre (Nombre>") !=
                      std::string::npos,
-                 (sql + "\n" + plan).c_str());
+                 (statement + "\n" + plan).c_str());
         QVERIFY2(plan.find("TEMP B-TREE") == std::string::npos, plan.c_str());
     }
 }
@@ -326,8 +282,8 @@ void TestStoreQuery::pagesOfKeys() {
     for (int i = 0; i < 500; ++i)
         many[static_cast<std::size_t>(i * 2)] = "Marta " + std::to_string(999 - i);
     auto db = Database::open(storetest::makeBook(dir, many));
-    auto rs = db->openRecordset(*contactQuery("m", "Registros"));
-    auto& q = dynamic_cast<QueryRecordset&>(*rs);
+    const auto rs = db->openQuery(*contactQuery("m", "Registros"));
+    QueryRecordset& q = *rs;
     QVERIFY(q.rowsFetched() > 0 && q.rowsFetched() < 1000);  // opening reads a page, not all
     QCOMPARE(q.RecordCount(), long(q.rowsFetched()));
     QVERIFY(q.canFetchMore());
@@ -366,8 +322,8 @@ void TestStoreQuery::pagesOfKeys() {
 void TestStoreQuery::rowsGoneSinceRead() {
     QTemporaryDir dir;
     auto db = Database::open(storetest::makeBook(dir, {"Ana", "Berta", "Carla"}));
-    auto rs = db->openRecordset(*contactQuery("", "Registros"));
-    auto& q = dynamic_cast<QueryRecordset&>(*rs);
+    const auto rs = db->openQuery(*contactQuery("", "Registros"));
+    QueryRecordset& q = *rs;
     db->exec("DELETE FROM Registros WHERE Codigo = 2");
     QCOMPARE(q.codeAt(1), std::int64_t(2));
     for (int f = 0; f < int(q.fieldNames().size()); ++f) QCOMPARE(q.valueAt(1, f), Value());
@@ -383,8 +339,8 @@ void TestStoreQuery::readsHoldNoLock() {
     std::vector<Value> many(2000, Value("Ana"));
     const std::string path = storetest::makeBook(dir, many);
     auto reader = Database::open(path);
-    auto rs = reader->openRecordset(*contactQuery("a", "Registros"));
-    auto& q = dynamic_cast<QueryRecordset&>(*rs);
+    const auto rs = reader->openQuery(*contactQuery("a", "Registros"));
+    QueryRecordset& q = *rs;
     QVERIFY(q.canFetchMore());
     q.valueAt(0, 0);
     auto writer = Database::open(path);

@@ -128,16 +128,14 @@ void TestStoreText::patternMatches() {
 void TestStoreText::invalidPatterns_data() {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("message");
-    QTest::newRow("open list") << "[a"
-                               << "Patrón no válido: falta el cierre de '[' en '[a'.";
-    QTest::newRow("open at end") << "abc["
-                                 << "Patrón no válido: falta el cierre de '[' en 'abc['.";
-    QTest::newRow("open negated") << "[!"
-                                  << "Patrón no válido: falta el cierre de '[' en '[!'.";
-    QTest::newRow("descending") << "x[z-a]"
-                                << "Patrón no válido: el intervalo 'z-a' es descendente.";
-    QTest::newRow("descending folded") << "[Z-a]"
-                                       << "Patrón no válido: el intervalo 'Z-a' es descendente.";
+    const char* const cases[][3] = {
+        {"open list", "[a", "Patrón no válido: falta el cierre de '[' en '[a'."},
+        {"open at end", "abc[", "Patrón no válido: falta el cierre de '[' en 'abc['."},
+        {"open negated", "[!", "Patrón no válido: falta el cierre de '[' en '[!'."},
+        {"descending", "x[z-a]", "Patrón no válido: el intervalo 'z-a' es descendente."},
+        {"descending folded", "[Z-a]", "Patrón no válido: el intervalo 'Z-a' es descendente."},
+    };
+    for (const auto& c : cases) QTest::newRow(c[0]) << QString(c[1]) << QString(c[2]);
 }
 
 void TestStoreText::invalidPatterns() {

@@ -5,8 +5,6 @@
 //
 //   orv_crashchild BOOK SEED FIRST_K
 
-#include <sqlite3.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -15,6 +13,7 @@
 
 #include "crashrow.h"
 #include "store/engine.h"
+#include "store/sql.h"
 
 namespace {
 
@@ -30,19 +29,14 @@ void say(const std::string& line) {
 
 std::vector<std::int64_t> codes(orv::Database& db) {
     std::vector<std::int64_t> out;
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db.handle(), "SELECT Codigo FROM Registros", -1, &s, nullptr) !=
-        SQLITE_OK)
-        fail("cannot list codes");
-    while (sqlite3_step(s) == SQLITE_ROW) out.push_back(sqlite3_column_int64(s, 0));
-    sqlite3_finalize(s);
+    orv::sql::Statement s(db.handle(), "SELECT Codigo FROM Registros");
+    while (s.step()) out.push_back(s.int64(0));
     return out;
 }
 
 // Makes the contact with this code current and returns its (k, v).
 crashrow::Id find(orv::Recordset& rs, std::int64_t code) {
-    if (!rs.FindFirst("Codigo = " + std::to_string(code)))
-        fail("code " + std::to_string(code) + " not found");
+    if (!rs.FindCode(code)) fail("code " + std::to_string(code) + " not found");
     const auto id = crashrow::parseName(rs.value("Nombre"));
     if (!id) fail("code " + std::to_string(code) + " holds a name that is not ours");
     return *id;

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "store/schema.h"
+
 namespace crashrow {
 
 using Value = std::optional<std::string>;
@@ -28,8 +30,9 @@ inline std::uint64_t hash(std::uint64_t k, std::uint64_t v, std::uint64_t field)
 // The longest text each field's box accepts; the filler goes up to it so
 // that rows vary in size and some spill over a database page.
 inline std::size_t entryLimit(std::string_view field) {
-    if (field == "e-mail") return 100;
-    if (field == "Mas info") return 200;
+    using orv::schema::kColumns;
+    if (field == kColumns[orv::kEmail]) return 100;
+    if (field == kColumns[orv::kMasInfo]) return 200;
     return 50;
 }
 
@@ -37,9 +40,10 @@ inline std::size_t entryLimit(std::string_view field) {
 // store's, so it has no value here.
 inline std::optional<Value> fieldValue(std::string_view field, std::size_t index, std::uint64_t k,
                                        std::uint64_t v) {
-    if (field == "Codigo") return std::nullopt;
+    using orv::schema::kColumns;
+    if (field == kColumns[orv::kCodigo]) return std::nullopt;
     const std::uint64_t h = hash(k, v, index);
-    if (field == "Fecha de nacimiento") {
+    if (field == kColumns[orv::kFecha]) {
         if (h % 5 == 0) return Value();
         char iso[11];
         std::snprintf(iso, sizeof iso, "%04u-%02u-%02u", unsigned(1900 + h % 120),
@@ -51,7 +55,7 @@ inline std::optional<Value> fieldValue(std::string_view field, std::size_t index
     static const char* const kInitials[] = {"Álvaro", "ana",   "Ñandú",  "zoe",   "José",
                                             "María",  "oscar", "Úrsula", "nuria", "Émile"};
     std::string text;
-    if (field == "Nombre") {
+    if (field == kColumns[orv::kNombre]) {
         text = std::string(kInitials[h % 10]) + " ";
     } else if (h % 7 == 0) {
         return Value();

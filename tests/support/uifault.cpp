@@ -14,7 +14,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "support/storedb.h"
+#include "support/storetest.h"
 #include "support/uitest.h"
 #include "ui/orvmod.h"
 #include "ui/toolkit/maskedbox.h"
@@ -39,8 +39,8 @@ bool setImmutable(const QString& path, bool on) {
 
 QStringList storedNames(const QString& book) {
     QStringList names;
-    for (const orv::db::Contact& c : storedb::readBook(book))
-        names << (c[orv::db::kNombre] ? QString::fromStdString(*c[orv::db::kNombre]) : "<null>");
+    for (const orv::Contact& c : storetest::readBook(book))
+        names << (c[orv::kNombre] ? QString::fromStdString(*c[orv::kNombre]) : "<null>");
     return names;
 }
 

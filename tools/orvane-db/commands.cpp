@@ -1,7 +1,6 @@
 #include "tools/orvane-db/commands.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,11 +11,14 @@
 #include <unordered_set>
 #include <vector>
 
+#include "store/ascii.h"
+#include "store/contact.h"
 #include "store/contactquery.h"
 #include "store/datacontrol.h"
+#include "store/dates.h"
 #include "store/engine.h"
 #include "store/schema.h"
-#include "tools/orvane-db/contact.h"
+#include "store/sql.h"
 #include "tools/orvane-db/csv.h"
 #include "tools/orvane-db/demo.h"
 #include "tools/orvane-db/progress.h"
@@ -26,96 +28,6 @@
 namespace orv::db {
 
 namespace {
-
-class Statement {
-  public:
-    Statement(sqlite3* db, const std::string& sql) : db_(db) {
-        int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &st_, nullptr);
-        if (rc != SQLITE_OK) throwSqlite(db, rc, sql);
-    }
-    ~Statement() { sqlite3_finalize(st_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    // true while there is a row.
-    bool step() {
-        int rc = sqlite3_step(st_);
-        if (rc == SQLITE_ROW) return true;
-        if (rc == SQLITE_DONE) return false;
-        throwSqlite(db_, rc);
-    }
-    void reset() {
-        sqlite3_reset(st_);
-        sqlite3_clear_bindings(st_);
-    }
-    void bind(int index, const Value& v) {
-        int rc = v ? sqlite3_bind_text(st_, index, v->data(), static_cast<int>(v->size()),
-                                       SQLITE_TRANSIENT)
-                   : sqlite3_bind_null(st_, index);
-        if (rc != SQLITE_OK) throwSqlite(db_, rc);
-    }
-    Value column(int index) const {
-        if (sqlite3_column_type(st_, index) == SQLITE_NULL) return std::nullopt;
-        auto text = reinterpret_cast<const char*>(sqlite3_column_text(st_, index));
-        return std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(st_, index)));
-    }
-
-  private:
-    sqlite3* db_;
-    sqlite3_stmt* st_ = nullptr;
-};
-
-// Rolls back unless committed, so a failure leaves the book as it was.
-class Transaction {
-  public:
-    explicit Transaction(Database& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }
-    ~Transaction() {
-        if (open_) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-    void commit() {
-        db_.exec("COMMIT");
-        open_ = false;
-    }
-
-  private:
-    Database& db_;
-    bool open_ = true;
-};
-
-class ReadTransaction {
-  public:
-    explicit ReadTransaction(Database& db) : db_(db) { db_.exec("BEGIN"); }
-    ~ReadTransaction() { sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr); }
-    ReadTransaction(const ReadTransaction&) = delete;
-    ReadTransaction& operator=(const ReadTransaction&) = delete;
-
-  private:
-    Database& db_;
-};
-
-std::string columnList(std::size_t from) {
-    std::string s;
-    for (std::size_t c = from; c < kColumnCount; ++c) {
-        if (c > from) s += ", ";
-        s += schema::quoted(schema::kColumns[c]);
-    }
-    return s;
-}
-
-// The INSERT of every column but Codigo, which the store assigns.
-std::string insertSql() {
-    std::string sql =
-        "INSERT INTO " + std::string(schema::kTable) + " (" + columnList(kNombre) + ") VALUES (";
-    for (std::size_t c = kNombre; c < kColumnCount; ++c) sql += c > kNombre ? ", ?" : "?";
-    return sql + ")";
-}
-
-void insert(Statement& st, const Contact& c) {
-    for (std::size_t col = kNombre; col < kColumnCount; ++col)
-        st.bind(static_cast<int>(col - kNombre + 1), c[col]);
-    st.step();
-    st.reset();
-}
 
 bool exists(const std::string& path) {
     struct stat sb;
@@ -148,29 +60,8 @@ std::string describe(const Contact& c) {
     for (std::size_t col : {kNombre, kApellido})
         if (c[col] && !c[col]->empty()) s += (s.empty() ? "" : " ") + *c[col];
     if (s.empty()) s = "(sin nombre)";
-    if (c[kFecha] && !c[kFecha]->empty()) s += ", " + displayDate(*c[kFecha]);
+    if (c[kFecha] && !c[kFecha]->empty()) s += ", " + displayFromIso(*c[kFecha]);
     return s;
-}
-
-void appendEscaped(std::string& out, const std::string& s) {
-    for (char c : s) {
-        switch (c) {
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            default:
-                out += c;
-        }
-    }
 }
 
 void removeBook(const std::string& path) {
@@ -180,8 +71,8 @@ void removeBook(const std::string& path) {
 }  // namespace
 
 std::optional<Format> formatFromName(const std::string& name) {
-    if (iequals(name, "csv")) return Format::Csv;
-    if (iequals(name, "vcard") || iequals(name, "vcf")) return Format::VCard;
+    if (ascii::iequals(name, "csv")) return Format::Csv;
+    if (ascii::iequals(name, "vcard") || ascii::iequals(name, "vcf")) return Format::VCard;
     return std::nullopt;
 }
 
@@ -208,9 +99,9 @@ void demoBook(const std::string& path, std::size_t count, std::uint64_t seed, co
         db->exec("CREATE TEMP TABLE DemoNames (Id INTEGER, Nombre TEXT COLLATE " +
                  std::string(schema::kCollation) + ")");
         {
-            Statement add(h, "INSERT INTO temp.DemoNames VALUES (?, ?)");
+            sql::Statement add(h, "INSERT INTO temp.DemoNames VALUES (?, ?)");
             for (std::size_t i = 0; i < names.size(); ++i) {
-                add.bind(1, std::to_string(i));
+                add.bind(1, static_cast<std::int64_t>(i));
                 add.bind(2, names[i]);
                 add.step();
                 add.reset();
@@ -218,9 +109,9 @@ void demoBook(const std::string& path, std::size_t count, std::uint64_t seed, co
         }
         std::vector<std::uint32_t> rank(names.size());
         {
-            Statement order(h, "SELECT Id FROM temp.DemoNames ORDER BY Nombre, Id");
+            sql::Statement order(h, "SELECT Id FROM temp.DemoNames ORDER BY Nombre, Id");
             std::uint32_t r = 0;
-            while (order.step()) rank[std::stoul(*order.column(0))] = r++;
+            while (order.step()) rank[static_cast<std::size_t>(order.int64(0))] = r++;
         }
         db->exec("DROP TABLE temp.DemoNames");
 
@@ -240,10 +131,10 @@ void demoBook(const std::string& path, std::size_t count, std::uint64_t seed, co
         std::vector<std::uint16_t>().swap(nameOfRow);
 
         Progress progress("contactos", count, con.progress ? stderr : nullptr);
-        Transaction tx(*db);
-        Statement ins(h, insertSql());
+        sql::WriteTransaction tx(h);
+        ContactInserter ins(h);
         for (std::size_t i = 0; i < count; ++i) {
-            insert(ins, gen.contact(order[i]));
+            ins.insert(gen.contact(order[i]));
             if ((i & 1023) == 0) progress.update(i);
         }
         progress.update(count);
@@ -263,11 +154,8 @@ std::size_t listBook(const std::string& path, const std::string& prefix, std::FI
     db->exec("PRAGMA cache_size = -512");
     // One read transaction for the whole listing: one lock instead of one
     // per row read, and every row from the same state of the book.
-    ReadTransaction snapshot(*db);
-    auto query = contactQuery(prefix, std::string(schema::kTable));
-    auto rs = db->openRecordset(*query);
-    auto* q = dynamic_cast<QueryRecordset*>(rs.get());
-    if (!q) throw ToolError("la consulta no da un conjunto de resultados");
+    sql::ReadTransaction snapshot(db->handle());
+    auto q = db->openQuery(*contactQuery(prefix, std::string(schema::kTable)));
 
     const std::vector<std::string>& fields = q->fieldNames();
     // Each fetch is a seek of its own; large pages keep that cost small, and
@@ -281,8 +169,7 @@ std::size_t listBook(const std::string& path, const std::string& prefix, std::FI
         for (std::size_t f = 0; f < fields.size(); ++f) {
             if (f) line += '\t';
             const Value v = q->valueAt(row, static_cast<int>(f));
-            if (v)
-                appendEscaped(line, fields[f] == schema::kBirthDate ? fieldText(fields[f], v) : *v);
+            if (v) appendBackslashed(line, fieldText(fields[f], v), "\t\n\r\\");
         }
         line += '\n';
         if (std::fwrite(line.data(), 1, line.size(), out) != line.size())
@@ -303,26 +190,26 @@ ImportResult importBook(const std::string& path, const std::string& input,
 
     // The write lock first, so the keys read below are still the book's
     // when the contacts go in.
-    std::unique_ptr<Transaction> tx;
-    std::unique_ptr<ReadTransaction> snapshot;
+    std::optional<sql::WriteTransaction> tx;
+    std::optional<sql::ReadTransaction> snapshot;
     if (options.dryRun)
-        snapshot = std::make_unique<ReadTransaction>(*db);
+        snapshot.emplace(h);
     else
-        tx = std::make_unique<Transaction>(*db);
+        tx.emplace(h);
 
     // Every key already in the book, for the duplicate check; contacts met
     // in the file join it as they come.
     std::unordered_set<std::string> keys;
     {
-        Statement sel(h, "SELECT " + schema::quoted(schema::kColumns[kNombre]) + ", " +
-                             schema::quoted(schema::kColumns[kApellido]) + ", " +
-                             schema::quoted(schema::kColumns[kFecha]) + " FROM " +
-                             std::string(schema::kTable));
-        while (sel.step()) keys.insert(duplicateKey(sel.column(0), sel.column(1), sel.column(2)));
+        sql::Statement sel(h, "SELECT " + schema::quoted(schema::kColumns[kNombre]) + ", " +
+                                  schema::quoted(schema::kColumns[kApellido]) + ", " +
+                                  schema::quoted(schema::kColumns[kFecha]) + " FROM " +
+                                  std::string(schema::kTable));
+        while (sel.step()) keys.insert(duplicateKey(sel.value(0), sel.value(1), sel.value(2)));
     }
 
-    std::unique_ptr<Statement> ins;
-    if (tx) ins = std::make_unique<Statement>(h, insertSql());
+    std::optional<ContactInserter> ins;
+    if (tx) ins.emplace(h);
 
     constexpr std::size_t kShown = 20;  // messages of each kind before a summary
     ImportResult result;
@@ -342,7 +229,7 @@ ImportResult importBook(const std::string& path, const std::string& input,
         }
         ++result.imported;
         // Once something cannot be read nothing will be kept: just go on reading.
-        if (ins && result.problems == 0) insert(*ins, item.contact);
+        if (ins && result.problems == 0) ins->insert(item.contact);
     };
     auto onProblem = [&](long line, const std::string& reason) {
         if (++result.problems <= kShown) {
@@ -385,11 +272,10 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
     sqlite3* h = db->handle();
     std::size_t total = 0;
     {
-        Statement count(h, "SELECT count(*) FROM " + std::string(schema::kTable));
-        if (count.step()) total = std::stoull(count.column(0).value_or("0"));
+        sql::Statement count(h, "SELECT count(*) FROM " + std::string(schema::kTable));
+        if (count.step()) total = static_cast<std::size_t>(count.int64(0));
     }
-    Statement sel(h, "SELECT " + columnList(kCodigo) + " FROM " + std::string(schema::kTable) +
-                         " ORDER BY " + schema::quoted(schema::kCode));
+    ContactCursor contacts(h);
 
     // Written beside the output under a temporary name and moved into place
     // only when complete: an interrupted export never leaves a short file
@@ -417,9 +303,7 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
         Progress progress("contactos", total, con.progress ? stderr : nullptr);
         if (format == Format::Csv) write(csvHeader());
         Contact c;
-        while (sel.step()) {
-            for (std::size_t col = 0; col < kColumnCount; ++col)
-                c[col] = sel.column(static_cast<int>(col));
+        while (contacts.next(c)) {
             write(format == Format::Csv ? csvRecord(c) : vcardFromContact(c));
             if ((++written & 1023) == 0) progress.update(written);
         }

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "store/ascii.h"
+#include "store/dates.h"
 #include "tools/orvane-db/text.h"
 
 namespace orv::db {
@@ -121,7 +123,7 @@ bool readCsvContacts(std::string_view text, const CsvCallbacks& cb) {
         std::string_view name = f ? trimmed(*f) : std::string_view();
         int col = -1;
         for (std::size_t c = 0; c < kColumnCount; ++c)
-            if (iequals(name, schema::kColumns[c])) col = static_cast<int>(c);
+            if (ascii::iequals(name, schema::kColumns[c])) col = static_cast<int>(c);
         if (col < 0) {
             cb.problem(rec.line, "columna desconocida: " + quotedName(name));
             ok = false;
@@ -215,7 +217,7 @@ std::string csvRecord(const Contact& c) {
     for (std::size_t i = 0; i < kColumnCount; ++i) {
         if (i) out += ',';
         if (i == kFecha && c[i])
-            appendCsvField(out, displayDate(*c[i]));
+            appendCsvField(out, displayFromIso(*c[i]));
         else
             appendCsvField(out, c[i]);
     }

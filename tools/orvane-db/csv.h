@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/orvane-db/contact.h"
+#include "tools/orvane-db/text.h"
 
 namespace orv::db {
 

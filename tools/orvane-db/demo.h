@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/orvane-db/contact.h"
+#include "store/contact.h"
 
 namespace orv::db {
 

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "store/dates.h"
+
 namespace orv::db {
 
 bool validUtf8(std::string_view s) {
@@ -139,17 +141,6 @@ std::optional<std::string> toUtf8(std::string_view bytes, std::string_view chars
     return out;
 }
 
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 std::string upper(std::string_view s) {
     std::string out(s);
     for (char& c : out)
@@ -161,6 +152,17 @@ std::string_view trimmed(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
     return s;
+}
+
+void appendBackslashed(std::string& out, std::string_view s, std::string_view special) {
+    for (char c : s) {
+        if (special.find(c) == std::string_view::npos) {
+            out += c;
+            continue;
+        }
+        out += '\\';
+        out += c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : c;
+    }
 }
 
 namespace {
@@ -179,13 +181,6 @@ std::optional<int> number(std::string_view s, std::size_t& pos, int minDigits, i
     }
     if (count < minDigits) return std::nullopt;
     return value;
-}
-
-bool realDay(int y, int m, int d) {
-    if (y < 1000 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    return d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0);
 }
 
 // hh:mm[:ss[.fff]] or hhmm[ss], then an optional Z or +hh[:mm] / -hh[:mm].
@@ -217,22 +212,6 @@ bool timeOfDay(std::string_view s) {
     return pos == s.size();
 }
 
-std::string iso(int y, int m, int d) {
-    char buf[11];
-    buf[0] = static_cast<char>('0' + y / 1000);
-    buf[1] = static_cast<char>('0' + y / 100 % 10);
-    buf[2] = static_cast<char>('0' + y / 10 % 10);
-    buf[3] = static_cast<char>('0' + y % 10);
-    buf[4] = '-';
-    buf[5] = static_cast<char>('0' + m / 10);
-    buf[6] = static_cast<char>('0' + m % 10);
-    buf[7] = '-';
-    buf[8] = static_cast<char>('0' + d / 10);
-    buf[9] = static_cast<char>('0' + d % 10);
-    buf[10] = 0;
-    return buf;
-}
-
 }  // namespace
 
 std::optional<std::string> isoFromImported(std::string_view text) {
@@ -241,22 +220,21 @@ std::optional<std::string> isoFromImported(std::string_view text) {
     int y, m, d;
     auto first = number(s, pos, 1, 8);
     if (!first) return std::nullopt;
+    // A separator, then a number of so many digits.
+    const auto after = [&](char sep, int minDigits, int maxDigits) -> std::optional<int> {
+        if (pos >= s.size() || s[pos] != sep) return std::nullopt;
+        ++pos;
+        return number(s, pos, minDigits, maxDigits);
+    };
+    const auto digitNext = [&] { return pos < s.size() && isDigit(s[pos]); };
     if (pos < s.size() && s[pos] == '/') {
         if (pos > 2) return std::nullopt;
-        ++pos;
-        auto mo = number(s, pos, 1, 2);
-        if (!mo || pos >= s.size() || s[pos] != '/') return std::nullopt;
-        ++pos;
-        auto yr = number(s, pos, 4, 4);
-        if (!yr || (pos < s.size() && isDigit(s[pos]))) return std::nullopt;
+        const auto mo = after('/', 1, 2), yr = mo ? after('/', 4, 4) : std::nullopt;
+        if (!yr || digitNext()) return std::nullopt;
         d = *first, m = *mo, y = *yr;
-    } else if (pos == 4 && pos < s.size() && s[pos] == '-') {
-        ++pos;
-        auto mo = number(s, pos, 2, 2);
-        if (!mo || pos >= s.size() || s[pos] != '-') return std::nullopt;
-        ++pos;
-        auto dd = number(s, pos, 2, 2);
-        if (!dd || (pos < s.size() && isDigit(s[pos]))) return std::nullopt;
+    } else if (pos == 4) {
+        const auto mo = after('-', 2, 2), dd = mo ? after('-', 2, 2) : std::nullopt;
+        if (!dd || digitNext()) return std::nullopt;
         y = *first, m = *mo, d = *dd;
     } else if (pos == 8) {
         y = *first / 10000, m = *first / 100 % 100, d = *first % 100;
@@ -267,19 +245,7 @@ std::optional<std::string> isoFromImported(std::string_view text) {
         if (s[pos] != ' ' && s[pos] != 'T') return std::nullopt;
         if (!timeOfDay(trimmed(s.substr(pos + 1)))) return std::nullopt;
     }
-    if (!realDay(y, m, d)) return std::nullopt;
-    return iso(y, m, d);
-}
-
-std::string displayDate(std::string_view isoText) {
-    if (isoText.size() != 10 || isoText[4] != '-' || isoText[7] != '-') return std::string(isoText);
-    for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
-        if (!isDigit(isoText[i])) return std::string(isoText);
-    std::string out;
-    out.reserve(10);
-    out.append(isoText.substr(8, 2)).append("/").append(isoText.substr(5, 2)).append("/");
-    out.append(isoText.substr(0, 4));
-    return out;
+    return isoDate(y, m, d);
 }
 
 }  // namespace orv::db

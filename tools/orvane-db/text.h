@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "store/contact.h"
+
 namespace orv::db {
 
 bool validUtf8(std::string_view s);
@@ -18,9 +20,12 @@ std::string_view withoutBom(std::string_view s);
 std::optional<std::string> toUtf8(std::string_view bytes, std::string_view charset);
 std::string fromWindows1252(std::string_view bytes);
 
-bool iequals(std::string_view a, std::string_view b);  // ASCII letters only
-std::string upper(std::string_view s);                 // ASCII letters only
-std::string_view trimmed(std::string_view s);          // blanks and tabs
+std::string upper(std::string_view s);         // ASCII letters only
+std::string_view trimmed(std::string_view s);  // blanks and tabs
+
+// Appends s with a backslash before each of its characters found in
+// `special`; tab, line feed and carriage return are written \t, \n, \r.
+void appendBackslashed(std::string& out, std::string_view s, std::string_view special);
 
 // A date as other programs write it, to ISO "YYYY-MM-DD": dd/mm/yyyy (one or
 // two digits for day and month), yyyy-mm-dd or yyyymmdd, each optionally
@@ -29,7 +34,11 @@ std::string_view trimmed(std::string_view s);          // blanks and tabs
 // ambiguous. Must name a real day, year 1000 to 9999.
 std::optional<std::string> isoFromImported(std::string_view text);
 
-// A valid "YYYY-MM-DD" as "dd/mm/yyyy"; anything else unchanged.
-std::string displayDate(std::string_view iso);
+// A contact read from another program's file, with the line it starts on
+// for messages.
+struct Located {
+    Contact contact;
+    long line = 0;
+};
 
 }  // namespace orv::db

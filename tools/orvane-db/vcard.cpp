@@ -3,6 +3,8 @@
 #include <utility>
 #include <vector>
 
+#include "store/ascii.h"
+#include "store/dates.h"
 #include "tools/orvane-db/text.h"
 
 namespace orv::db {
@@ -73,31 +75,11 @@ std::optional<std::string> decodeBase64(std::string_view s) {
 }
 
 std::string escapeText(std::string_view s) {
+    // No standard escape exists for a carriage return; \r keeps a CRLF note
+    // from another system exact when it comes back.
     std::string out;
     out.reserve(s.size() + 8);
-    for (char c : s) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case ';':
-                out += "\\;";
-                break;
-            case ',':
-                out += "\\,";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            // No standard escape exists for a carriage return; this one keeps a
-            // CRLF note from another system exact when it comes back.
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                out += c;
-        }
-    }
+    appendBackslashed(out, s, "\\;,\n\r");
     return out;
 }
 
@@ -188,12 +170,12 @@ struct Property {
     }
     bool bare(std::string_view word) const {
         for (const Param& p : params)
-            if (p.name.empty() && iequals(p.value, word)) return true;
+            if (p.name.empty() && ascii::iequals(p.value, word)) return true;
         return false;
     }
     bool quotedPrintable() const {
         auto e = param("ENCODING");
-        return (e && iequals(*e, "QUOTED-PRINTABLE")) || bare("QUOTED-PRINTABLE");
+        return (e && ascii::iequals(*e, "QUOTED-PRINTABLE")) || bare("QUOTED-PRINTABLE");
     }
 };
 
@@ -265,7 +247,8 @@ class CardReader {
         auto encoding = p.param("ENCODING");
         if (p.quotedPrintable()) {
             bytes = decodeQuotedPrintable(p.raw);
-        } else if ((encoding && (iequals(*encoding, "BASE64") || iequals(*encoding, "B"))) ||
+        } else if ((encoding &&
+                    (ascii::iequals(*encoding, "BASE64") || ascii::iequals(*encoding, "B"))) ||
                    p.bare("BASE64")) {
             auto b = decodeBase64(p.raw);
             if (!b) return fail(p, "BASE64 mal formado");
@@ -395,8 +378,8 @@ class CardReader {
             std::string v = unescapeText(text);
             // 4.0 (and a 3.0 with VALUE=uri) may write the number as a tel: URI.
             auto type = p.param("VALUE");
-            const bool uri = version_ == "4.0" || (type && iequals(*type, "uri"));
-            if (uri && v.size() >= 4 && iequals(std::string_view(v).substr(0, 4), "tel:"))
+            const bool uri = version_ == "4.0" || (type && ascii::iequals(*type, "uri"));
+            if (uri && v.size() >= 4 && ascii::iequals(std::string_view(v).substr(0, 4), "tel:"))
                 v.erase(0, 4);
             tels_.push_back(std::move(v));
         } else if (n == "EMAIL") {
@@ -407,8 +390,8 @@ class CardReader {
             std::string v = unescapeText(text);
             auto service = p.param("X-SERVICE-TYPE");
             const bool icqScheme =
-                v.size() >= 4 && iequals(std::string_view(v).substr(0, 4), "icq:");
-            if (icqScheme || (service && iequals(*service, "ICQ"))) {
+                v.size() >= 4 && ascii::iequals(std::string_view(v).substr(0, 4), "icq:");
+            if (icqScheme || (service && ascii::iequals(*service, "ICQ"))) {
                 if (std::size_t colon = v.find(':'); colon != std::string::npos)
                     v.erase(0, colon + 1);
                 icqs_.push_back(std::move(v));
@@ -426,7 +409,7 @@ class CardReader {
 
     void takeBirthday(const Property& p, const std::string& v) {
         auto type = p.param("VALUE");
-        const bool text = type && iequals(*type, "text");
+        const bool text = type && ascii::iequals(*type, "text");
         std::optional<std::string> iso;
         if (!text) iso = isoFromImported(v);
         if (!birth_ && (iso || v.empty())) {
@@ -434,7 +417,7 @@ class CardReader {
             return;
         }
         if (iso) {
-            otherBirths_.push_back(displayDate(*iso));
+            otherBirths_.push_back(displayFromIso(*iso));
             return;
         }
         // A birthday without a year (--mm-dd or --mmdd) is no date; keep it readable.
@@ -472,7 +455,7 @@ struct PhysicalLine {
 // continuation of a folded value that happens to read the same.
 bool isLine(std::string_view line, std::string_view what) {
     while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
-    return iequals(line, what);
+    return ascii::iequals(line, what);
 }
 
 }  // namespace
@@ -528,7 +511,7 @@ bool readVCards(std::string_view text, const VCardCallbacks& cb) {
         std::string version = "3.0";
         for (const PhysicalLine& l : body) {
             std::string_view t = l.text;
-            if (t.size() > 8 && iequals(t.substr(0, 8), "VERSION:")) {
+            if (t.size() > 8 && ascii::iequals(t.substr(0, 8), "VERSION:")) {
                 version = std::string(trimmed(t.substr(8)));
                 break;
             }

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/orvane-db/contact.h"
+#include "tools/orvane-db/text.h"
 
 namespace orv::db {
 

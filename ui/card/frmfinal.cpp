@@ -127,16 +127,23 @@ void frmfinal::Buscar() {
     // A search would drop a pending change; the focus can reach cbNuevo
     // while Cancelar is still on its way to discarding one.
     if (!rs || rs->editMode() != orv::Recordset::EditMode::None) return;
-    rs->FindFirst("Codigo = " + numeroDeCodigo(orvmod::sCodigo).toStdString());
+    bool whole = false;
+    const qint64 code = numeroDeCodigo(orvmod::sCodigo).toLongLong(&whole);
+    if (whole)
+        rs->FindCode(code);
+    else
+        rs->MoveFirst();  // no contact has that code
 }
 
 void frmfinal::requireCurrentRow() {
     orv::Recordset* rs = Data1.recordset();
     const orv::Value code = rs->hasCurrent() ? rs->value(std::string(schema::kCode)) : std::nullopt;
-    if (code && rs->FindFirst("Codigo = " + *code)) return;
+    bool whole = false;
+    const qint64 n = code ? QString::fromStdString(*code).toLongLong(&whole) : 0;
+    if (whole && rs->FindCode(n)) return;
     // Gone meanwhile (another program deleted it): show the first contact,
-    // as FindFirst has done, and say why nothing was done.
-    if (!code) rs->MoveFirst();
+    // as FindCode has done, and say why nothing was done.
+    if (!whole) rs->MoveFirst();
     throw orv::EngineError(orv::kErrNoCurrentRecord, "No hay registro actual.");
 }
 

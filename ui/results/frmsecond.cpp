@@ -33,9 +33,9 @@ void frmsecond::Form_Load() {
     // Any other record source has no query: the grid stays empty.
     if (const auto query =
             orv::contactQuery(orvmod::sFiltro.toStdString(), orvmod::sOrigen.toStdString()))
-        Data1.setRecordset(db->openRecordset(*query));
+        Data1.setRecordset(db->openQuery(*query));
     Data1.Refresh();
-    model->setRecordset(dynamic_cast<orv::QueryRecordset*>(Data1.recordset()));
+    model->setRecordset(Data1.queryRecordset());
     data2->showFirstRow();
 }
 

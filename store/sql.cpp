@@ -1,0 +1,98 @@
+#include "store/sql.h"
+
+#include <unistd.h>
+
+namespace orv::sql {
+
+namespace {
+
+constexpr std::string_view kPatternErrorStart = "Patrón no válido";
+
+std::string fileName(sqlite3* db) {
+    const char* f = db ? sqlite3_db_filename(db, "main") : nullptr;
+    return f ? f : "";
+}
+
+}  // namespace
+
+EngineError error(sqlite3* db, int rc) {
+    const std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    switch (rc & 0xFF) {
+        case SQLITE_FULL:
+            return EngineError(kErrDiskFull, "El disco está lleno: no se pudo guardar.");
+        case SQLITE_READONLY:
+            return EngineError(kErrReadOnly, "El archivo es de solo lectura: no se pudo guardar.");
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return EngineError(kErrLocked,
+                               "El archivo está bloqueado por otro programa: vuelva a intentarlo.");
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            return EngineError(kErrCorrupt, "El archivo '" + fileName(db) +
+                                                "' está dañado o no es una base de datos.");
+        case SQLITE_IOERR:
+            // A file made read-only under an open connection fails its writes
+            // as I/O errors: say so, as when it was read-only from the start.
+            if (const std::string f = fileName(db); !f.empty() && ::access(f.c_str(), W_OK) != 0)
+                return EngineError(kErrReadOnly,
+                                   "El archivo es de solo lectura: no se pudo guardar.");
+            break;
+        case SQLITE_CONSTRAINT:
+            return EngineError(kErrConstraint, "El dato no cumple las reglas de la tabla: " + msg);
+        default:
+            break;
+    }
+    if (msg.compare(0, kPatternErrorStart.size(), kPatternErrorStart) == 0)
+        return EngineError(kErrInvalidPattern, msg);
+    return EngineError(kErrEngine, "Error del motor de datos: " + msg);
+}
+
+void exec(sqlite3* db, const std::string& sql) {
+    char* err = nullptr;
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
+    sqlite3_free(err);
+    if (rc != SQLITE_OK) throw error(db, rc);
+}
+
+Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
+    const int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &s_, nullptr);
+    if (rc != SQLITE_OK) throw error(db, rc);
+}
+
+bool Statement::step() {
+    const int rc = sqlite3_step(s_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    EngineError e = error(db_, rc);
+    sqlite3_reset(s_);
+    throw e;
+}
+
+WriteTransaction::WriteTransaction(sqlite3* db) : db_(db) {
+    exec(db, "BEGIN IMMEDIATE");
+    open_ = true;
+}
+
+WriteTransaction::~WriteTransaction() {
+    if (open_ && !sqlite3_get_autocommit(db_))
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void WriteTransaction::commit() {
+    exec(db_, "COMMIT");
+    open_ = false;
+}
+
+ReadTransaction::ReadTransaction(sqlite3* db) : db_(db) {
+    if (!sqlite3_get_autocommit(db)) return;
+    exec(db, "BEGIN");
+    open_ = true;
+}
+
+ReadTransaction::~ReadTransaction() {
+    if (open_ && !sqlite3_get_autocommit(db_) &&
+        sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+}  // namespace orv::sql

@@ -1,0 +1,106 @@
+#pragma once
+// The one way to SQLite for the store, the tools and the tests: statements
+// and transactions that clean up after themselves, and every failed call
+// turned into an EngineError.
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "store/engine.h"
+
+namespace orv::sql {
+
+// The EngineError for a failed call, with a Spanish text.
+EngineError error(sqlite3* db, int rc);
+
+// Runs SQL with no result rows (several statements allowed).
+void exec(sqlite3* db, const std::string& sql);
+
+// Owns something SQLite must be told about exactly once, so it is neither
+// copied nor moved.
+class Unique {
+  public:
+    Unique(const Unique&) = delete;
+    Unique& operator=(const Unique&) = delete;
+
+  protected:
+    Unique() = default;
+    ~Unique() = default;
+};
+
+class Statement : Unique {
+  public:
+    Statement(sqlite3* db, std::string_view sql);
+    ~Statement() { sqlite3_finalize(s_); }
+
+    void bind(int i, std::string_view text) {
+        check(
+            sqlite3_bind_text(s_, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
+    }
+    void bind(int i, const std::string& text) { bind(i, std::string_view(text)); }
+    void bind(int i, const char* text) { bind(i, std::string_view(text)); }
+    void bind(int i, std::int64_t v) { check(sqlite3_bind_int64(s_, i, v)); }
+    void bind(int i, const Value& v) {
+        if (v)
+            bind(i, std::string_view(*v));
+        else
+            check(sqlite3_bind_null(s_, i));
+    }
+    // True while a row is there. A failure resets the statement and throws.
+    bool step();
+    // Ends the statement's read, so it holds no lock between calls; the
+    // bindings stay.
+    void reset() { sqlite3_reset(s_); }
+
+    std::int64_t int64(int col) const { return sqlite3_column_int64(s_, col); }
+    bool isNull(int col) const { return sqlite3_column_type(s_, col) == SQLITE_NULL; }
+    std::string_view text(int col) const {
+        auto p = reinterpret_cast<const char*>(sqlite3_column_text(s_, col));
+        return p ? std::string_view(p, static_cast<std::size_t>(sqlite3_column_bytes(s_, col)))
+                 : std::string_view();
+    }
+    Value value(int col) const {
+        if (isNull(col)) return std::nullopt;
+        return std::string(text(col));
+    }
+    sqlite3* connection() const { return db_; }
+
+  private:
+    void check(int rc) const {
+        if (rc != SQLITE_OK) throw error(db_, rc);
+    }
+    sqlite3* db_;
+    sqlite3_stmt* s_ = nullptr;
+};
+
+// BEGIN IMMEDIATE ... COMMIT: takes the write lock at once; rolled back
+// unless committed.
+class WriteTransaction : Unique {
+  public:
+    explicit WriteTransaction(sqlite3* db);
+    ~WriteTransaction();
+    // A failed commit throws and leaves the rollback to the destructor.
+    void commit();
+
+  private:
+    sqlite3* db_;
+    bool open_ = false;
+};
+
+// A read of several statements under one lock and from one state of the
+// book: without it every statement takes and drops the file lock and checks
+// the file again. Does nothing inside a transaction already open.
+class ReadTransaction : Unique {
+  public:
+    explicit ReadTransaction(sqlite3* db);
+    ~ReadTransaction();
+
+  private:
+    sqlite3* db_;
+    bool open_ = false;
+};
+
+}  // namespace orv::sql

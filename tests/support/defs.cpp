@@ -1,1 +1,0 @@
-// Keeps the test support libraries non-empty while they have no helpers of their own.
