@@ -1,111 +1,151 @@
 #include "store/collation.h"
 
+#include <unicode/uchar.h>
+#include <unicode/ucol.h>
+#include <unicode/unorm2.h>
+#include <unicode/utf16.h>
+
 #include <array>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <unordered_map>
 
 namespace orv::collation {
 
 namespace {
 
-enum Accent : std::uint8_t {
-    kNone,
-    kAcute,
-    kGrave,
-    kCircumflex,
-    kDiaeresis,
-    kTilde,
-    kRing,
-    kCedilla,
-    kStroke,
-    kMacron,
-    kBreve,
-    kOgonek,
-    kDot,
-    kCaron,
-    kDoubleAcute,
-    kOther,
-};
-
+// Bump when the key's layout or the way weights are taken changes.
+constexpr const char* kOurVersion = "orv-1";
 constexpr char32_t kEnye = 0xF1;  // ñ
-constexpr std::uint32_t kEnyeWeight = 'n' * 4 + 2;
+constexpr char32_t kCombiningTilde = 0x303;
+constexpr char32_t kReplacement = 0xFFFD;
+// Weights of the characters below this are computed once, up front.
+constexpr char32_t kTableSize = 0x3400;
 
-// Folding of U+00C0..U+017F: the letter a character sorts as (0 = itself),
-// its accent and its case.
-struct Fold {
-    char32_t base = 0;
-    std::uint8_t accent = kNone;
-    std::uint8_t upper = 0;
+struct CollatorDeleter {
+    void operator()(UCollator* c) const { ucol_close(c); }
 };
-constexpr char32_t kFoldFirst = 0xC0, kFoldLast = 0x17F;
+using Collator = std::unique_ptr<UCollator, CollatorDeleter>;
 
-using FoldTable = std::array<Fold, kFoldLast - kFoldFirst + 1>;
+Collator openSpanish(UCollationStrength strength) {
+    UErrorCode err = U_ZERO_ERROR;
+    Collator c(ucol_open("es", &err));
+    if (U_FAILURE(err)) throw std::runtime_error("ICU: no se puede abrir el orden español");
+    ucol_setAttribute(c.get(), UCOL_NORMALIZATION_MODE, UCOL_ON, &err);
+    ucol_setStrength(c.get(), strength);
+    return c;
+}
 
-constexpr FoldTable makeFolds() {
-    FoldTable t{};
-    auto set = [&t](char32_t c, char32_t base, std::uint8_t accent, std::uint8_t upper) {
-        t[c - kFoldFirst] = Fold{base, accent, upper};
-    };
-    // A capital letter with its base letter and accent. Its small letter is
-    // 0x20 above in Latin-1 (C0..DE) and right after it in Latin Extended-A.
-    struct Letter {
-        char32_t upper;
-        char base;
-        std::uint8_t accent;
-    };
-    constexpr Letter letters[] = {
-        {0xC0, 'a', kGrave},       {0xC1, 'a', kAcute},       {0xC2, 'a', kCircumflex},
-        {0xC3, 'a', kTilde},       {0xC4, 'a', kDiaeresis},   {0xC5, 'a', kRing},
-        {0xC7, 'c', kCedilla},     {0xC8, 'e', kGrave},       {0xC9, 'e', kAcute},
-        {0xCA, 'e', kCircumflex},  {0xCB, 'e', kDiaeresis},   {0xCC, 'i', kGrave},
-        {0xCD, 'i', kAcute},       {0xCE, 'i', kCircumflex},  {0xCF, 'i', kDiaeresis},
-        {0xD2, 'o', kGrave},       {0xD3, 'o', kAcute},       {0xD4, 'o', kCircumflex},
-        {0xD5, 'o', kTilde},       {0xD6, 'o', kDiaeresis},   {0xD8, 'o', kStroke},
-        {0xD9, 'u', kGrave},       {0xDA, 'u', kAcute},       {0xDB, 'u', kCircumflex},
-        {0xDC, 'u', kDiaeresis},   {0xDD, 'y', kAcute},       {0x100, 'a', kMacron},
-        {0x102, 'a', kBreve},      {0x104, 'a', kOgonek},     {0x106, 'c', kAcute},
-        {0x108, 'c', kCircumflex}, {0x10A, 'c', kDot},        {0x10C, 'c', kCaron},
-        {0x10E, 'd', kCaron},      {0x110, 'd', kStroke},     {0x112, 'e', kMacron},
-        {0x114, 'e', kBreve},      {0x116, 'e', kDot},        {0x118, 'e', kOgonek},
-        {0x11A, 'e', kCaron},      {0x11C, 'g', kCircumflex}, {0x11E, 'g', kBreve},
-        {0x120, 'g', kDot},        {0x122, 'g', kCedilla},    {0x124, 'h', kCircumflex},
-        {0x126, 'h', kStroke},     {0x128, 'i', kTilde},      {0x12A, 'i', kMacron},
-        {0x12C, 'i', kBreve},      {0x12E, 'i', kOgonek},     {0x134, 'j', kCircumflex},
-        {0x136, 'k', kCedilla},    {0x139, 'l', kAcute},      {0x13B, 'l', kCedilla},
-        {0x13D, 'l', kCaron},      {0x13F, 'l', kDot},        {0x141, 'l', kStroke},
-        {0x143, 'n', kAcute},      {0x145, 'n', kCedilla},    {0x147, 'n', kCaron},
-        {0x14C, 'o', kMacron},     {0x14E, 'o', kBreve},      {0x150, 'o', kDoubleAcute},
-        {0x154, 'r', kAcute},      {0x156, 'r', kCedilla},    {0x158, 'r', kCaron},
-        {0x15A, 's', kAcute},      {0x15C, 's', kCircumflex}, {0x15E, 's', kCedilla},
-        {0x160, 's', kCaron},      {0x162, 't', kCedilla},    {0x164, 't', kCaron},
-        {0x166, 't', kStroke},     {0x168, 'u', kTilde},      {0x16A, 'u', kMacron},
-        {0x16C, 'u', kBreve},      {0x16E, 'u', kRing},       {0x170, 'u', kDoubleAcute},
-        {0x172, 'u', kOgonek},     {0x174, 'w', kCircumflex}, {0x176, 'y', kCircumflex},
-        {0x179, 'z', kAcute},      {0x17B, 'z', kDot},        {0x17D, 'z', kCaron},
-    };
-    for (const Letter& e : letters) {
-        const auto base = static_cast<char32_t>(e.base);
-        set(e.upper, base, e.accent, 1);
-        set(e.upper + (e.upper < 0x100 ? 0x20 : 1), base, e.accent, 0);
+// A collator is not shared between threads.
+struct Collators {
+    Collator primary = openSpanish(UCOL_PRIMARY);
+    Collator tertiary = openSpanish(UCOL_TERTIARY);
+    std::unordered_map<char32_t, Weight> rare;  // weights past the table
+};
+Collators& collators() {
+    thread_local Collators c;
+    return c;
+}
+
+const UNormalizer2* nfd() {
+    UErrorCode err = U_ZERO_ERROR;
+    static const UNormalizer2* n = unorm2_getNFDInstance(&err);
+    if (!n) throw std::runtime_error("ICU: sin datos de normalización");
+    return n;
+}
+
+Weight computeWeight(UCollator* primary, char32_t c) {
+    UChar buf[2];
+    int32_t n = 0;
+    U16_APPEND_UNSAFE(buf, n, c);
+    std::uint8_t key[256];
+    const int32_t len = ucol_getSortKey(primary, buf, n, key, sizeof key);
+    Weight w = 0;
+    // Bytes 0 and 1 end the primary level.
+    for (int32_t i = 0, k = 0; i < len && i < static_cast<int32_t>(sizeof key) && k < 8; ++i, ++k) {
+        if (key[i] <= 1) break;
+        w |= Weight{key[i]} << (56 - 8 * k);
     }
-    // Letters of their own that only pair by case: Æ Ð Ñ Þ.
-    for (char32_t u : {0xC6, 0xD0, 0xD1, 0xDE}) set(u, u + 0x20, kNone, 1);
-    set(0xFF, 'y', kDiaeresis, 0);
-    set(0x178, 'y', kDiaeresis, 1);
+    return w;
+}
 
-    // Ligatures and the eng pair by case only.
-    for (char32_t u : {0x132, 0x14A, 0x152}) set(u, u + 1, kNone, 1);
-    set(0x130, 'i', kDot, 1);    // İ
-    set(0x131, 'i', kOther, 0);  // ı
-    set(0x138, 'k', kOther, 0);  // ĸ
-    set(0x149, 'n', kOther, 0);  // ŉ
-    set(0x17F, 's', kOther, 0);  // ſ
+const std::array<Weight, kTableSize>& table() {
+    static std::array<Weight, kTableSize> t;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Collator primary = openSpanish(UCOL_PRIMARY);
+        for (char32_t c = 0; c < kTableSize; ++c)
+            t[c] = c >= 0xD800 && c <= 0xDFFF ? 0 : computeWeight(primary.get(), c);
+    });
     return t;
 }
 
-constexpr FoldTable kFolds = makeFolds();
+// The weight of a base character, ñ already folded in.
+Weight baseWeight(char32_t c) {
+    if (c == kBadByte) c = kReplacement;
+    if (c < kTableSize) return table()[c];
+    Collators& cs = collators();
+    auto it = cs.rare.find(c);
+    if (it != cs.rare.end()) return it->second;
+    const Weight w = computeWeight(cs.primary.get(), c);
+    if (cs.rare.size() < 4096) cs.rare.emplace(c, w);
+    return w;
+}
 
-constexpr std::uint32_t weightOf(char32_t c) {
-    return c == kEnye ? kEnyeWeight : c * 4;
+// Splits a text into base characters with their marks (canonical
+// decomposition); "n" with a combining tilde is "ñ", every other mark goes.
+class Clusters {
+  public:
+    explicit Clusters(std::vector<Weight>& out) : out_(out) {}
+    void add(char32_t c) {
+        if (c < 0x80) {
+            flush();
+            base_ = c;
+            return;
+        }
+        if (c == kBadByte) {
+            flush();
+            base_ = kReplacement;
+            return;
+        }
+        UChar buf[32];
+        UErrorCode err = U_ZERO_ERROR;
+        const int32_t n = unorm2_getDecomposition(nfd(), static_cast<UChar32>(c), buf, 32, &err);
+        if (n <= 0 || U_FAILURE(err)) {
+            one(c);
+            return;
+        }
+        for (int32_t i = 0; i < n;) {
+            UChar32 d;
+            U16_NEXT(buf, i, n, d);
+            one(static_cast<char32_t>(d));
+        }
+    }
+    void flush() {
+        if (base_ == kNone) return;
+        if (const Weight w = baseWeight(base_)) out_.push_back(w);
+        base_ = kNone;
+    }
+
+  private:
+    static constexpr char32_t kNone = 0xFFFFFFFF;
+    void one(char32_t c) {
+        if (u_getCombiningClass(static_cast<UChar32>(c)) == 0 || base_ == kNone) {
+            flush();
+            base_ = c;
+        } else if (c == kCombiningTilde && (base_ == 'n' || base_ == 'N')) {
+            base_ = kEnye;
+        }
+    }
+    std::vector<Weight>& out_;
+    char32_t base_ = kNone;
+};
+
+void appendWeight(std::string& out, Weight w) {
+    for (int k = 0; k < 8 && (w >> (56 - 8 * k)) & 0xFF; ++k)
+        out += static_cast<char>((w >> (56 - 8 * k)) & 0xFF);
 }
 
 }  // namespace
@@ -176,84 +216,98 @@ void appendUtf8(std::string& out, char32_t c) {
     }
 }
 
-Key key(char32_t c) {
-    if (c < 0x80) {
-        if (c >= 'A' && c <= 'Z') return {(c + 0x20) * 4, kNone, 1};
-        return {c * 4, kNone, 0};
-    }
-    if (c >= kFoldFirst && c <= kFoldLast) {
-        const Fold& f = kFolds[c - kFoldFirst];
-        return {weightOf(f.base ? f.base : c), f.accent, f.upper};
-    }
-    // Greek and Cyrillic capitals fold to their small letters.
-    if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return {(c + 0x20) * 4, kNone, 1};
-    if (c == 0x3C2) return {0x3C3 * 4, kOther, 0};  // final sigma
-    if (c >= 0x410 && c <= 0x42F) return {(c + 0x20) * 4, kNone, 1};
-    if (c >= 0x400 && c <= 0x40F) return {(c + 0x50) * 4, kNone, 1};
-    if (c == kBadByte) return {0xFFFD * 4, kNone, 2};
-    return {c * 4, kNone, 0};
+void weights(std::string_view text, std::vector<Weight>& out) {
+    out.clear();
+    Clusters cl(out);
+    for (std::size_t i = 0; i < text.size();) cl.add(decodeNext(text, i));
+    cl.flush();
 }
 
-namespace {
-
-inline Key nextKey(std::string_view s, std::size_t& i) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    if (b < 0x80) {
-        ++i;
-        if (b >= 'A' && b <= 'Z') return {(b + 0x20u) * 4, kNone, 1};
-        return {b * 4u, kNone, 0};
-    }
-    return key(decodeNext(s, i));
+Weight weight(char32_t c) {
+    std::vector<Weight> w;
+    Clusters cl(w);
+    cl.add(c);
+    cl.flush();
+    return w.empty() ? 0 : w.front();
 }
 
-}  // namespace
+bool isDigit(Weight w) {
+    static const std::array<Weight, 10> digits = [] {
+        std::array<Weight, 10> d{};
+        for (char c = '0'; c <= '9'; ++c) d[static_cast<std::size_t>(c - '0')] = baseWeight(c);
+        return d;
+    }();
+    for (Weight d : digits)
+        if (w == d) return true;
+    return false;
+}
+
+std::string sortKey(std::string_view text) {
+    thread_local std::vector<Weight> w;
+    weights(text, w);
+    std::string key;
+    key.reserve(text.size() * 3 + 8);
+    for (Weight x : w) appendWeight(key, x);
+    key += '\0';
+    // Accents and case: ICU's levels after its primary one.
+    thread_local std::u16string u;
+    u.clear();
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t c = decodeNext(text, i);
+        if (c == kBadByte) c = kReplacement;
+        if (c < 0x10000) {
+            u += static_cast<char16_t>(c);
+        } else {
+            u += static_cast<char16_t>(U16_LEAD(c));
+            u += static_cast<char16_t>(U16_TRAIL(c));
+        }
+    }
+    thread_local std::vector<std::uint8_t> buf(256);
+    UCollator* tertiary = collators().tertiary.get();
+    const auto* src = reinterpret_cast<const UChar*>(u.data());
+    const auto n = static_cast<int32_t>(u.size());
+    int32_t len = ucol_getSortKey(tertiary, src, n, buf.data(), static_cast<int32_t>(buf.size()));
+    if (len > static_cast<int32_t>(buf.size())) {
+        buf.resize(static_cast<std::size_t>(len));
+        len = ucol_getSortKey(tertiary, src, n, buf.data(), len);
+    }
+    const auto* sep = static_cast<const std::uint8_t*>(std::memchr(buf.data(), 1, len));
+    if (sep)
+        key.append(reinterpret_cast<const char*>(sep),
+                   static_cast<std::size_t>(buf.data() + len - 1 - sep));
+    // Last the bytes themselves, so that only equal texts tie.
+    key += '\0';
+    key.append(text);
+    return key;
+}
+
+KeyRange prefixRange(const std::vector<Weight>& prefix) {
+    KeyRange r;
+    for (Weight w : prefix) appendWeight(r.lo, w);
+    if (r.lo.empty()) {
+        r.lo.assign(1, '\0');  // every name, no null
+        return r;
+    }
+    std::string hi = r.lo;
+    while (!hi.empty() && static_cast<unsigned char>(hi.back()) == 0xFF) hi.pop_back();
+    if (!hi.empty()) {
+        hi.back() = static_cast<char>(static_cast<unsigned char>(hi.back()) + 1);
+        r.hi = std::move(hi);
+    }
+    return r;
+}
 
 int compare(std::string_view a, std::string_view b) {
-    std::size_t i = 0, j = 0;
-    int secondary = 0, tertiary = 0;
-    while (i < a.size() && j < b.size()) {
-        const Key ka = nextKey(a, i), kb = nextKey(b, j);
-        if (ka.primary != kb.primary) return ka.primary < kb.primary ? -1 : 1;
-        if (!secondary && ka.secondary != kb.secondary)
-            secondary = ka.secondary < kb.secondary ? -1 : 1;
-        if (!tertiary && ka.tertiary != kb.tertiary) tertiary = ka.tertiary < kb.tertiary ? -1 : 1;
-    }
-    if (i < a.size()) return 1;
-    if (j < b.size()) return -1;
-    if (secondary) return secondary;
-    if (tertiary) return tertiary;
-    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-    if (const int r = n ? std::memcmp(a.data(), b.data(), n) : 0) return r < 0 ? -1 : 1;
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+    const int c = sortKey(a).compare(sortKey(b));
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-std::string lowestWithPrimary(const std::vector<std::uint32_t>& weights) {
-    std::string out;
-    for (std::uint32_t w : weights) appendUtf8(out, w == kEnyeWeight ? kEnye : w / 4);
-    return out;
-}
-
-std::optional<std::uint32_t> nextPrimary(std::uint32_t w) {
-    if (w == 'n' * 4) return kEnyeWeight;
-    if (w == kEnyeWeight) return 'o' * 4;
-    for (char32_t c = w / 4 + 1; c <= 0x10FFFF; ++c) {
-        if (c >= 0xD800 && c <= 0xDFFF) continue;
-        const Key k = key(c);
-        // Only a character that sorts as itself owns its weight.
-        if (k.primary == c * 4 && k.secondary == kNone && k.tertiary == 0) return k.primary;
-    }
-    return std::nullopt;
-}
-
-std::optional<std::string> upperBoundForPrefix(std::vector<std::uint32_t> prefix) {
-    while (!prefix.empty()) {
-        if (auto next = nextPrimary(prefix.back())) {
-            prefix.back() = *next;
-            return lowestWithPrimary(prefix);
-        }
-        prefix.pop_back();
-    }
-    return std::nullopt;
+std::string version() {
+    UVersionInfo v;
+    ucol_getVersion(collators().tertiary.get(), v);
+    char text[U_MAX_VERSION_STRING_LENGTH];
+    u_versionToString(v, text);
+    return std::string("icu-") + text + "/" + kOurVersion;
 }
 
 }  // namespace orv::collation

@@ -1,7 +1,10 @@
 #pragma once
-// Spanish alphabetical order and its case- and accent-blind folding, our own
-// tables so that the order never changes with a library upgrade (an index
-// built with one order and read with another would be corrupt).
+// Spanish alphabetical order and its case- and accent-blind matching, over
+// all of Unicode through ICU. A name is read as a run of characters, each a
+// base letter with its marks (canonically equivalent texts read the same);
+// a character's weight is ICU's primary weight of its base letter ("ñ" keeps
+// its own), so letter case and accents never count, and characters with no
+// weight (controls, lone marks) are skipped.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,27 +24,32 @@ char32_t decodeNext(std::string_view s, std::size_t& i);
 std::u32string decode(std::string_view s);
 void appendUtf8(std::string& out, char32_t c);
 
-struct Key {
-    std::uint32_t primary;   // letter, case and accents folded; ñ its own letter
-    std::uint8_t secondary;  // which accent (0 none)
-    std::uint8_t tertiary;   // 0 lower case, 1 upper case, 2 invalid byte
-};
-Key key(char32_t c);
-inline std::uint32_t primary(char32_t c) {
-    return key(c).primary;
-}
+// A weight packs up to eight bytes of ICU's primary weight big-endian, so
+// that weights compare as the order does; 0 is "no weight".
+using Weight = std::uint64_t;
 
-// Total order: primary weights (a shorter prefix first), then accents, then
-// case (lower first), then raw bytes.
+// The weights of a text's characters, weightless ones left out.
+void weights(std::string_view text, std::vector<Weight>& out);
+// The weight of one character as a pattern names it.
+Weight weight(char32_t c);
+bool isDigit(Weight w);
+
+// The key that orders a name: its weights, then ICU's accent and case levels
+// (lower case first), then its bytes. Keys compare bytewise; a null name's
+// key is empty and sorts first. Rows with equal names go in code order.
+std::string sortKey(std::string_view text);
+// Keys of every name whose weights begin with `prefix` lie in [lo, hi);
+// hi is nullopt when nothing bounds them from above.
+struct KeyRange {
+    std::string lo;
+    std::optional<std::string> hi;
+};
+KeyRange prefixRange(const std::vector<Weight>& prefix);
+// The order of two names, as their keys give it.
 int compare(std::string_view a, std::string_view b);
 
-// The lowest string whose primary weights are exactly `weights`.
-std::string lowestWithPrimary(const std::vector<std::uint32_t>& weights);
-// The smallest primary weight above w that some character has, if any.
-std::optional<std::uint32_t> nextPrimary(std::uint32_t w);
-// A string above every string whose primary weights start with `prefix`
-// and not above any string that sorts after all of them; nullopt when no
-// such bound exists (or the prefix is empty).
-std::optional<std::string> upperBoundForPrefix(std::vector<std::uint32_t> prefix);
+// Names the collation data the keys were made with: a book keyed with
+// another version is rekeyed.
+std::string version();
 
 }  // namespace orv::collation

@@ -9,6 +9,7 @@
 
 #include "store/ascii.h"
 #include "store/collation.h"
+#include "store/keys.h"
 #include "store/pattern.h"
 #include "store/recordsets.h"
 #include "store/schema.h"
@@ -66,11 +67,6 @@ void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
                             [](void* p) { delete static_cast<Pattern*>(p); });
 }
 
-int collate(void*, int na, const void* a, int nb, const void* b) {
-    return collation::compare(std::string_view(static_cast<const char*>(a), na),
-                              std::string_view(static_cast<const char*>(b), nb));
-}
-
 // Everything a connection needs before its first statement.
 void configure(sqlite3* db) {
     sqlite3_extended_result_codes(db, 1);
@@ -84,10 +80,8 @@ void configure(sqlite3* db) {
         if (rc == SQLITE_OK)
             rc = sqlite3_create_function_v2(db, "like", args, flags, nullptr, likeFunction, nullptr,
                                             nullptr, nullptr);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_create_collation_v2(db, std::string(schema::kCollation).c_str(), SQLITE_UTF8,
-                                         nullptr, collate, nullptr);
     if (rc != SQLITE_OK) throw sql::error(db, rc);
+    keys::registerFunctions(db);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     // Rollback journal (the file's default) with a full sync at every commit:
     // a stored contact survives a power cut, no side files stay beside the
@@ -149,22 +143,47 @@ void Database::loadColumns(bool fatal) {
                                                      path_ + "'.");
         sql::Statement info(db_, "PRAGMA table_info(\"Registros\")");
         columns_.clear();
-        while (info.step()) columns_.emplace_back(info.text(1));
+        int keyColumns = 0;
+        bool integerKey = false;
+        while (info.step()) {
+            // Column names are case-blind in SQL: "nombre" is Nombre, and is
+            // shown and bound as such.
+            std::string name(info.text(1));
+            for (std::string_view want : schema::kColumns)
+                if (ascii::iequals(name, want)) name = want;
+            if (info.int64(5) != 0) {
+                ++keyColumns;
+                integerKey = name == schema::kCode && ascii::iequals(info.text(2), "INTEGER");
+            }
+            columns_.push_back(std::move(name));
+        }
         for (std::string_view want : schema::kColumns) {
             bool found = false;
-            for (const auto& c : columns_) found = found || ascii::iequals(c, want);
+            for (const auto& c : columns_) found = found || c == want;
             if (!found)
                 throw EngineError(kErrFieldNotFound, "No se encuentra el campo '" +
                                                          std::string(want) + "' en la tabla '" +
                                                          std::string(schema::kTable) + "'.");
         }
+        // Codigo must be the row's own key: unique, never null, a whole
+        // number. Any other shape would list rows twice, or not at all.
+        sqlite3_stmt* probe = nullptr;
+        const bool rowidTable = sqlite3_prepare_v2(db_, "SELECT rowid FROM main.Registros LIMIT 0",
+                                                   -1, &probe, nullptr) == SQLITE_OK;
+        sqlite3_finalize(probe);
+        if (keyColumns != 1 || !integerKey || !rowidTable)
+            throw EngineError(kErrTableShape,
+                              "La tabla '" + std::string(schema::kTable) +
+                                  "' no se puede usar: el campo 'Codigo' debe ser su clave "
+                                  "(INTEGER PRIMARY KEY), un número entero único para cada "
+                                  "contacto.");
     } catch (const EngineError& e) {
         if (fatal) throw asFatal(e);
         throw;
     }
 }
 
-std::shared_ptr<Database> Database::open(const std::string& path) {
+std::shared_ptr<Database> Database::open(const std::string& path, bool maintain) {
     std::error_code ec;
     const fs::file_status st = fs::status(path, ec);
     if (path.empty() || !fs::exists(st))
@@ -175,7 +194,8 @@ std::shared_ptr<Database> Database::open(const std::string& path) {
     // An absolute path: a name such as ":memory:" or "file:..." is a file here.
     const std::string real = fs::absolute(path, ec).string();
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(real.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    const int rc = sqlite3_open_v2(
+        real.c_str(), &raw, maintain ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_close_v2(raw);
         throw EngineError(kErrNotADatabase, "No se puede abrir el archivo '" + path + "'.", true);
@@ -184,6 +204,10 @@ std::shared_ptr<Database> Database::open(const std::string& path) {
     try {
         configure(raw);
         db->loadColumns(true);
+        // A book of the previous release is read with its order until it is
+        // converted.
+        if (keys::oldSchema(raw)) keys::registerOldCollation(raw, true);
+        if (maintain) db->keysSchema_ = keys::prepare(raw);
     } catch (const EngineError& e) {
         if (e.number() == kErrCorrupt)
             throw EngineError(kErrNotADatabase,
@@ -218,6 +242,7 @@ std::shared_ptr<Database> Database::create(const std::string& path) {
         db->exec(schema::kCreateSql);
         t.commit();
         db->loadColumns(false);
+        db->keysSchema_ = keys::prepare(db->handle());
     } catch (...) {
         if (raw) sqlite3_close_v2(raw);
         db.reset();
@@ -225,6 +250,12 @@ std::shared_ptr<Database> Database::create(const std::string& path) {
         throw;
     }
     return db;
+}
+
+const std::string& Database::freshKeys() {
+    // Another program (or our own card) changed rows since they were keyed.
+    if (sqlite3_get_autocommit(db_) && keys::pending(db_)) keysSchema_ = keys::prepare(db_);
+    return keysSchema_;
 }
 
 void Database::exec(const std::string& text) {

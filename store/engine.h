@@ -1,7 +1,7 @@
 #pragma once
 // The database engine: an SQLite file holding the contact table, opened with
-// our pattern matching and Spanish ordering registered, and the record sets
-// that the windows read and change.
+// our pattern matching registered and the sort keys beside the table brought
+// up to date, and the record sets that the windows read and change.
 
 #include <cstdint>
 #include <functional>
@@ -27,6 +27,7 @@ enum ErrorNumber : int {
     kErrTableNotFound = 3003,    // no table Registros
     kErrFieldNotFound = 3004,    // Registros lacks one of its columns
     kErrFileExists = 3005,       // create: the file is already there
+    kErrTableShape = 3006,       // Registros whose Codigo is not its integer key
     kErrInvalidPattern = 3010,   // unclosed "[" or descending range
     kErrInvalidQuery = 3011,     // a query text the engine does not understand
     kErrNoCurrentRecord = 3020,  // Edit/Delete/Update with no current row
@@ -70,7 +71,9 @@ class Database : public std::enable_shared_from_this<Database> {
     // a missing file is kErrFileNotFound, a file that is not a database
     // kErrNotADatabase, a missing table kErrTableNotFound, a missing column
     // kErrFieldNotFound; all four fatal.
-    static std::shared_ptr<Database> open(const std::string& path);
+    // Brings the book's sort keys up to date first (and converts a book of
+    // the previous release); without `maintain` the file is only read.
+    static std::shared_ptr<Database> open(const std::string& path, bool maintain = true);
     // Creates a new, empty contact book; refuses an existing file.
     static std::shared_ptr<Database> create(const std::string& path);
 
@@ -95,6 +98,10 @@ class Database : public std::enable_shared_from_this<Database> {
     // name is kErrInvalidQuery here.
     std::unique_ptr<QueryRecordset> openQuery(const std::string& query);
 
+    // The schema ("main" or "temp") whose OrvClaves holds keys of every row
+    // as the book is now; rekeys rows changed since, when it can.
+    const std::string& freshKeys();
+
     // Runs SQL with no result rows (for tools and tests).
     void exec(const std::string& sql);
 
@@ -113,6 +120,7 @@ class Database : public std::enable_shared_from_this<Database> {
     std::vector<sqlite3*> retired_;
     std::string path_;
     std::vector<std::string> columns_;
+    std::string keysSchema_ = "main";
 };
 
 // What a bound control needs: the current row's fields as text, and its texts

@@ -1,5 +1,7 @@
 #include "store/pattern.h"
 
+#include <unicode/uchar.h>
+
 #include "store/collation.h"
 #include "store/engine.h"
 
@@ -14,29 +16,56 @@ std::string utf8(std::u32string_view s) {
 }
 
 // Reused between calls: the SQL function runs once per row.
-thread_local std::vector<std::uint32_t> tlsWeights;
+thread_local std::vector<collation::Weight> tlsWeights;
 
 }  // namespace
 
 Pattern::Pattern(std::string_view pattern, char32_t escape) : escape_(escape) {
     const std::u32string p = collation::decode(pattern);
     const std::size_t n = p.size();
-    auto unclosed = [&]() {
-        return EngineError(kErrInvalidPattern, "Patrón no válido: falta el cierre de '[' en '" +
-                                                   std::string(pattern) + "'.");
-    };
+    // Every "[" must be closed before any list is read, so that "[a-" is
+    // reported as the unclosed list it is, whatever follows it.
+    for (std::size_t i = 0; i < n; ++i) {
+        if (escape_ && p[i] == escape_) {
+            ++i;
+        } else if (p[i] == '[') {
+            std::size_t j = i + 1;
+            if (j < n && p[j] == '!') ++j;
+            while (j < n && p[j] != ']') j += escape_ && p[j] == escape_ ? 2 : 1;
+            if (j >= n)
+                throw EngineError(
+                    kErrInvalidPattern,
+                    "Patrón no válido: falta el cierre de '[' en '" + std::string(pattern) + "'.");
+            i = j;
+        }
+    }
     // Reads one list member at j, honouring the escape character.
     auto member = [&](std::size_t& j) {
         if (escape_ && p[j] == escape_ && j + 1 < n) ++j;
         return p[j++];
     };
     bool literalsOnly = true;
+    char32_t lastLiteral = 0;  // the character of the token before, when a literal
     for (std::size_t i = 0; i < n;) {
-        const char32_t c = p[i];
+        char32_t c = p[i];
         Token t{Kind::Literal};
-        if (escape_ && c == escape_ && i + 1 < n) {
-            t.weight = collation::primary(p[i + 1]);
-            i += 2;
+        const bool escaped = escape_ && c == escape_ && i + 1 < n;
+        if (escaped) c = p[++i];
+        if (!escaped && u_getCombiningClass(static_cast<UChar32>(c)) != 0) {
+            // A mark belongs to the character before it: n + tilde is ñ.
+            ++i;
+            if (c == 0x303 && (lastLiteral == 'n' || lastLiteral == 'N')) {
+                tokens_.back().weight = collation::weight(0xF1);
+                if (literalsOnly) prefix_.back() = tokens_.back().weight;
+                lastLiteral = 0xF1;
+            }
+            continue;
+        }
+        lastLiteral = 0;
+        if (escaped) {
+            t.weight = collation::weight(c);
+            ++i;
+            lastLiteral = c;
         } else if (c == '*') {
             ++i;
             if (!tokens_.empty() && tokens_.back().kind == Kind::Star) continue;
@@ -55,16 +84,14 @@ Pattern::Pattern(std::string_view pattern, char32_t escape) : escape_(escape) {
                 ++j;
             }
             t.first = static_cast<std::uint32_t>(ranges_.size());
-            for (;;) {
-                if (j >= n) throw unclosed();
-                if (p[j] == ']') break;
+            while (p[j] != ']') {
                 const char32_t lo = member(j);
                 char32_t hi = lo;
                 if (j + 1 < n && p[j] == '-' && p[j + 1] != ']') {
                     ++j;
                     hi = member(j);
                 }
-                const std::uint32_t wlo = collation::primary(lo), whi = collation::primary(hi);
+                const collation::Weight wlo = collation::weight(lo), whi = collation::weight(hi);
                 if (wlo > whi)
                     throw EngineError(kErrInvalidPattern, "Patrón no válido: el intervalo '" +
                                                               utf8(std::u32string{lo, '-', hi}) +
@@ -77,9 +104,12 @@ Pattern::Pattern(std::string_view pattern, char32_t escape) : escape_(escape) {
             if (t.first == t.last && !negate) continue;
             t.kind = negate ? Kind::NotSet : Kind::Set;
         } else {
-            t.weight = collation::primary(c);
+            t.weight = collation::weight(c);
             ++i;
+            lastLiteral = c;
         }
+        // A character with no weight is skipped in names too.
+        if (t.kind == Kind::Literal && t.weight == 0) continue;
         if (t.kind != Kind::Literal) literalsOnly = false;
         if (literalsOnly) prefix_.push_back(t.weight);
         tokens_.push_back(t);
@@ -87,14 +117,14 @@ Pattern::Pattern(std::string_view pattern, char32_t escape) : escape_(escape) {
     all_ = tokens_.size() == 1 && tokens_[0].kind == Kind::Star;
 }
 
-bool Pattern::tokenMatches(const Token& t, std::uint32_t w) const {
+bool Pattern::tokenMatches(const Token& t, collation::Weight w) const {
     switch (t.kind) {
         case Kind::Literal:
             return t.weight == w;
         case Kind::AnyOne:
             return true;
         case Kind::Digit:
-            return w >= '0' * 4 && w <= '9' * 4 && w % 4 == 0;
+            return collation::isDigit(w);
         case Kind::Set:
         case Kind::NotSet: {
             bool in = false;
@@ -111,7 +141,7 @@ bool Pattern::tokenMatches(const Token& t, std::uint32_t w) const {
 // Every token but "*" takes exactly one character, so on a mismatch it is
 // enough to let the last "*" take one character more: no earlier "*" can do
 // better. That bounds the work by len(text) x len(pattern).
-bool Pattern::matchWeights(const std::uint32_t* text, std::size_t n, std::size_t* steps) const {
+bool Pattern::matchWeights(const collation::Weight* text, std::size_t n, std::size_t* steps) const {
     const std::size_t m = tokens_.size();
     std::size_t ti = 0, pi = 0, count = 0;
     std::size_t starP = m, starT = 0;  // starP == m: no "*" seen yet
@@ -146,10 +176,7 @@ bool Pattern::matchWeights(const std::uint32_t* text, std::size_t n, std::size_t
 }
 
 bool Pattern::matches(std::u32string_view text, std::size_t* steps) const {
-    auto& w = tlsWeights;
-    w.clear();
-    for (char32_t c : text) w.push_back(collation::primary(c));
-    return matchWeights(w.data(), w.size(), steps);
+    return matches(std::string_view(utf8(text)), steps);
 }
 
 bool Pattern::matches(std::string_view text, std::size_t* steps) const {
@@ -158,16 +185,7 @@ bool Pattern::matches(std::string_view text, std::size_t* steps) const {
         return true;
     }
     auto& w = tlsWeights;
-    w.clear();
-    for (std::size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        if (b < 0x80) {
-            w.push_back(collation::primary(b));
-            ++i;
-        } else {
-            w.push_back(collation::primary(collation::decodeNext(text, i)));
-        }
-    }
+    collation::weights(text, w);
     return matchWeights(w.data(), w.size(), steps);
 }
 

@@ -1,12 +1,11 @@
-// The results window's record set. Only row keys are read ahead, page by
-// page, from the name index alone; full rows are read by key when shown, so
-// a million contacts cost some 8 MB of keys plus a few cached pages.
+// The results window's record set. Only row codes are read ahead, page by
+// page, from the sort-key index; full rows are read by code when shown, so
+// a million contacts cost some 8 MB of codes plus a few cached pages.
 
 #include <algorithm>
 #include <cstdint>
 #include <list>
 
-#include "store/ascii.h"
 #include "store/collation.h"
 #include "store/pattern.h"
 #include "store/recordsets.h"
@@ -26,19 +25,11 @@ class PrefixQueryRecordset final : public QueryRecordset {
   public:
     PrefixQueryRecordset(std::shared_ptr<Database> db, const ParsedQuery& q)
         : db_(std::move(db)), ordered_(q.orderByName), pattern_(q.pattern) {
-        const char* coll = nullptr;
-        spanishColumn_ =
-            sqlite3_table_column_metadata(db_->handle(), "main", "Registros", "Nombre", nullptr,
-                                          &coll, nullptr, nullptr, nullptr) == SQLITE_OK &&
-            coll && ascii::iequals(coll, schema::kCollation);
         if (ordered_ && pattern_) {
-            // A literal prefix becomes an index range, so that "z" is a seek.
+            // A literal prefix becomes a key range, so that "z" is a seek.
             const Pattern compiled(*pattern_);
             matchesAll_ = compiled.matchesAll();
-            if (!compiled.prefixWeights().empty()) {
-                lo_ = collation::lowestWithPrimary(compiled.prefixWeights());
-                hi_ = collation::upperBoundForPrefix(compiled.prefixWeights());
-            }
+            range_ = collation::prefixRange(compiled.prefixWeights());
         }
         open();
     }
@@ -63,22 +54,19 @@ class PrefixQueryRecordset final : public QueryRecordset {
     }
 
     std::size_t rowsFetched() const override { return keys_.size(); }
-    bool canFetchMore() const override { return phase_ != Phase::Done; }
+    bool canFetchMore() const override { return !done_; }
     std::size_t fetchMore(std::size_t n) override {
         sql::ReadTransaction read(db_->handle());
         std::size_t got = 0;
-        while (got < n && phase_ != Phase::Done) {
+        while (got < n && !done_) {
             const std::size_t want = n - got, page = fetchPage(want);
             got += page;
-            if (page < want) {
-                phase_ = phase_ == Phase::NullNames ? Phase::Names : Phase::Done;
-                afterCode_.reset();
-            }
+            if (page < want) done_ = true;
         }
         return got;
     }
     void fetchAll() override {
-        while (phase_ != Phase::Done) fetchMore(INT64_MAX);
+        while (!done_) fetchMore(INT64_MAX);
     }
     Value valueAt(std::size_t r, int field) override {
         checkField(field);
@@ -98,7 +86,7 @@ class PrefixQueryRecordset final : public QueryRecordset {
 
   private:
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-    static constexpr int kPatternParam = 1, kLoParam = 2, kHiParam = 3, kAfterNameParam = 4,
+    static constexpr int kPatternParam = 1, kLoParam = 2, kHiParam = 3, kAfterKeyParam = 4,
                          kAfterCodeParam = 5, kLimitParam = 6;
 
     [[noreturn]] static void noRow() {
@@ -114,60 +102,58 @@ class PrefixQueryRecordset final : public QueryRecordset {
         keys_.shrink_to_fit();
         pages_.clear();
         afterCode_.reset();
-        afterName_.clear();
-        // Null names sort first, and a pair comparison cannot step past them.
-        phase_ = ordered_ && !pattern_ ? Phase::NullNames : Phase::Names;
+        afterKey_.clear();
+        done_ = false;
         current_ = kNone;
+        const std::string& in = db_->freshKeys();
+        if (in != keysIn_)
+            for (auto& s : stmts_) s.reset();
+        keysIn_ = in;
         fetchMore(kFirstKeys);
         if (!keys_.empty()) current_ = 0;
     }
 
-    // Keys only, read from the name index: the covering index gives both
-    // the name (filter and order) and the code. Each page is a statement of
-    // its own that starts after the last key read, so no read stays open
-    // (and holds a lock) between calls. Nombre's own collation is the
-    // Spanish one; naming it again here would stop SQLite from seeking on
-    // the (Nombre, Codigo) pair.
-    enum Sql { kInCodeOrder, kNamesFirst, kNamesAfter };
+    // Codes only, read from the key index in order; the name is read from
+    // the row only when the pattern must be tried on it. Each page is a
+    // statement of its own that starts after the last key read, so no read
+    // stays open (and holds a lock) between calls. A null name's key is
+    // empty: it sorts first, and a pattern's range leaves it out.
+    enum Sql { kInCodeOrder, kKeysFirst, kKeysAfter };
     std::string keySql(Sql which) const {
-        std::string sql = "SELECT Codigo, Nombre FROM Registros WHERE ";
-        if (which == kInCodeOrder) {
-            if (phase_ == Phase::NullNames)
-                sql += "Nombre IS NULL";
-            else
-                sql += pattern_ ? "Nombre LIKE ?1" : "1";
-            return sql + " AND Codigo > ?5 ORDER BY Codigo LIMIT ?6";
-        }
-        // "*" lists every name: no need to call the matcher a million times.
-        sql += pattern_ && !matchesAll_ ? "Nombre LIKE ?1" : "Nombre IS NOT NULL";
-        // A book whose Nombre lacks the collation (made by another tool) is
-        // still read in Spanish order, only without the index.
-        const std::string name = spanishColumn_ ? "Nombre" : "Nombre COLLATE ESPANOL";
-        if (which == kNamesFirst && lo_) sql += " AND " + name + " >= ?2";
-        if (hi_) sql += " AND " + name + " < ?3";
-        if (which == kNamesAfter) sql += " AND (" + name + ", Codigo) > (?4, ?5)";
-        return sql + " ORDER BY " + name + ", Codigo LIMIT ?6";
+        if (which == kInCodeOrder)
+            return std::string("SELECT Codigo, NULL FROM main.Registros WHERE ") +
+                   (pattern_ ? "Nombre LIKE ?1" : "1") +
+                   " AND Codigo > ?5 ORDER BY Codigo LIMIT ?6";
+        const bool tryName = pattern_ && !matchesAll_;
+        std::string sql = "SELECT k.Codigo, k.Clave FROM " + keysIn_ + ".OrvClaves k";
+        if (tryName) sql += " CROSS JOIN main.Registros r ON r.Codigo = k.Codigo";
+        sql += " WHERE ";
+        sql += pattern_ ? "k.Clave >= ?2" : "1";
+        if (range_.hi) sql += " AND k.Clave < ?3";
+        if (tryName) sql += " AND r.Nombre LIKE ?1";
+        if (which == kKeysAfter) sql += " AND (k.Clave, k.Codigo) > (?4, ?5)";
+        return sql + " ORDER BY k.Clave, k.Codigo LIMIT ?6";
     }
 
     std::size_t fetchPage(std::size_t n) {
-        const Sql which = !ordered_ || phase_ == Phase::NullNames ? kInCodeOrder
-                          : afterCode_                            ? kNamesAfter
-                                                                  : kNamesFirst;
+        const Sql which = !ordered_ ? kInCodeOrder : afterCode_ ? kKeysAfter : kKeysFirst;
         auto& s = stmts_[which];
         if (!s) {
             s = std::make_unique<sql::Statement>(db_->handle(), keySql(which));
-            if (pattern_) s->bind(kPatternParam, std::string_view(*pattern_));
-            if (lo_) s->bind(kLoParam, std::string_view(*lo_));
-            if (hi_) s->bind(kHiParam, std::string_view(*hi_));
+            if (pattern_) {
+                s->bind(kPatternParam, std::string_view(*pattern_));
+                if (which != kInCodeOrder) s->bindBlob(kLoParam, range_.lo);
+            }
+            if (range_.hi && which != kInCodeOrder) s->bindBlob(kHiParam, *range_.hi);
         }
-        if (which == kNamesAfter) s->bind(kAfterNameParam, std::string_view(afterName_));
+        if (which == kKeysAfter) s->bindBlob(kAfterKeyParam, afterKey_);
         s->bind(kAfterCodeParam, afterCode_.value_or(INT64_MIN));
         s->bind(kLimitParam, static_cast<std::int64_t>(std::min<std::size_t>(n, INT64_MAX)));
         std::size_t got = 0;
         try {
             while (s->step()) {
                 keys_.push_back(s->int64(0));
-                if (which != kInCodeOrder) afterName_.assign(s->text(1));
+                if (which != kInCodeOrder) afterKey_.assign(s->text(1));
                 ++got;
             }
         } catch (...) {
@@ -224,16 +210,15 @@ class PrefixQueryRecordset final : public QueryRecordset {
     std::shared_ptr<Database> db_;
     bool ordered_;
     std::optional<std::string> pattern_;
-    std::optional<std::string> lo_, hi_;
-    bool spanishColumn_ = false;  // Nombre is declared with our collation
-    bool matchesAll_ = false;     // the pattern is only "*"s
-    enum class Phase { NullNames, Names, Done };
-    Phase phase_ = Phase::Names;
-    std::unique_ptr<sql::Statement> stmts_[3];  // by Sql (kInCodeOrder serves one phase only)
+    collation::KeyRange range_;
+    bool matchesAll_ = false;  // the pattern is only "*"s
+    bool done_ = false;
+    std::string keysIn_;                        // the schema of the keys read
+    std::unique_ptr<sql::Statement> stmts_[3];  // by Sql
     mutable std::unique_ptr<sql::Statement> rowStmt_;
     std::vector<std::int64_t> keys_;
-    std::optional<std::int64_t> afterCode_;  // the last key read in this phase
-    std::string afterName_;                  // its name
+    std::optional<std::int64_t> afterCode_;  // the last code read
+    std::string afterKey_;                   // its sort key
     std::size_t current_ = kNone;
     mutable std::list<Page> pages_;
 };

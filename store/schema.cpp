@@ -5,12 +5,11 @@
 namespace orv::schema {
 
 // Codigo is AUTOINCREMENT so that a deleted contact's code is never handed
-// out again. Nombre carries the Spanish collation, so that ORDER BY Nombre
-// and the index agree; the index also makes a prefix a seek.
+// out again.
 const char* const kCreateSql = R"sql(
 CREATE TABLE Registros (
     Codigo INTEGER PRIMARY KEY AUTOINCREMENT,
-    Nombre TEXT COLLATE ESPANOL,
+    Nombre TEXT,
     Apellido TEXT,
     Domicilio TEXT,
     "Localidad/Provincia" TEXT,
@@ -20,7 +19,27 @@ CREATE TABLE Registros (
     "Mas info" TEXT,
     "Fecha de nacimiento" TEXT
 );
-CREATE INDEX RegistrosNombre ON Registros (Nombre);
+CREATE INDEX RegistrosNombreExacto ON Registros (Nombre);
+)sql";
+
+// Every insert, change and delete, ours or another program's, notes the
+// code; the program rekeys the noted rows when it next opens the book.
+const char* const kCreateKeysSql = R"sql(
+CREATE TABLE IF NOT EXISTS OrvMeta (Nombre TEXT PRIMARY KEY, Valor TEXT);
+CREATE TABLE IF NOT EXISTS OrvClaves (Codigo INTEGER PRIMARY KEY, Clave BLOB NOT NULL);
+CREATE INDEX IF NOT EXISTS OrvClavesOrden ON OrvClaves (Clave, Codigo);
+CREATE TABLE IF NOT EXISTS OrvCambios (Codigo INTEGER PRIMARY KEY);
+CREATE INDEX IF NOT EXISTS RegistrosNombreExacto ON Registros (Nombre);
+CREATE TRIGGER IF NOT EXISTS OrvAlta AFTER INSERT ON Registros BEGIN
+    INSERT OR IGNORE INTO OrvCambios (Codigo) VALUES (NEW.Codigo);
+END;
+CREATE TRIGGER IF NOT EXISTS OrvCambio AFTER UPDATE ON Registros BEGIN
+    INSERT OR IGNORE INTO OrvCambios (Codigo) VALUES (OLD.Codigo);
+    INSERT OR IGNORE INTO OrvCambios (Codigo) VALUES (NEW.Codigo);
+END;
+CREATE TRIGGER IF NOT EXISTS OrvBaja AFTER DELETE ON Registros BEGIN
+    INSERT OR IGNORE INTO OrvCambios (Codigo) VALUES (OLD.Codigo);
+END;
 )sql";
 
 std::string quoted(std::string_view column) {

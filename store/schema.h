@@ -35,11 +35,23 @@ inline constexpr std::array<std::string_view, kColumnCount> kColumns = {
 inline constexpr std::string_view kCode = kColumns[kCodigo];
 inline constexpr std::string_view kBirthDate = kColumns[kFecha];
 
-// The collation registered on every connection (Spanish order).
-inline constexpr std::string_view kCollation = "ESPANOL";
+// Nothing in the book names a collation or function of ours, so any SQLite
+// tool can read and change it. The order lives in a key table beside it.
+inline constexpr std::string_view kKeyTable = "OrvClaves";       // Codigo, Clave
+inline constexpr std::string_view kKeyIndex = "OrvClavesOrden";  // (Clave, Codigo)
+inline constexpr std::string_view kChangeTable = "OrvCambios";   // codes changed since keyed
+inline constexpr std::string_view kMetaTable = "OrvMeta";        // Nombre, Valor
+// Plain (binary) index on Nombre, for exact look-ups by name.
+inline constexpr std::string_view kNameIndex = "RegistrosNombreExacto";
+// The previous release's collation and the index that used it.
+inline constexpr std::string_view kOldCollation = "ESPANOL";
+inline constexpr std::string_view kOldNameIndex = "RegistrosNombre";
 
-// CREATE TABLE and CREATE INDEX statements.
+// CREATE TABLE and CREATE INDEX statements of Registros.
 extern const char* const kCreateSql;
+// Our side tables, their index and the triggers that note foreign changes;
+// each IF NOT EXISTS, so that running it again mends what is missing.
+extern const char* const kCreateKeysSql;
 
 // A column name quoted for SQL ("e-mail" -> "\"e-mail\"").
 std::string quoted(std::string_view column);

@@ -43,6 +43,9 @@ class Statement : Unique {
     void bind(int i, const std::string& text) { bind(i, std::string_view(text)); }
     void bind(int i, const char* text) { bind(i, std::string_view(text)); }
     void bind(int i, std::int64_t v) { check(sqlite3_bind_int64(s_, i, v)); }
+    void bindBlob(int i, std::string_view bytes) {
+        check(sqlite3_bind_blob64(s_, i, bytes.data(), bytes.size(), SQLITE_TRANSIENT));
+    }
     void bind(int i, const Value& v) {
         if (v)
             bind(i, std::string_view(*v));
@@ -57,6 +60,7 @@ class Statement : Unique {
 
     std::int64_t int64(int col) const { return sqlite3_column_int64(s_, col); }
     bool isNull(int col) const { return sqlite3_column_type(s_, col) == SQLITE_NULL; }
+    // A text, or the bytes of any other value read as text.
     std::string_view text(int col) const {
         auto p = reinterpret_cast<const char*>(sqlite3_column_text(s_, col));
         return p ? std::string_view(p, static_cast<std::size_t>(sqlite3_column_bytes(s_, col)))

@@ -3,6 +3,7 @@
 // move is a lookup by key.
 
 #include "store/ascii.h"
+#include "store/keys.h"
 #include "store/recordsets.h"
 #include "store/schema.h"
 #include "store/sql.h"
@@ -104,6 +105,7 @@ class WholeTableRecordset final : public Recordset {
             s.step();
             if (mode_ == EditMode::Edit && sqlite3_changes(db_->handle()) == 0) noCurrent();
             newCode = sqlite3_last_insert_rowid(db_->handle());
+            keys::refresh(db_->handle());
             t.commit();
         }
         // After a new row the row current before it is current again; with
@@ -132,6 +134,7 @@ class WholeTableRecordset final : public Recordset {
             s.bind(1, *current_);
             s.step();
             gone = sqlite3_changes(db_->handle()) == 0;
+            keys::refresh(db_->handle());
             t.commit();
         }
         current_.reset();

@@ -242,8 +242,7 @@ void TestStoreQuery::queryDialect() {
     expectError([&] { list->AddNew(); }, kErrEngine, false);
 }
 
-// Ordered key reads must walk RegistrosNombre alone: a seek for a prefix,
-// no sort, no table row.
+// Ordered reads must walk the key index: a seek for a prefix, no sort.
 void TestStoreQuery::orderedReadsWalkTheIndex() {
     QTemporaryDir dir;
     std::vector<Value> many;
@@ -254,7 +253,7 @@ void TestStoreQuery::orderedReadsWalkTheIndex() {
         db->handle(), SQLITE_TRACE_STMT,
         [](unsigned, void* ctx, void* stmt, void*) {
             auto* sql = sqlite3_sql(static_cast<sqlite3_stmt*>(stmt));
-            if (sql && std::string_view(sql).find("Nombre") != std::string_view::npos)
+            if (sql && std::string_view(sql).find("Clave") != std::string_view::npos)
                 static_cast<std::vector<std::string>*>(ctx)->push_back(sql);
             return 0;
         },
@@ -268,9 +267,9 @@ void TestStoreQuery::orderedReadsWalkTheIndex() {
         sql::Statement explain(db->handle(), "EXPLAIN QUERY PLAN " + statement);
         std::string plan;
         while (explain.step()) plan += std::string(explain.text(3)) + "\n";
-        QVERIFY2(plan.find("SEARCH Registros USING COVERING INDEX RegistrosNombre (Nombre>") !=
-                     std::string::npos,
-                 (statement + "\n" + plan).c_str());
+        QVERIFY2(
+            plan.find("SEARCH k USING COVERING INDEX OrvClavesOrden (Clave>") != std::string::npos,
+            (statement + "\n" + plan).c_str());
         QVERIFY2(plan.find("TEMP B-TREE") == std::string::npos, plan.c_str());
     }
 }

@@ -55,6 +55,19 @@ void TestStoreText::patternMatches_data() {
         {"ñ*", "ÑANDÚ", true},
         {"σ", "Σ", true},
         {"д", "Д", true},
+        // canonically equivalent texts are equal; Unicode's folding beyond Latin-1
+        {"é", "e\u0301", true},
+        {"e\u0301*", "É", true},
+        {"ñ", "n\u0303", true},
+        {"n\u0303", "Ñ", true},
+        {"n", "n\u0303", false},
+        {"n?", "n\u0303", false},
+        {"s", "Ș", true},
+        {"e", "ễ", true},
+        {"a", "Ǎ", true},
+        {"ß", "ẞ", true},
+        {"?", "e\u0301\u0302", true},
+        {"ab", "a\u00ADb", true},  // a soft hyphen has no weight
         // one character, one digit, any run
         {"?", "", false},
         {"?", "x", true},
@@ -62,7 +75,7 @@ void TestStoreText::patternMatches_data() {
         {"??", "ñá", true},
         {"#", "7", true},
         {"#", "a", false},
-        {"#", "\u0663", false},
+        {"#", "\u0663", true},  // a digit of another script
         {"##", "1a", false},
         {"*", "", true},
         {"", "", true},
@@ -132,6 +145,7 @@ void TestStoreText::invalidPatterns_data() {
         {"open list", "[a", "Patrón no válido: falta el cierre de '[' en '[a'."},
         {"open at end", "abc[", "Patrón no válido: falta el cierre de '[' en 'abc['."},
         {"open negated", "[!", "Patrón no válido: falta el cierre de '[' en '[!'."},
+        {"open range", "[a-*", "Patrón no válido: falta el cierre de '[' en '[a-*'."},
         {"descending", "x[z-a]", "Patrón no válido: el intervalo 'z-a' es descendente."},
         {"descending folded", "[Z-a]", "Patrón no válido: el intervalo 'Z-a' es descendente."},
     };
@@ -168,10 +182,14 @@ void TestStoreText::spanishOrder() {
         {"Alba", "Álvaro", "Amparo"},
         {"José Luis", "Josefa"},
         {"Nuria", "nz", "Ñandú", "ñu", "Oscar"},
+        {"nz", "n\u0303a", "Ñb", "o"},  // a decomposed ñ is ñ
+        {"e\u0301", "é"},               // equal but for their bytes
+        {"Sa", "Șb", "Sc", "ẞ", "St"},  // ẞ sorts as "ss"
+        {"a", "Ǎ", "ab", "ea", "ễb", "ec"},
         {"", " ", "0", "9", "a"},
         {"a", "A", "á", "Á", "b"},  // accents, then case, break ties
         {"e", "é", "è"},            // never equal: a fixed accent order decides
-        {"zz", "{"},
+        {" ", "{", "0", "zz"},      // blanks, then symbols, digits, letters
         {"Ana", "Ana ", "Ana María", "Anabel"},
     };
     for (const auto& chain : chains)
@@ -200,52 +218,39 @@ void TestStoreText::orderIsTotal() {
     }
 }
 
-// A string starts (by primary weights) with a prefix exactly when it lies in
-// [lowest, upper bound): the range the query seeks in the name index.
+// Every name that a prefix pattern matches has its key in the prefix's key
+// range: the range the query seeks in the key index before matching.
 void TestStoreText::prefixBoundsEnclosePrefix() {
-    const std::vector<std::string> names = {"",
-                                            " ",
-                                            "a",
-                                            "Á",
-                                            "ab",
-                                            "Abz",
-                                            "az",
-                                            "b",
-                                            "n",
-                                            "nzz",
-                                            "ñ",
-                                            "Ñandú",
-                                            "ñz",
-                                            "o",
-                                            "z",
-                                            "Zoe",
-                                            "zzz",
-                                            "{",
-                                            "ÿ",
-                                            "Ÿo",
-                                            "ā",
-                                            "\xFF",
-                                            "\xEF\xBF\xBD",
-                                            "ana ",
-                                            "Ana María",
-                                            "anabel",
-                                            "\xF4\x8F\xBF\xBF",
-                                            "O'Brien",
-                                            "o'b"};
-    const std::vector<std::string> prefixes = {
-        "a",           "A", "ab", "n", "ñ", "z", "zz", " ", "ÿ", "ana ", "o'", "\xF4\x8F\xBF\xBF",
-        "\xEF\xBF\xBD"};
+    const std::vector<std::string> names = {"",          " ",      "a",
+                                            "Á",         "ab",     "Abz",
+                                            "az",        "b",      "n",
+                                            "nzz",       "ñ",      "Ñandú",
+                                            "n\u0303a",  "ñz",     "o",
+                                            "z",         "Zoe",    "zzz",
+                                            "{",         "ÿ",      "Ÿo",
+                                            "ā",         "\xFF",   "ana ",
+                                            "Ana María", "anabel", "\xEF\xBF\xBD",
+                                            "O'Brien",   "o'b",    "ß",
+                                            "ssa",       "Ștefan", "\xF4\x8F\xBF\xBF"};
+    const std::vector<std::string> prefixes = {"a",  "A",           "ab", "n", "ñ",
+                                               "z",  "zz",          " ",  "ÿ", "ana ",
+                                               "o'", "ss",          "ß",  "ș", "\xF4\x8F\xBF\xBF",
+                                               "",   "\xEF\xBF\xBD"};
     for (const auto& prefix : prefixes) {
-        std::vector<std::uint32_t> w;
-        for (char32_t c : collation::decode(prefix)) w.push_back(collation::primary(c));
-        const std::string lo = collation::lowestWithPrimary(w);
-        const auto hi = collation::upperBoundForPrefix(w);
         const Pattern p(prefix + "*");
+        const collation::KeyRange r = collation::prefixRange(p.prefixWeights());
         for (const auto& name : names) {
-            const bool inRange =
-                collation::compare(name, lo) >= 0 && (!hi || collation::compare(name, *hi) < 0);
-            QVERIFY2(inRange == p.matches(std::string_view(name)), (prefix + " / " + name).c_str());
+            const std::string key = collation::sortKey(name);
+            const bool inRange = key >= r.lo && (!r.hi || key < *r.hi);
+            if (p.matches(std::string_view(name)))
+                QVERIFY2(inRange, (prefix + " / " + name).c_str());
         }
+    }
+    // The range is tight: another first letter lies outside it.
+    const collation::KeyRange n = collation::prefixRange(Pattern("n*").prefixWeights());
+    for (const char* outside : {"ñ", "o", "m", "N\u0303"}) {
+        const std::string key = collation::sortKey(outside);
+        QVERIFY2(key < n.lo || (n.hi && key >= *n.hi), outside);
     }
 }
 

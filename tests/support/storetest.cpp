@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "store/contactquery.h"
+#include "store/keys.h"
 #include "store/sql.h"
 
 using orv::Contact;
@@ -18,6 +19,7 @@ void makeBook(const QString& path, const std::vector<Contact>& contacts) {
     orv::sql::WriteTransaction t(db->handle());
     orv::ContactInserter insert(db->handle());
     for (const Contact& c : contacts) insert.insert(c);
+    orv::keys::refresh(db->handle());
     t.commit();
 }
 

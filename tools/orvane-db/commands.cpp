@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -12,11 +13,13 @@
 #include <vector>
 
 #include "store/ascii.h"
+#include "store/collation.h"
 #include "store/contact.h"
 #include "store/contactquery.h"
 #include "store/datacontrol.h"
 #include "store/dates.h"
 #include "store/engine.h"
+#include "store/keys.h"
 #include "store/schema.h"
 #include "store/sql.h"
 #include "tools/orvane-db/csv.h"
@@ -94,26 +97,15 @@ void demoBook(const std::string& path, std::size_t count, std::uint64_t seed, co
         sqlite3* h = db->handle();
 
         // Rank of every possible name in the book's own order, so that rows
-        // can go in sorted: the name index then grows at its end only.
+        // can go in sorted: the key index then grows at its end only.
         const auto& names = DemoGenerator::nameChoices();
-        db->exec("CREATE TEMP TABLE DemoNames (Id INTEGER, Nombre TEXT COLLATE " +
-                 std::string(schema::kCollation) + ")");
-        {
-            sql::Statement add(h, "INSERT INTO temp.DemoNames VALUES (?, ?)");
-            for (std::size_t i = 0; i < names.size(); ++i) {
-                add.bind(1, static_cast<std::int64_t>(i));
-                add.bind(2, names[i]);
-                add.step();
-                add.reset();
-            }
-        }
+        std::vector<std::pair<std::string, std::uint32_t>> keyed;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            keyed.emplace_back(names[i] ? collation::sortKey(*names[i]) : std::string(),
+                               static_cast<std::uint32_t>(i));
+        std::sort(keyed.begin(), keyed.end());
         std::vector<std::uint32_t> rank(names.size());
-        {
-            sql::Statement order(h, "SELECT Id FROM temp.DemoNames ORDER BY Nombre, Id");
-            std::uint32_t r = 0;
-            while (order.step()) rank[static_cast<std::size_t>(order.int64(0))] = r++;
-        }
-        db->exec("DROP TABLE temp.DemoNames");
+        for (std::uint32_t r = 0; r < keyed.size(); ++r) rank[keyed[r].second] = r;
 
         // Counting sort of the rows by their name's rank (stable: equal names
         // keep row order).
@@ -138,6 +130,7 @@ void demoBook(const std::string& path, std::size_t count, std::uint64_t seed, co
             if ((i & 1023) == 0) progress.update(i);
         }
         progress.update(count);
+        keys::refresh(h);
         tx.commit();
         progress.finish();
     } catch (...) {
@@ -256,7 +249,10 @@ ImportResult importBook(const std::string& path, const std::string& input,
         result.imported = 0;
         return result;  // the transaction rolls back
     }
-    if (tx) tx->commit();
+    if (tx) {
+        keys::refresh(h);
+        tx->commit();
+    }
     result.ok = true;
     con.out << (options.dryRun
                     ? plural(result.imported, "contacto para importar", "contactos para importar")
