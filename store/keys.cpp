@@ -110,7 +110,7 @@ void convert(sqlite3* db) {
         sql::Statement s(db,
                          "SELECT sql FROM main.sqlite_schema WHERE tbl_name = 'Registros' "
                          "COLLATE NOCASE AND type IN ('index', 'trigger') AND sql IS NOT NULL "
-                         "AND instr(upper(sql), 'ESPANOL') = 0");
+                         "AND name <> 'RegistrosNombre' AND instr(upper(sql), 'ESPANOL') = 0");
         while (s.step()) others.emplace_back(s.text(0));
     }
     sql::exec(db, "CREATE TABLE main.OrvRegistrosNuevo (" + columns +

@@ -1,6 +1,7 @@
 #include "tools/orvane-db/commands.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,6 +67,68 @@ std::string describe(const Contact& c) {
     if (c[kFecha] && !c[kFecha]->empty()) s += ", " + displayFromIso(*c[kFecha]);
     return s;
 }
+
+// A listed field: tab, line breaks and backslash as \t \n \r \\, and every
+// other control character, or byte that is not UTF-8, as \xHH or \uHHHH, so
+// that nothing in a book can drive the user's terminal.
+void appendListed(std::string& out, std::string_view s) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t start = i;
+        const char32_t c = collation::decodeNext(s, i);
+        if (c == '\t' || c == '\n' || c == '\r' || c == '\\') {
+            out += '\\';
+            out += c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
+        } else if (c == collation::kBadByte || c < 0x20 || c == 0x7F) {
+            const auto b = static_cast<unsigned char>(s[start]);
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 0xF];
+        } else if (c >= 0x80 && c <= 0x9F) {
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        } else {
+            out.append(s.substr(start, i - start));
+        }
+    }
+}
+
+// Removes an export's temporary file when a signal ends the program, then
+// lets the signal do what it would have done.
+char gPendingTemp[4096];
+extern "C" void removePendingTemp(int sig) {
+    if (gPendingTemp[0]) ::unlink(gPendingTemp);
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+class SignalCleanup {
+  public:
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    explicit SignalCleanup(const std::string& path) {
+        set(path);
+        struct sigaction sa {};
+        sa.sa_handler = removePendingTemp;
+        sigemptyset(&sa.sa_mask);
+        for (std::size_t i = 0; i < std::size(kSignals); ++i)
+            ::sigaction(kSignals[i], &sa, &old_[i]);
+    }
+    ~SignalCleanup() {
+        for (std::size_t i = 0; i < std::size(kSignals); ++i)
+            ::sigaction(kSignals[i], &old_[i], nullptr);
+        gPendingTemp[0] = '\0';
+    }
+    SignalCleanup(const SignalCleanup&) = delete;
+    SignalCleanup& operator=(const SignalCleanup&) = delete;
+    // Takes the name mkstemp chose.
+    void set(const std::string& path) {
+        if (path.size() >= sizeof gPendingTemp) return;
+        std::memcpy(gPendingTemp, path.c_str(), path.size() + 1);
+    }
+
+  private:
+    struct sigaction old_[std::size(kSignals)]{};
+};
 
 void removeBook(const std::string& path) {
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
@@ -162,7 +225,7 @@ std::size_t listBook(const std::string& path, const std::string& prefix, std::FI
         for (std::size_t f = 0; f < fields.size(); ++f) {
             if (f) line += '\t';
             const Value v = q->valueAt(row, static_cast<int>(f));
-            if (v) appendBackslashed(line, fieldText(fields[f], v), "\t\n\r\\");
+            if (v) appendListed(line, fieldText(fields[f], v));
         }
         line += '\n';
         if (std::fwrite(line.data(), 1, line.size(), out) != line.size())
@@ -173,6 +236,26 @@ std::size_t listBook(const std::string& path, const std::string& prefix, std::FI
     if (std::fflush(out) != 0)
         throw ToolError(std::string("no se puede escribir el listado: ") + std::strerror(errno));
     return row;
+}
+
+std::size_t checkBook(const std::string& path, const Console& con) {
+    auto db = Database::open(path, false);
+    const std::vector<std::string> problems = keys::problems(db->handle());
+    for (const std::string& p : problems) con.err << path << ": " << p << "\n";
+    if (problems.empty()) con.out << "La agenda " << path << " está bien.\n";
+    return problems.size();
+}
+
+void reindexBook(const std::string& path, const Console& con) {
+    auto db = Database::open(path);
+    if (keys::prepare(db->handle(), true) != "main")
+        throw ToolError("no se puede escribir en " + path +
+                        ": el archivo o su carpeta es de solo lectura, o está bloqueado");
+    sql::Statement count(db->handle(), "SELECT count(*) FROM main.Registros");
+    count.step();
+    con.out << plural(static_cast<std::size_t>(count.int64(0)), "contacto reordenado",
+                      "contactos reordenados")
+            << " en " << path << "\n";
 }
 
 ImportResult importBook(const std::string& path, const std::string& input,
@@ -273,19 +356,33 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
     }
     ContactCursor contacts(h);
 
-    // Written beside the output under a temporary name and moved into place
+    // Written beside the output as a file with no name, linked into place
     // only when complete: an interrupted export never leaves a short file
-    // that looks whole.
-    std::string temp = output + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
+    // that looks whole, nor a temporary one (the system drops it with the
+    // process), and the output's name gets no suffix that could make it too
+    // long. Where the file system cannot do that, a short temporary name is
+    // used, removed also when a signal ends the export.
+    std::string dir = std::filesystem::path(output).parent_path().string();
+    if (dir.empty()) dir = ".";
+    std::string temp;
+    int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    std::optional<SignalCleanup> cleanup;
+    if (fd < 0) {
+        temp = dir + "/.orvane-XXXXXX";
+        cleanup.emplace(temp);
+        fd = ::mkstemp(temp.data());
+        if (fd >= 0) {
+            cleanup->set(temp);
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            ::fchmod(fd, 0666 & ~mask);
+        }
+    }
     if (fd < 0) throw ToolError("no se puede crear " + output + ": " + std::strerror(errno));
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
     std::FILE* f = ::fdopen(fd, "wb");
     if (!f) {
         ::close(fd);
-        ::unlink(temp.c_str());
+        if (!temp.empty()) ::unlink(temp.c_str());
         throw ToolError("no se puede crear " + output + ": " + std::strerror(errno));
     }
     std::vector<char> buffer(1 << 20);
@@ -306,24 +403,31 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
         progress.finish();
         if (std::fflush(f) != 0 || ::fsync(fileno(f)) != 0)
             throw ToolError("no se puede escribir " + output + ": " + std::strerror(errno));
+        int err = 0;
+        if (temp.empty()) {
+            // Linking never replaces a file that appeared meanwhile.
+            const std::string self = "/proc/self/fd/" + std::to_string(fileno(f));
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, output.c_str(), AT_SYMLINK_FOLLOW) != 0)
+                err = errno;
+            if (err == EEXIST) refuseExisting(output);
+        }
         const int closed = std::fclose(f);
         f = nullptr;
-        if (closed != 0)
-            throw ToolError("no se puede escribir " + output + ": " + std::strerror(errno));
-        // Never replaces a file that appeared meanwhile.
-        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, output.c_str(), RENAME_NOREPLACE) != 0) {
-            int err = errno;
+        if (closed != 0 && !err) err = errno;
+        if (!temp.empty() && !err &&
+            ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, output.c_str(), RENAME_NOREPLACE) != 0) {
+            err = errno;
             if (err == EINVAL || err == ENOSYS) {
                 // A file system without the no-replace move: check, then move.
                 refuseExisting(output);
                 err = std::rename(temp.c_str(), output.c_str()) == 0 ? 0 : errno;
             }
             if (err == EEXIST) refuseExisting(output);
-            if (err) throw ToolError("no se puede crear " + output + ": " + std::strerror(err));
         }
+        if (err) throw ToolError("no se puede crear " + output + ": " + std::strerror(err));
     } catch (...) {
         if (f) std::fclose(f);
-        ::unlink(temp.c_str());
+        if (!temp.empty()) ::unlink(temp.c_str());
         throw;
     }
     con.out << plural(written, "contacto exportado", "contactos exportados") << " a " << output

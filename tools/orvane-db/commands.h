@@ -40,7 +40,8 @@ void demoBook(const std::string& path, std::size_t count, std::uint64_t seed, co
 
 // Writes what the results window lists for `prefix`, one contact a line,
 // fields tab-separated in table order (dates dd/mm/yyyy, nulls empty; a tab,
-// line break or backslash inside a field written as \t, \n, \r, \\).
+// line break or backslash inside a field written as \t, \n, \r, \\, any
+// other control character or invalid byte as \xHH or \u00HH).
 // Returns the number of contacts written.
 std::size_t listBook(const std::string& path, const std::string& prefix, std::FILE* out);
 
@@ -58,6 +59,13 @@ struct ImportResult {
 // All or nothing, in one transaction.
 ImportResult importBook(const std::string& path, const std::string& input,
                         const ImportOptions& options, const Console& con);
+
+// Reports on `err` what is wrong with a book (integrity, the table's form,
+// stale sort keys) without changing it; returns how many problems.
+std::size_t checkBook(const std::string& path, const Console& con);
+// Converts a book of the previous release if needed and makes every sort
+// key anew.
+void reindexBook(const std::string& path, const Console& con);
 
 // Writes every contact to a new file (refuses an existing one, and never
 // leaves a partial file behind). Returns the number written.

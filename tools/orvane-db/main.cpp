@@ -23,6 +23,11 @@ constexpr const char* kUsage =
     "      crea una agenda con N contactos de ejemplo (los mismos para la misma S)\n"
     "  orvane-db list ARCHIVO PREFIJO\n"
     "      lista los contactos cuyo nombre empieza por PREFIJO, como la ventana de resultados\n"
+    "  orvane-db check ARCHIVO\n"
+    "      comprueba la agenda (integridad, forma de la tabla, claves de orden); estado 0 si "
+    "está bien\n"
+    "  orvane-db reindex ARCHIVO\n"
+    "      rehace las claves de orden (y convierte una agenda del formato anterior)\n"
     "  orvane-db import ARCHIVO ENTRADA [--format csv|vcard] [--dry-run] [--keep-duplicates]\n"
     "      añade los contactos de ENTRADA (.csv o .vcf); todo o nada\n"
     "  orvane-db export ARCHIVO SALIDA [--format csv|vcard]\n"
@@ -135,6 +140,14 @@ int run(const std::vector<std::string>& args) {
         std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
         orv::db::listBook(args[1], args[2], stdout);
         return 0;
+    }
+    if (cmd == "check" || cmd == "reindex") {
+        if (args.size() != 2) return usage(cmd + " necesita un archivo");
+        if (cmd == "reindex") {
+            orv::db::reindexBook(args[1], con);
+            return 0;
+        }
+        return orv::db::checkBook(args[1], con) == 0 ? 0 : 1;
     }
     if (cmd == "import" || cmd == "export") {
         const bool in = cmd == "import";
