@@ -13,6 +13,23 @@ std::string fileName(sqlite3* db) {
     return f ? f : "";
 }
 
+// The file can be written but not its folder, where SQLite keeps the
+// journal of every change beside the book.
+bool folderReadOnly(const std::string& file) {
+    if (file.empty() || ::access(file.c_str(), W_OK) != 0) return false;
+    const std::size_t slash = file.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : file.substr(0, slash);
+    return ::access(dir.c_str(), W_OK) != 0;
+}
+
+EngineError folderError(const std::string& file) {
+    return EngineError(kErrReadOnly, "La carpeta de '" + file +
+                                         "' es de solo lectura: no se pudo guardar (la agenda "
+                                         "necesita escribir un archivo de diario a su lado).");
+}
+
 }  // namespace
 
 EngineError error(sqlite3* db, int rc) {
@@ -21,6 +38,11 @@ EngineError error(sqlite3* db, int rc) {
         case SQLITE_FULL:
             return EngineError(kErrDiskFull, "El disco está lleno: no se pudo guardar.");
         case SQLITE_READONLY:
+        case SQLITE_CANTOPEN:
+            if (const std::string f = fileName(db);
+                rc == SQLITE_READONLY_DIRECTORY || folderReadOnly(f))
+                return folderError(f);
+            if ((rc & 0xFF) == SQLITE_CANTOPEN) break;
             return EngineError(kErrReadOnly, "El archivo es de solo lectura: no se pudo guardar.");
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
@@ -33,6 +55,7 @@ EngineError error(sqlite3* db, int rc) {
         case SQLITE_IOERR:
             // A file made read-only under an open connection fails its writes
             // as I/O errors: say so, as when it was read-only from the start.
+            if (const std::string f = fileName(db); folderReadOnly(f)) return folderError(f);
             if (const std::string f = fileName(db); !f.empty() && ::access(f.c_str(), W_OK) != 0)
                 return EngineError(kErrReadOnly,
                                    "El archivo es de solo lectura: no se pudo guardar.");

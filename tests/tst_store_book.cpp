@@ -66,6 +66,7 @@ class TestStoreBook : public QObject {
     void keysOfAnotherVersionAreRemade();
     void unwritableBookIsKeyedForItself();
     void checkAndReindex();
+    void toolMessagesAndFiles();
 };
 
 void TestStoreBook::otherProgramsReadAndChangeIt() {
@@ -336,6 +337,29 @@ void TestStoreBook::checkAndReindex() {
     r = runTool({"check", dir.filePath("x.mdb")});
     QCOMPARE(r.exitCode, 1);
     QVERIFY(r.err.startsWith("Error 3002"));
+}
+
+void TestStoreBook::toolMessagesAndFiles() {
+    QTemporaryDir dir;
+    const QString book = QString::fromStdString(storetest::makeBook(dir, {"Ana\x1B]0;x\x07\x1B[31m",
+                                                                          "B\xC2\x9B"
+                                                                          "2J",
+                                                                          "Eva"}));
+    // Terminal controls never reach the terminal.
+    auto r = runTool({"list", book, ""});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.startsWith("1\tAna\\x1B]0;x\\x07\\x1B[31m\t"), r.out.constData());
+    QVERIFY2(r.out.contains("\n2\tB\\u009B2J\t"), r.out.constData());
+    // An unclosed list is named as such, whatever follows the "[".
+    r = runTool({"list", book, "[a-"});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains("falta el cierre de '['"), r.err.constData());
+    // An export's name may use the whole 255 bytes; nothing else is left beside it.
+    const QString name = QString(251, 'x') + ".csv";
+    r = runTool({"export", book, dir.filePath(name)});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"orv.mdb", name}));
 }
 
 QTEST_APPLESS_MAIN(TestStoreBook)
