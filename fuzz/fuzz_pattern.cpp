@@ -29,18 +29,18 @@ void checkName(const Pattern& p, std::string_view pattern, std::size_t m, std::s
     if (p.matchesAll()) FUZZ_CHECK(match, "a pattern of stars refused a name");
     if (!match) return;
 
-    // Every match begins with the literal prefix, and lies inside the index
-    // range that the query seeks on; a name outside it would go unlisted.
+    // Every match begins with the literal prefix, and its key lies inside
+    // the key range that the query seeks on; a name outside it would go unlisted.
     const auto& prefix = p.prefixWeights();
-    FUZZ_CHECK(n >= prefix.size(), "match shorter than the prefix");
+    std::vector<collation::Weight> weights;
+    collation::weights(name, weights);
+    FUZZ_CHECK(weights.size() >= prefix.size(), "match shorter than the prefix");
     for (std::size_t i = 0; i < prefix.size(); ++i)
-        FUZZ_CHECK(collation::primary(wide[i]) == prefix[i], "match outside the prefix");
-    if (!prefix.empty()) {
-        FUZZ_CHECK(collation::compare(collation::lowestWithPrimary(prefix), name) <= 0,
-                   "match below the seek range");
-        if (const auto hi = collation::upperBoundForPrefix(prefix))
-            FUZZ_CHECK(collation::compare(name, *hi) < 0, "match above the seek range");
-    }
+        FUZZ_CHECK(weights[i] == prefix[i], "match outside the prefix");
+    const collation::KeyRange range = collation::prefixRange(prefix);
+    const std::string key = collation::sortKey(name);
+    FUZZ_CHECK(key >= range.lo, "match below the seek range");
+    if (range.hi) FUZZ_CHECK(key < *range.hi, "match above the seek range");
     // More stars can only match more.
     FUZZ_CHECK(Pattern(std::string(pattern) + "*").matches(name), "p* refused a match of p");
     FUZZ_CHECK(Pattern("*" + std::string(pattern)).matches(name), "*p refused a match of p");

@@ -10,6 +10,7 @@
 #include "store/datacontrol.h"
 #include "store/dates.h"
 #include "store/pattern.h"
+#include "support/storetest.h"
 
 using namespace orv;
 
@@ -155,14 +156,8 @@ void TestStoreText::invalidPatterns_data() {
 void TestStoreText::invalidPatterns() {
     QFETCH(QString, pattern);
     QFETCH(QString, message);
-    try {
-        Pattern p(pattern.toStdString());
-        QFAIL("accepted");
-    } catch (const EngineError& e) {
-        QCOMPARE(e.number(), int(kErrInvalidPattern));
-        QVERIFY(!e.fatal());
-        QCOMPARE(QString::fromStdString(e.text()), message);
-    }
+    storetest::expectError([&] { Pattern p(pattern.toStdString()); }, kErrInvalidPattern, false,
+                           message.toStdString());
 }
 
 void TestStoreText::patternEscapeAndOddInput() {
