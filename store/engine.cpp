@@ -125,6 +125,13 @@ bool Database::reopenIfReadOnly() {
     // Record sets may still hold statements on the old handle.
     retired_.push_back(db_);
     db_ = fresh;
+    // Keys the old connection made for itself are not this one's.
+    try {
+        if (keys::oldSchema(db_)) keys::registerOldCollation(db_, true);
+        keysSchema_ = keys::prepare(db_);
+    } catch (const EngineError&) {
+        keysSchema_ = "main";  // the write reports what is wrong
+    }
     return true;
 }
 

@@ -106,9 +106,10 @@ class PrefixQueryRecordset final : public QueryRecordset {
         done_ = false;
         current_ = kNone;
         const std::string& in = db_->freshKeys();
-        if (in != keysIn_)
+        if (in != keysIn_ || db_->handle() != handle_)
             for (auto& s : stmts_) s.reset();
         keysIn_ = in;
+        handle_ = db_->handle();
         fetchMore(kFirstKeys);
         if (!keys_.empty()) current_ = 0;
     }
@@ -214,6 +215,7 @@ class PrefixQueryRecordset final : public QueryRecordset {
     bool matchesAll_ = false;  // the pattern is only "*"s
     bool done_ = false;
     std::string keysIn_;                        // the schema of the keys read
+    sqlite3* handle_ = nullptr;                 // and the connection
     std::unique_ptr<sql::Statement> stmts_[3];  // by Sql
     mutable std::unique_ptr<sql::Statement> rowStmt_;
     std::vector<std::int64_t> keys_;
