@@ -362,8 +362,8 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
     // process), and the output's name gets no suffix that could make it too
     // long. Where the file system cannot do that, a short temporary name is
     // used, removed also when a signal ends the export.
-    std::string dir = std::filesystem::path(output).parent_path().string();
-    if (dir.empty()) dir = ".";
+    const std::filesystem::path parent = std::filesystem::path(output).parent_path();
+    const std::string dir = parent.empty() ? std::string(".") : parent.string();
     std::string temp;
     int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     std::optional<SignalCleanup> cleanup;
