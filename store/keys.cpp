@@ -11,8 +11,10 @@ namespace {
 
 constexpr const char* kSchemaVersion = "1";
 // Past this share of noted rows, rekeying all at once (and building the
-// index by sorting) is cheaper than row by row.
+// index by sorting) is cheaper than row by row. Counting the table costs a
+// walk of it, so a few noted rows (a stored card) never ask.
 constexpr std::int64_t kRekeyAllShare = 4;
+constexpr std::int64_t kFewNoted = 10000;
 
 void keyFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
@@ -68,7 +70,8 @@ void rekeyAll(sqlite3* db, const std::string& in) {
 void rekeyNoted(sqlite3* db) {
     const std::int64_t noted = count(db, "SELECT count(*) FROM main.OrvCambios");
     if (noted == 0) return;
-    if (noted * kRekeyAllShare >= count(db, "SELECT count(*) FROM main.Registros")) {
+    if (noted >= kFewNoted &&
+        noted * kRekeyAllShare >= count(db, "SELECT count(*) FROM main.Registros")) {
         rekeyAll(db, "main");
         return;
     }
