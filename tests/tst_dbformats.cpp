@@ -5,13 +5,14 @@
 #include <set>
 
 #include "support/storetest.h"
-#include "tools/orvane-db/csv.h"
+#include "exchange/csv.h"
 #include "tools/orvane-db/demo.h"
-#include "tools/orvane-db/text.h"
-#include "tools/orvane-db/vcard.h"
+#include "exchange/text.h"
+#include "exchange/vcard.h"
 
 using namespace orv;
 using namespace orv::db;
+using namespace orv::exchange;
 using storetest::contact;
 
 namespace {

@@ -19,13 +19,15 @@
 #include "store/engine.h"
 #include "store/schema.h"
 #include "store/sql.h"
-#include "tools/orvane-db/csv.h"
+#include "exchange/csv.h"
 #include "tools/orvane-db/demo.h"
 #include "tools/orvane-db/progress.h"
-#include "tools/orvane-db/text.h"
-#include "tools/orvane-db/vcard.h"
+#include "exchange/text.h"
+#include "exchange/vcard.h"
 
 namespace orv::db {
+
+using namespace orv::exchange;
 
 namespace {
 

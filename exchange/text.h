@@ -8,7 +8,7 @@
 
 #include "store/contact.h"
 
-namespace orv::db {
+namespace orv::exchange {
 
 bool validUtf8(std::string_view s);
 // Strips a leading UTF-8 byte order mark.
@@ -41,4 +41,4 @@ struct Located {
     long line = 0;
 };
 
-}  // namespace orv::db
+}  // namespace orv::exchange

@@ -1,11 +1,11 @@
-#include "tools/orvane-db/text.h"
+#include "exchange/text.h"
 
 #include <array>
 #include <cstdint>
 
 #include "store/dates.h"
 
-namespace orv::db {
+namespace orv::exchange {
 
 bool validUtf8(std::string_view s) {
     std::size_t i = 0, n = s.size();
@@ -248,4 +248,4 @@ std::optional<std::string> isoFromImported(std::string_view text) {
     return isoDate(y, m, d);
 }
 
-}  // namespace orv::db
+}  // namespace orv::exchange

@@ -13,9 +13,9 @@
 #include <string>
 #include <string_view>
 
-#include "tools/orvane-db/text.h"
+#include "exchange/text.h"
 
-namespace orv::db {
+namespace orv::exchange {
 
 struct VCardCallbacks {
     std::function<void(Located&&)> contact;  // line: the card's BEGIN line
@@ -38,4 +38,4 @@ std::string unescapeText(std::string_view s);
 // UTF-8 sequence, each physical line ended by CRLF.
 std::string foldLine(std::string_view line);
 
-}  // namespace orv::db
+}  // namespace orv::exchange

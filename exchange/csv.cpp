@@ -1,12 +1,12 @@
-#include "tools/orvane-db/csv.h"
+#include "exchange/csv.h"
 
 #include <array>
 
 #include "store/ascii.h"
 #include "store/dates.h"
-#include "tools/orvane-db/text.h"
+#include "exchange/text.h"
 
-namespace orv::db {
+namespace orv::exchange {
 
 CsvReader::CsvReader(std::string_view text, char delimiter) : text_(text), delim_(delimiter) {}
 
@@ -225,4 +225,4 @@ std::string csvRecord(const Contact& c) {
     return out;
 }
 
-}  // namespace orv::db
+}  // namespace orv::exchange

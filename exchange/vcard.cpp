@@ -1,13 +1,13 @@
-#include "tools/orvane-db/vcard.h"
+#include "exchange/vcard.h"
 
 #include <utility>
 #include <vector>
 
 #include "store/ascii.h"
 #include "store/dates.h"
-#include "tools/orvane-db/text.h"
+#include "exchange/text.h"
 
-namespace orv::db {
+namespace orv::exchange {
 
 namespace {
 
@@ -604,4 +604,4 @@ std::string vcardFromContact(const Contact& c) {
     return out;
 }
 
-}  // namespace orv::db
+}  // namespace orv::exchange

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/orvane-db/text.h"
+#include "exchange/text.h"
 
-namespace orv::db {
+namespace orv::exchange {
 
 // One record of a CSV file: its fields (nullopt for an empty unquoted field)
 // and the line it starts on, counting from 1.
@@ -58,4 +58,4 @@ std::string csvRecord(const Contact& c);
 // A field quoted when it must be (and always when empty, to tell it from null).
 void appendCsvField(std::string& out, const Value& v);
 
-}  // namespace orv::db
+}  // namespace orv::exchange
