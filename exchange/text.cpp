@@ -57,8 +57,13 @@ void appendCodePoint(std::string& out, std::uint32_t cp) {
     } else if (cp < 0x800) {
         out += static_cast<char>(0xC0 | (cp >> 6));
         out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
+    } else if (cp < 0x10000) {
         out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
@@ -116,6 +121,36 @@ std::string fromWindows1252(std::string_view bytes) {
         auto c = static_cast<unsigned char>(ch);
         std::uint32_t cp = c;
         if (c >= 0x80 && c <= 0x9F && kCp1252High[c - 0x80]) cp = kCp1252High[c - 0x80];
+        appendCodePoint(out, cp);
+    }
+    return out;
+}
+
+std::optional<std::string> decodeText(std::string_view bytes) {
+    const bool le = bytes.substr(0, 2) == "\xFF\xFE", be = bytes.substr(0, 2) == "\xFE\xFF";
+    if (!le && !be) {
+        bytes = withoutBom(bytes);
+        if (validUtf8(bytes)) return std::string(bytes);
+        return fromWindows1252(bytes);
+    }
+    if (bytes.size() % 2) return std::nullopt;
+    const auto unit = [&](std::size_t i) {
+        const auto a = static_cast<unsigned char>(bytes[i]),
+                   b = static_cast<unsigned char>(bytes[i + 1]);
+        return static_cast<std::uint32_t>(le ? a | b << 8 : a << 8 | b);
+    };
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 2; i < bytes.size(); i += 2) {
+        std::uint32_t cp = unit(i);
+        if (cp >= 0xDC00 && cp <= 0xDFFF) return std::nullopt;
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (i + 2 >= bytes.size()) return std::nullopt;
+            const std::uint32_t low = unit(i + 2);
+            if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        }
         appendCodePoint(out, cp);
     }
     return out;

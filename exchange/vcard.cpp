@@ -3,15 +3,13 @@
 #include <utility>
 #include <vector>
 
+#include "exchange/text.h"
 #include "store/ascii.h"
 #include "store/dates.h"
-#include "exchange/text.h"
 
 namespace orv::exchange {
 
 namespace {
-
-constexpr std::string_view kNullProperty = "X-ORVANE-NULL";
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -191,12 +189,6 @@ std::size_t valueColon(std::string_view line) {
     return std::string_view::npos;
 }
 
-bool headerSaysQuotedPrintable(std::string_view line) {
-    std::size_t colon = valueColon(line);
-    std::string head = upper(line.substr(0, colon));
-    return head.find("QUOTED-PRINTABLE") != std::string::npos;
-}
-
 std::optional<Property> parseProperty(std::string_view line, long lineNo) {
     std::size_t colon = valueColon(line);
     if (colon == std::string_view::npos) return std::nullopt;
@@ -234,11 +226,69 @@ std::optional<Property> parseProperty(std::string_view line, long lineNo) {
     }
     return p;
 }
+constexpr std::string_view kProdId = "-//Orvane//orvane-db//ES";
 
-// One card's properties, decoded and mapped onto a contact.
+// The TYPE words of a property, from TYPE=a,b, repeated TYPE parameters and
+// 2.1's bare words, upper case.
+std::vector<std::string> types(const Property& p) {
+    std::vector<std::string> out;
+    for (const Param& param : p.params) {
+        if (!param.name.empty() && param.name != "TYPE") continue;
+        for (auto t : splitUnescaped(param.value, ',')) out.push_back(upper(trimmed(t)));
+    }
+    return out;
+}
+
+bool preferred(const Property& p) {
+    if (p.param("PREF")) return true;
+    for (const std::string& t : types(p))
+        if (t == "PREF") return true;
+    return false;
+}
+
+// The Spanish label for a property's types ("trabajo", "móvil, trabajo").
+std::string label(const Property& p) {
+    static const std::pair<std::string_view, std::string_view> kWords[] = {
+        {"HOME", "casa"},           {"WORK", "trabajo"},    {"CELL", "móvil"},
+        {"MOBILE", "móvil"},        {"IPHONE", "móvil"},    {"FAX", "fax"},
+        {"PAGER", "buscapersonas"}, {"CAR", "coche"},       {"ISDN", "RDSI"},
+        {"VIDEO", "vídeo"},         {"MAIN", "principal"},  {"OTHER", "otro"},
+        {"TEXT", "texto"},          {"TEXTPHONE", "texto"}, {"SCHOOL", "estudios"}};
+    std::string out;
+    for (const std::string& t : types(p))
+        for (const auto& [word, spanish] : kWords)
+            if (t == word && out.find(spanish) == std::string::npos)
+                out += (out.empty() ? "" : ", ") + std::string(spanish);
+    return out;
+}
+
+// A structured value's components, each a list joined with a blank.
+std::vector<std::string> components(std::string_view text, std::size_t atLeast) {
+    std::vector<std::string> out;
+    for (auto part : splitUnescaped(text, ';')) {
+        std::string joined;
+        for (auto item : splitUnescaped(part, ',')) {
+            std::string v = unescapeText(item);
+            if (v.empty()) continue;
+            joined += (joined.empty() ? "" : " ") + v;
+        }
+        out.push_back(std::move(joined));
+    }
+    if (out.size() < atLeast) out.resize(atLeast);
+    return out;
+}
+
+std::string withoutScheme(std::string v, std::string_view scheme) {
+    if (v.size() >= scheme.size() &&
+        ascii::iequals(std::string_view(v).substr(0, scheme.size()), scheme))
+        v.erase(0, scheme.size());
+    return v;
+}
+
+// One card's properties, decoded and mapped onto a Card.
 class CardReader {
   public:
-    CardReader(std::string version) : version_(std::move(version)) {}
+    explicit CardReader(std::string version) : version_(std::move(version)) {}
 
     // Text of a property value: transfer encoding and character set undone,
     // escapes kept. nullopt sets error_.
@@ -273,67 +323,62 @@ class CardReader {
     }
 
     bool add(const Property& p) {
-        const std::string& n = p.name;
-        if (n == "N" || n == "FN" || n == "ADR" || n == "TEL" || n == "EMAIL" || n == "X-ICQ" ||
-            n == "IMPP" || n == "BDAY" || n == "NOTE" || n == kNullProperty) {
-            auto text = decoded(p);
-            if (!text) return false;
-            take(p, *text);
-        }
+        static constexpr std::string_view kRead[] = {"N",
+                                                     "FN",
+                                                     "NICKNAME",
+                                                     "ORG",
+                                                     "TITLE",
+                                                     "ROLE",
+                                                     "ADR",
+                                                     "TEL",
+                                                     "EMAIL",
+                                                     "X-ICQ",
+                                                     "IMPP",
+                                                     "URL",
+                                                     "BDAY",
+                                                     "NOTE",
+                                                     "CATEGORIES",
+                                                     "ANNIVERSARY",
+                                                     "X-ANNIVERSARY",
+                                                     "X-MS-ANNIVERSARY",
+                                                     "X-EVOLUTION-ANNIVERSARY",
+                                                     "KIND",
+                                                     "X-ADDRESSBOOKSERVER-KIND",
+                                                     "PRODID",
+                                                     "X-JABBER",
+                                                     "X-AIM",
+                                                     "X-MSN",
+                                                     "X-YAHOO",
+                                                     "X-SKYPE",
+                                                     "X-SKYPE-USERNAME",
+                                                     "X-GTALK",
+                                                     "X-GADUGADU",
+                                                     "X-GROUPWISE",
+                                                     "X-ORVANE-NULL"};
+        bool wanted = false;
+        for (auto n : kRead) wanted = wanted || p.name == n;
+        if (!wanted) return true;
+        auto text = decoded(p);
+        if (!text) return false;
+        props_.push_back({p, std::move(*text)});
         return true;
     }
 
-    Contact finish() {
-        Contact c;
-        if (n_) {
-            std::vector<std::string> comps;
-            for (auto part : splitUnescaped(*n_, ';')) comps.push_back(unescapeText(part));
-            comps.resize(std::max<std::size_t>(comps.size(), 3));
-            std::string given = comps[1];
-            // Additional names belong to the first name ("José" + "Luis").
-            if (!comps[2].empty()) given += (given.empty() ? "" : " ") + comps[2];
-            if (given.empty() && comps[0].empty() && fn_ && !fn_->empty()) {
-                splitFullName(c);
-            } else {
-                c[kNombre] = given;
-                c[kApellido] = comps[0];
-            }
-        } else if (fn_) {
-            splitFullName(c);
-        }
-        if (!adrs_.empty()) {
-            c[kDomicilio] = adrs_.front().first;
-            c[kLocalidad] = adrs_.front().second;
-        }
-        if (!tels_.empty()) c[kTelefono] = tels_.front();
-        if (!emails_.empty()) c[kEmail] = emails_.front();
-        if (!icqs_.empty()) c[kIcq] = icqs_.front();
-        if (birth_) c[kFecha] = birth_;
+    bool group() const {
+        for (const auto& [p, text] : props_)
+            if ((p.name == "KIND" || p.name == "X-ADDRESSBOOKSERVER-KIND") &&
+                ascii::iequals(trimmed(text), "group"))
+                return true;
+        return false;
+    }
 
-        // Notes first, then every value that had no field of its own.
-        std::vector<std::string> lines = notes_;
-        for (std::size_t i = 1; i < adrs_.size(); ++i) {
-            std::string where = adrs_[i].first;
-            if (!adrs_[i].second.empty()) where += (where.empty() ? "" : ", ") + adrs_[i].second;
-            lines.push_back("Dirección: " + where);
-        }
-        for (std::size_t i = 1; i < tels_.size(); ++i) lines.push_back("Teléfono: " + tels_[i]);
-        for (std::size_t i = 1; i < emails_.size(); ++i) lines.push_back("e-mail: " + emails_[i]);
-        for (std::size_t i = 1; i < icqs_.size(); ++i) lines.push_back("ICQ: " + icqs_[i]);
-        for (const std::string& b : otherBirths_) lines.push_back("Fecha de nacimiento: " + b);
-        if (!lines.empty()) {
-            std::string info;
-            for (std::size_t i = 0; i < lines.size(); ++i) {
-                if (i) info += '\n';
-                info += lines[i];
-            }
-            c[kMasInfo] = std::move(info);
-        }
-        // Only an empty value can stand for a null: if another program has
-        // since filled the field in, its text wins.
-        for (std::size_t col : nulls_)
-            if (c[col] && c[col]->empty()) c[col] = std::nullopt;
-        return c;
+    Card finish() {
+        Card k;
+        for (const auto& [p, text] : props_)
+            if (p.name == "PRODID" && unescapeText(text) == kProdId) own_ = true;
+        for (const auto& [p, text] : props_) take(k, p, text);
+        if (own_) ownColumns(k);
+        return k;
     }
 
     const std::string& error() const { return error_; }
@@ -344,111 +389,156 @@ class CardReader {
         return std::nullopt;
     }
 
-    void splitFullName(Contact& c) {
-        std::string_view full = trimmed(*fn_);
-        std::size_t blank = full.find(' ');
-        c[kNombre] = std::string(full.substr(0, blank));
-        if (blank != std::string_view::npos)
-            c[kApellido] = std::string(trimmed(full.substr(blank)));
-    }
-
-    // "locality/region", or just the one that is not empty.
-    static std::string townAndProvince(const std::string& locality, const std::string& region) {
-        if (locality.empty()) return region;
-        if (region.empty()) return locality;
-        return locality + "/" + region;
-    }
-
-    void take(const Property& p, const std::string& text) {
+    void take(Card& k, const Property& p, const std::string& text) {
         const std::string& n = p.name;
+        // Our own cards have one of each; the order they were written in decides.
+        const bool pref = !own_ && preferred(p);
+        std::string v = unescapeText(text);
         if (n == "N") {
-            if (!n_) n_ = text;
+            if (n_) return;
+            n_ = text;
+            auto c = components(text, 5);
+            k.family = c[0], k.given = c[1], k.middle = c[2], k.prefix = c[3], k.suffix = c[4];
         } else if (n == "FN") {
-            if (!fn_) fn_ = unescapeText(text);
+            if (k.fullName.empty()) k.fullName = v;
+        } else if (n == "NICKNAME") {
+            for (auto item : splitUnescaped(text, ','))
+                if (auto s = unescapeText(item); !trimmed(s).empty())
+                    k.nickname += (k.nickname.empty() ? "" : ", ") + s;
+        } else if (n == "ORG") {
+            auto c = components(text, 1);
+            if (k.company.empty()) k.company = c[0];
+            for (std::size_t i = 1; i < c.size(); ++i)
+                if (!c[i].empty()) k.department += (k.department.empty() ? "" : ", ") + c[i];
+        } else if (n == "TITLE") {
+            if (k.title.empty()) k.title = v;
+        } else if (n == "ROLE") {
+            if (k.role.empty()) k.role = v;
         } else if (n == "ADR") {
-            std::vector<std::string> c;
-            for (auto part : splitUnescaped(text, ';')) c.push_back(unescapeText(part));
-            c.resize(std::max<std::size_t>(c.size(), 7));
-            // Street first, then the extended address and the post office box.
-            std::string street;
-            for (const std::string* s : {&c[2], &c[1], &c[0]})
-                if (!s->empty()) street += (street.empty() ? "" : ", ") + *s;
-            adrs_.emplace_back(street, townAndProvince(c[3], c[4]));
+            auto c = components(text, 7);
+            // Our own cards put the street alone, and never join lists.
+            if (own_) adrs_.push_back(text);
+            k.addresses.push_back({c[2], c[1], c[0], c[3], c[4], c[5], c[6], label(p), pref});
         } else if (n == "TEL") {
-            std::string v = unescapeText(text);
             // 4.0 (and a 3.0 with VALUE=uri) may write the number as a tel: URI.
             auto type = p.param("VALUE");
-            const bool uri = version_ == "4.0" || (type && ascii::iequals(*type, "uri"));
-            if (uri && v.size() >= 4 && ascii::iequals(std::string_view(v).substr(0, 4), "tel:"))
-                v.erase(0, 4);
-            tels_.push_back(std::move(v));
+            if (version_ == "4.0" || (type && ascii::iequals(*type, "uri")))
+                v = withoutScheme(std::move(v), "tel:");
+            if (own_ || !trimmed(v).empty()) k.phones.push_back({v, label(p), pref});
         } else if (n == "EMAIL") {
-            emails_.push_back(unescapeText(text));
+            if (own_ || !trimmed(v).empty()) k.emails.push_back({v, label(p), pref});
         } else if (n == "X-ICQ") {
-            icqs_.push_back(unescapeText(text));
-        } else if (n == "IMPP") {
-            std::string v = unescapeText(text);
-            auto service = p.param("X-SERVICE-TYPE");
-            const bool icqScheme =
-                v.size() >= 4 && ascii::iequals(std::string_view(v).substr(0, 4), "icq:");
-            if (icqScheme || (service && ascii::iequals(*service, "ICQ"))) {
-                if (std::size_t colon = v.find(':'); colon != std::string::npos)
-                    v.erase(0, colon + 1);
-                icqs_.push_back(std::move(v));
-            }
+            if (own_ || !trimmed(v).empty()) k.icqs.push_back({v, "", pref});
+        } else if (n == "IMPP" || n.rfind("X-", 0) == 0) {
+            if (trimmed(v).empty() || n == "X-ORVANE-NULL" || n.find("KIND") != std::string::npos ||
+                n.find("ANNIVERSARY") != std::string::npos)
+                takeOther(k, p, text, v);
+            else
+                takeIm(k, p, std::move(v), pref);
+        } else if (n == "URL") {
+            if (!trimmed(v).empty()) k.webs.push_back({v, label(p), pref});
         } else if (n == "BDAY") {
-            takeBirthday(p, unescapeText(text));
+            takeBirthday(k, p, v);
         } else if (n == "NOTE") {
-            notes_.push_back(unescapeText(text));
-        } else if (n == kNullProperty) {
+            if (own_)
+                note_ = note_ ? *note_ + "\n" + v : v;
+            else
+                k.notes.push_back(v);
+        } else if (n == "CATEGORIES") {
+            for (auto item : splitUnescaped(text, ',')) k.categories.push_back(unescapeText(item));
+        } else if (n == "ANNIVERSARY") {
+            if (!trimmed(v).empty()) k.dates.push_back({v, "Aniversario", false});
+        }
+    }
+
+    void takeOther(Card& k, const Property& p, const std::string& text, const std::string& v) {
+        if (p.name.find("ANNIVERSARY") != std::string::npos && !trimmed(v).empty())
+            k.dates.push_back({v, "Aniversario", false});
+        if (p.name == "X-ORVANE-NULL")
             for (auto name : splitUnescaped(text, ','))
                 for (std::size_t col = kNombre; col < kColumnCount; ++col)
                     if (trimmed(name) == schema::kColumns[col]) nulls_.push_back(col);
-        }
     }
 
-    void takeBirthday(const Property& p, const std::string& v) {
-        auto type = p.param("VALUE");
-        const bool text = type && ascii::iequals(*type, "text");
-        std::optional<std::string> iso;
-        if (!text) iso = isoFromImported(v);
-        if (!birth_ && (iso || v.empty())) {
-            birth_ = iso ? *iso : v;
-            return;
-        }
-        if (iso) {
-            otherBirths_.push_back(displayFromIso(*iso));
-            return;
-        }
-        // A birthday without a year (--mm-dd or --mmdd) is no date; keep it readable.
-        std::string_view s = trimmed(v);
-        if (!text && s.substr(0, 2) == "--") {
-            std::string digits;
-            for (char ch : s.substr(2))
-                if (ch >= '0' && ch <= '9')
-                    digits += ch;
-                else if (ch != '-')
-                    break;
-            if (digits.size() == 4) {
-                otherBirths_.push_back(digits.substr(2, 2) + "/" + digits.substr(0, 2));
+    void takeIm(Card& k, const Property& p, std::string v, bool pref) {
+        std::string service;
+        if (p.name == "IMPP") {
+            auto type = p.param("X-SERVICE-TYPE");
+            std::size_t colon = v.find(':');
+            std::string scheme = colon == std::string::npos ? "" : upper(v.substr(0, colon));
+            service = type ? upper(*type) : scheme;
+            if (service == "ICQ" || scheme == "ICQ") {
+                if (colon != std::string::npos) v.erase(0, colon + 1);
+                k.icqs.push_back({v, "", pref});
                 return;
             }
+        } else {
+            service = p.name.substr(2);
+            if (std::size_t dash = service.find('-'); dash != std::string::npos)
+                service.erase(dash);
         }
-        if (!v.empty()) otherBirths_.push_back(v);
+        std::string lower;
+        for (char c : service) lower += ascii::lower(c);
+        k.ims.push_back({v, lower, pref});
+    }
+
+    void takeBirthday(Card& k, const Property& p, std::string v) {
+        // iPhone writes a year-less birthday in the year it names.
+        if (auto omit = p.param("X-APPLE-OMIT-YEAR");
+            omit && !omit->empty() && v.rfind(*omit, 0) == 0)
+            v = "--" + v.substr(omit->size() + (v.size() > omit->size() && v[omit->size()] == '-'));
+        auto type = p.param("VALUE");
+        // A text birthday ("hacia 1900") is never read as a date.
+        if (type && ascii::iequals(*type, "text") && birthIso(v)) v = "(" + v + ")";
+        if (own_ && !birth_) birth_ = v;
+        if (!trimmed(v).empty()) k.birthdays.push_back(std::move(v));
+    }
+
+    // The columns as our own writer put them, empty values and nulls kept.
+    void ownColumns(Card& k) {
+        Contact& c = k.exact;
+        if (n_) {
+            auto parts = splitUnescaped(*n_, ';');
+            c[kApellido] = unescapeText(parts[0]);
+            c[kNombre] = parts.size() > 1 ? unescapeText(parts[1]) : std::string();
+        }
+        if (!adrs_.empty()) {
+            auto parts = splitUnescaped(adrs_.front(), ';');
+            parts.resize(std::max<std::size_t>(parts.size(), 5));
+            const std::string town = unescapeText(parts[3]), region = unescapeText(parts[4]);
+            c[kDomicilio] = unescapeText(parts[2]);
+            c[kLocalidad] = town.empty() ? region : region.empty() ? town : town + "/" + region;
+            k.addresses.erase(k.addresses.begin());
+        }
+        const auto first = [](std::vector<Labelled>& items, Value& into) {
+            if (items.empty()) return;
+            into = items.front().value;
+            items.erase(items.begin());
+        };
+        first(k.phones, c[kTelefono]);
+        first(k.emails, c[kEmail]);
+        first(k.icqs, c[kIcq]);
+        if (birth_) {
+            c[kFecha] = birthIso(*birth_).value_or(*birth_);
+            if (!k.birthdays.empty()) k.birthdays.erase(k.birthdays.begin());
+        }
+        c[kMasInfo] = note_;
+        for (std::size_t col = kNombre; col < kColumnCount; ++col) k.own[col] = true;
+        // Only an empty value can stand for a null: if another program has
+        // since filled the field in, its text wins.
+        for (std::size_t col : nulls_)
+            if (c[col] && c[col]->empty()) c[col] = std::nullopt;
+        // What is left goes through the ordinary mapping; the name is ours.
+        k.given = k.middle = k.family = k.fullName = k.prefix = k.suffix = {};
     }
 
     std::string version_;
     std::string error_;
-    std::optional<std::string> n_, fn_;
-    std::vector<std::pair<std::string, std::string>> adrs_;
-    std::vector<std::string> tels_, emails_, icqs_, notes_, otherBirths_;
-    std::optional<std::string> birth_;
+    std::vector<std::pair<Property, std::string>> props_;
+    bool own_ = false;
+    std::optional<std::string> n_, note_, birth_;
+    std::vector<std::string> adrs_;
     std::vector<std::size_t> nulls_;
-};
-
-struct PhysicalLine {
-    std::string_view text;
-    long number;
 };
 
 // BEGIN and END stand at the start of a line: an indented one is the
@@ -458,115 +548,160 @@ bool isLine(std::string_view line, std::string_view what) {
     return ascii::iequals(line, what);
 }
 
+using Body = std::vector<std::pair<std::string_view, long>>;
+
+// Reads one card's body; fills `card` or returns the reason it cannot be read.
+std::string readCard(const Body& body, CardResult& result) {
+    std::string version = "3.0";
+    for (const auto& [t, n] : body)
+        if (t.size() > 8 && ascii::iequals(t.substr(0, 8), "VERSION:")) {
+            version = std::string(trimmed(t.substr(8)));
+            break;
+        }
+    CardReader card(version);
+    for (const LogicalLine& l : unfold(body, version == "2.1")) {
+        auto p = parseProperty(l.text, l.line);
+        if (!p) return "línea " + std::to_string(l.line) + ": falta \":\"";
+        if (!card.add(*p)) return card.error();
+    }
+    if (card.group()) {
+        result.group = true;
+        return {};
+    }
+    Contact c = toContact(card.finish(), &result.extra);
+    cleanContact(c);
+    result.extra = cleanText(result.extra);
+    result.contact = std::move(c);
+    return {};
+}
+
 }  // namespace
 
-bool readVCards(std::string_view text, const VCardCallbacks& cb) {
+std::vector<LogicalLine> unfold(const Body& body, bool v21, std::size_t* steps) {
+    std::vector<LogicalLine> out;
+    std::size_t count = 0;
+    // Whether the current logical line's parameters say QUOTED-PRINTABLE,
+    // decided once its value's colon has been seen.
+    bool headDone = false, qp = false, inQuotes = false;
+    std::string head;
+    const auto scanHead = [&](std::string_view part) {
+        for (char ch : part) {
+            ++count;
+            if (headDone) return;
+            if (ch == '"') inQuotes = !inQuotes;
+            if (ch == ':' && !inQuotes) {
+                headDone = true;
+                qp = upper(head).find("QUOTED-PRINTABLE") != std::string::npos;
+                return;
+            }
+            head += ch;
+        }
+    };
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        std::string_view t = body[i].first;
+        if (t.empty()) continue;
+        if ((t[0] == ' ' || t[0] == '\t') && !out.empty()) {
+            // 2.1 folds at existing white space and keeps it; 3.0 and 4.0
+            // insert the blank and drop it again.
+            if (!v21) t.remove_prefix(1);
+            out.back().text.append(t);
+        } else {
+            out.push_back({std::string(t), body[i].second});
+            headDone = qp = inQuotes = false;
+            head.clear();
+        }
+        count += t.size();
+        scanHead(t);
+        std::string& logical = out.back().text;
+        while (qp && !logical.empty() && logical.back() == '=' && i + 1 < body.size()) {
+            logical.pop_back();
+            logical.append(body[++i].first);
+            count += body[i].first.size();
+        }
+    }
+    if (steps) *steps = count;
+    return out;
+}
+
+CardResult contactFromVcard(std::string_view text) {
+    CardResult result;
+    Reading reading;
+    readVCards(text, reading);
+    if (!reading.problems.empty())
+        result.error = reading.problems.front().reason;
+    else if (reading.groups)
+        result.group = true;
+    else if (reading.contacts.empty())
+        result.error = "no hay ninguna tarjeta";
+    else
+        result.contact = std::move(reading.contacts.front().contact);
+    return result;
+}
+
+void readVCards(std::string_view text, Reading& out, const ProgressFn& progress) {
     text = withoutBom(text);
+    // Lines end in LF, CR LF, or the CR CR LF some phones write; a file with
+    // no LF at all ends its lines in CR.
+    const char eol = text.find('\n') == std::string_view::npos ? '\r' : '\n';
     std::size_t pos = 0;
     long lineNo = 0;
-    auto nextLine = [&](PhysicalLine& out) {
+    const auto nextLine = [&](std::string_view& line) {
         if (pos >= text.size()) return false;
-        std::size_t end = text.find('\n', pos);
+        std::size_t end = text.find(eol, pos);
         std::size_t stop = end == std::string_view::npos ? text.size() : end;
-        std::string_view line = text.substr(pos, stop - pos);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        line = text.substr(pos, stop - pos);
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         pos = end == std::string_view::npos ? text.size() : end + 1;
-        out = {line, ++lineNo};
+        ++lineNo;
         return true;
     };
 
-    bool ok = true, strayReported = false;
-    PhysicalLine line;
-    std::vector<PhysicalLine> body;
+    bool strayReported = false;
+    std::string_view line;
+    Body body;
     while (nextLine(line)) {
-        if (trimmed(line.text).empty()) continue;
-        if (!isLine(line.text, "BEGIN:VCARD")) {
+        if (trimmed(line).empty()) continue;
+        if (!isLine(line, "BEGIN:VCARD")) {
             if (!strayReported)
-                cb.problem(line.number, "texto fuera de una tarjeta (se esperaba BEGIN:VCARD)");
+                out.problems.push_back(
+                    {lineNo, "texto fuera de una tarjeta (se esperaba BEGIN:VCARD)"});
             strayReported = true;
-            ok = false;
             continue;
         }
         strayReported = false;
-        const long begin = line.number;
+        const long begin = lineNo;
         body.clear();
         int depth = 1;
         bool closed = false;
         while (nextLine(line)) {
             // A nested card (a 2.1 AGENT) belongs to a property we ignore.
-            if (isLine(line.text, "BEGIN:VCARD"))
+            if (isLine(line, "BEGIN:VCARD"))
                 ++depth;
-            else if (isLine(line.text, "END:VCARD") && --depth == 0) {
+            else if (isLine(line, "END:VCARD") && --depth == 0) {
                 closed = true;
                 break;
             } else if (depth == 1)
-                body.push_back(line);
+                body.emplace_back(line, lineNo);
         }
         if (!closed) {
-            cb.problem(begin, "tarjeta sin END:VCARD");
-            ok = false;
+            out.problems.push_back({begin, "tarjeta sin END:VCARD"});
             break;
         }
-
-        std::string version = "3.0";
-        for (const PhysicalLine& l : body) {
-            std::string_view t = l.text;
-            if (t.size() > 8 && ascii::iequals(t.substr(0, 8), "VERSION:")) {
-                version = std::string(trimmed(t.substr(8)));
-                break;
-            }
-        }
-        const bool v21 = version == "2.1";
-
-        // Logical lines: folded continuations joined, and in 2.1 the soft line
-        // breaks of QUOTED-PRINTABLE values (a line ending in "=").
-        CardReader card(version);
-        std::string error;
-        std::string logical;
-        long logicalLine = 0;
-        auto flush = [&]() {
-            if (logicalLine == 0 || !error.empty()) return;
-            auto p = parseProperty(logical, logicalLine);
-            if (!p)
-                error = "línea " + std::to_string(logicalLine) + ": falta \":\"";
-            else if (!card.add(*p))
-                error = card.error();
-        };
-        for (std::size_t i = 0; i < body.size(); ++i) {
-            std::string_view t = body[i].text;
-            if (t.empty()) continue;
-            if ((t[0] == ' ' || t[0] == '\t') && logicalLine) {
-                // 2.1 folds at existing white space and keeps it; 3.0 and 4.0
-                // insert the blank and drop it again.
-                logical.append(v21 ? t : t.substr(1));
-            } else {
-                flush();
-                logical.assign(t);
-                logicalLine = body[i].number;
-            }
-            if (headerSaysQuotedPrintable(logical)) {
-                while (!logical.empty() && logical.back() == '=' && i + 1 < body.size()) {
-                    logical.pop_back();
-                    logical.append(body[++i].text);
-                }
-            }
-        }
-        flush();
-        if (!error.empty()) {
-            cb.problem(begin, error);
-            ok = false;
-        } else {
-            cb.contact(Located{card.finish(), begin});
-        }
-        if (cb.progress) cb.progress(pos);
+        CardResult card;
+        if (std::string error = readCard(body, card); !error.empty())
+            out.problems.push_back({begin, error});
+        else if (card.group)
+            ++out.groups;
+        else
+            out.contacts.push_back({std::move(*card.contact), begin});
+        if (progress) progress(pos);
     }
-    // A file with no card at all is an empty export: nothing to import.
-    return ok;
 }
 
-std::string vcardFromContact(const Contact& c) {
+std::string vcardFromContact(const Contact& c, std::string_view uid) {
     auto text = [&](std::size_t col) { return c[col] ? escapeText(*c[col]) : std::string(); };
-    std::string out = "BEGIN:VCARD\r\nVERSION:3.0\r\n";
+    std::string out = "BEGIN:VCARD\r\nVERSION:3.0\r\nPRODID:" + std::string(kProdId) + "\r\n";
+    if (!uid.empty()) out += foldLine("UID:" + escapeText(uid));
     std::vector<std::string_view> nulls;
 
     out += foldLine("N:" + text(kApellido) + ";" + text(kNombre) + ";;;");
@@ -593,12 +728,17 @@ std::string vcardFromContact(const Contact& c) {
     if (c[kTelefono]) out += foldLine("TEL:" + text(kTelefono));
     if (c[kEmail]) out += foldLine("EMAIL:" + text(kEmail));
     if (c[kIcq]) out += foldLine("X-ICQ:" + text(kIcq));
-    if (c[kFecha]) out += foldLine("BDAY:" + text(kFecha));
+    // A stored text that is no date is written as text, so that no reader
+    // takes it for one and ours gives it back as it was.
+    if (c[kFecha])
+        out += foldLine(
+            (isoFromImported(*c[kFecha]) || c[kFecha]->empty() ? "BDAY:" : "BDAY;VALUE=text:") +
+            text(kFecha));
     if (c[kMasInfo]) out += foldLine("NOTE:" + text(kMasInfo));
     if (!nulls.empty()) {
         std::string list;
         for (auto n : nulls) list += (list.empty() ? "" : ",") + std::string(n);
-        out += foldLine(std::string(kNullProperty) + ":" + list);
+        out += foldLine("X-ORVANE-NULL:" + list);
     }
     out += "END:VCARD\r\n";
     return out;
