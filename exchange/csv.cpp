@@ -650,14 +650,17 @@ Card cardFromRecord(const std::vector<Column>& columns, std::vector<Value>& fiel
                 break;
             case S::Categories:
                 // Google's own groups ("* myContacts") are no one's category.
-                for (std::string& c : items(v, true))
-                    if (c.front() != '*')
-                        for (std::string& part : items(c + ";", false)) {
-                            std::size_t semi;
-                            while ((semi = part.find(';')) != std::string::npos)
-                                part.erase(semi, 1);
-                            if (!part.empty()) k.categories.push_back(part);
-                        }
+                // Outlook separates them with ";", Google with " ::: ".
+                for (std::string& c : items(v, true)) {
+                    if (c.front() == '*') continue;
+                    for (std::size_t start = 0; start <= c.size();) {
+                        const std::size_t semi = std::min(c.find(';', start), c.size());
+                        const std::string_view part =
+                            trimmed(std::string_view(c).substr(start, semi - start));
+                        if (!part.empty()) k.categories.emplace_back(part);
+                        start = semi + 1;
+                    }
+                }
                 break;
             case S::Web:
                 k.webs.push_back({v, "", false});

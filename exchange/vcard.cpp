@@ -623,10 +623,17 @@ std::vector<LogicalLine> unfold(const Body& body, bool v21, std::size_t* steps) 
     return out;
 }
 
+namespace {
+
+// Every card of the text; the first card's whole result also in `first`.
+void readAll(std::string_view text, Reading& out, const ProgressFn& progress, CardResult* first);
+
+}  // namespace
+
 CardResult contactFromVcard(std::string_view text) {
-    CardResult result;
+    CardResult result, first;
     Reading reading;
-    readVCards(text, reading);
+    readAll(text, reading, {}, &first);
     if (!reading.problems.empty())
         result.error = reading.problems.front().reason;
     else if (reading.groups)
@@ -634,11 +641,17 @@ CardResult contactFromVcard(std::string_view text) {
     else if (reading.contacts.empty())
         result.error = "no hay ninguna tarjeta";
     else
-        result.contact = std::move(reading.contacts.front().contact);
+        result = std::move(first);
     return result;
 }
 
 void readVCards(std::string_view text, Reading& out, const ProgressFn& progress) {
+    readAll(text, out, progress, nullptr);
+}
+
+namespace {
+
+void readAll(std::string_view text, Reading& out, const ProgressFn& progress, CardResult* first) {
     text = withoutBom(text);
     // Lines end in LF, CR LF, or the CR CR LF some phones write; a file with
     // no LF at all ends its lines in CR.
@@ -692,11 +705,16 @@ void readVCards(std::string_view text, Reading& out, const ProgressFn& progress)
             out.problems.push_back({begin, error});
         else if (card.group)
             ++out.groups;
-        else
+        else if (first && out.contacts.empty() && !out.groups) {
+            *first = card;
+            out.contacts.push_back({std::move(*card.contact), begin});
+        } else
             out.contacts.push_back({std::move(*card.contact), begin});
         if (progress) progress(pos);
     }
 }
+
+}  // namespace
 
 std::string vcardFromContact(const Contact& c, std::string_view uid) {
     auto text = [&](std::size_t col) { return c[col] ? escapeText(*c[col]) : std::string(); };
