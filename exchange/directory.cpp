@@ -94,6 +94,46 @@ void finish(Card& k, long line, Reading& out) {
     out.contacts.push_back({std::move(c), line});
 }
 
+// LDIF's address attributes: Thunderbird's home ones, abook's (its one
+// address), and Thunderbird's work ones, which abook also writes for its own.
+struct AddressAttribute {
+    std::string_view name;
+    bool work;
+    std::string Address::*part;
+};
+constexpr AddressAttribute kAddressAttributes[] = {
+    {"homestreet", false, &Address::street},
+    {"mozillahomestreet", false, &Address::street},
+    {"streetaddress", false, &Address::street},
+    {"mozillahomestreet2", false, &Address::extended},
+    {"streetaddress2", false, &Address::extended},
+    {"mozillahomelocalityname", false, &Address::town},
+    {"locality", false, &Address::town},
+    {"mozillahomestate", false, &Address::region},
+    {"mozillahomepostalcode", false, &Address::postcode},
+    {"mozillahomecountryname", false, &Address::country},
+    {"countryname", false, &Address::country},
+    {"street", true, &Address::street},
+    {"postaladdress", true, &Address::street},
+    {"mozillaworkstreet2", true, &Address::extended},
+    {"l", true, &Address::town},
+    {"st", true, &Address::region},
+    {"postalcode", true, &Address::postcode},
+    {"c", true, &Address::country},
+};
+
+std::string Address::*ldifPart(const std::string& name) {
+    for (const AddressAttribute& a : kAddressAttributes)
+        if (a.name == name) return a.part;
+    return nullptr;
+}
+
+Address* ldifAddress(Card& k, const std::string& name, bool abookAddress) {
+    for (const AddressAttribute& a : kAddressAttributes)
+        if (a.name == name) return &addressFor(k, a.work && !abookAddress ? "trabajo" : "casa");
+    return nullptr;
+}
+
 // One LDIF record's fields to a card.
 void ldifRecord(const std::vector<Field>& fields, long line, Reading& out) {
     Card k;
@@ -101,7 +141,6 @@ void ldifRecord(const std::vector<Field>& fields, long line, Reading& out) {
     for (const Field& f : fields)
         abookAddress = abookAddress || f.name == "streetaddress" || f.name == "locality";
     std::string year, month, day;
-    const std::string home = "casa", work = abookAddress ? "casa" : "trabajo";
     for (const Field& f : fields) {
         const std::string& n = f.name;
         const std::string v(trimmed(f.value));
@@ -129,30 +168,8 @@ void ldifRecord(const std::vector<Field>& fields, long line, Reading& out) {
             addEmails(k, v, false);
         else if (n == "nsaimid")
             k.ims.push_back({v, "aim", false});
-        else if (n == "homestreet" || n == "mozillahomestreet" || n == "streetaddress")
-            addressFor(k, home).street = v;
-        else if (n == "mozillahomestreet2" || n == "streetaddress2")
-            addressFor(k, home).extended = v;
-        else if (n == "mozillahomelocalityname" || n == "locality")
-            addressFor(k, home).town = v;
-        else if (n == "mozillahomestate")
-            addressFor(k, home).region = v;
-        else if (n == "mozillahomepostalcode")
-            addressFor(k, home).postcode = v;
-        else if (n == "mozillahomecountryname" || n == "countryname")
-            addressFor(k, home).country = v;
-        else if (n == "street" || n == "postaladdress")
-            addressFor(k, work).street = v;
-        else if (n == "mozillaworkstreet2")
-            addressFor(k, work).extended = v;
-        else if (n == "l")
-            addressFor(k, work).town = v;
-        else if (n == "st")
-            addressFor(k, work).region = v;
-        else if (n == "postalcode")
-            addressFor(k, work).postcode = v;
-        else if (n == "c")
-            addressFor(k, work).country = v;
+        else if (Address* a = ldifAddress(k, n, abookAddress))
+            a->*ldifPart(n) = v;
         else if (n == "ou")
             k.department = v;
         else

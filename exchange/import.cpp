@@ -56,20 +56,9 @@ Reading readContacts(std::string_view bytes, Format format, const ProgressFn& pr
         r.problems.push_back({1, "texto UTF-16 cortado o mal formado"});
         return r;
     }
-    switch (format) {
-        case Format::Csv:
-            readCsvContacts(*text, r, progress);
-            break;
-        case Format::VCard:
-            readVCards(*text, r, progress);
-            break;
-        case Format::Ldif:
-            readLdif(*text, r, progress);
-            break;
-        case Format::Abook:
-            readAbook(*text, r, progress);
-            break;
-    }
+    using Reader = void (*)(std::string_view, Reading&, const ProgressFn&);
+    static constexpr Reader kReaders[] = {readCsvContacts, readVCards, readLdif, readAbook};
+    kReaders[static_cast<std::size_t>(format)](*text, r, progress);
     return r;
 }
 

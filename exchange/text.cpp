@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "store/collation.h"
 #include "store/dates.h"
 
 namespace orv::exchange {
@@ -50,24 +51,6 @@ std::string_view withoutBom(std::string_view s) {
 }
 
 namespace {
-
-void appendCodePoint(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // windows-1252 0x80..0x9F; 0 marks the five bytes it leaves undefined, which
 // are passed through as the C1 controls ISO-8859-1 gives them.
@@ -121,7 +104,7 @@ std::string fromWindows1252(std::string_view bytes) {
         auto c = static_cast<unsigned char>(ch);
         std::uint32_t cp = c;
         if (c >= 0x80 && c <= 0x9F && kCp1252High[c - 0x80]) cp = kCp1252High[c - 0x80];
-        appendCodePoint(out, cp);
+        collation::appendUtf8(out, cp);
     }
     return out;
 }
@@ -151,7 +134,7 @@ std::optional<std::string> decodeText(std::string_view bytes) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
             i += 2;
         }
-        appendCodePoint(out, cp);
+        collation::appendUtf8(out, cp);
     }
     return out;
 }
@@ -171,7 +154,7 @@ std::optional<std::string> toUtf8(std::string_view bytes, std::string_view chars
     out.reserve(bytes.size() + bytes.size() / 4);
     for (char ch : bytes) {
         auto c = static_cast<unsigned char>(ch);
-        appendCodePoint(out, latin9Set ? latin9(c) : c);
+        collation::appendUtf8(out, latin9Set ? latin9(c) : c);
     }
     return out;
 }
