@@ -127,10 +127,10 @@ enum class Slot {
 enum class Kind { None, Phone, Email, Web, Im, Address, Event, Relation, Custom };
 
 struct Entry {
-    std::string_view name;  // folded; "#" stands for a number
-    Slot slot;
+    std::string name;  // folded; "#" stands for a number
+    Slot slot = Slot::Ignore;
     Kind kind = Kind::None;
-    std::string_view label = {};  // Spanish; for fixed groups ("Home Phone")
+    std::string label;  // Spanish; for fixed groups ("Home Phone")
     bool preferred = false;
     bool monthFirst = false;  // only Outlook in English writes this header
 };
@@ -140,238 +140,321 @@ using K = Kind;
 
 // Every header name known, folded (lower case, no accents). A group's key is
 // its name up to " - " ("phone #", "address #") or its label.
-constexpr Entry kEntries[] = {
-    // Google Contacts, current and legacy, and names several programs share.
-    {"first name", S::Given},
-    {"given name", S::Given},
-    {"middle name", S::Middle},
-    {"additional name", S::Middle},
-    {"last name", S::Family},
-    {"family name", S::Family},
-    {"name", S::Full},
-    {"display name", S::Full},
-    {"name prefix", S::Prefix},
-    {"name suffix", S::Suffix},
-    {"nickname", S::Nickname},
-    {"nick", S::Nickname},
-    {"organization name", S::Company},
-    {"organization # - name", S::Company},
-    {"organization title", S::Title},
-    {"organization # - title", S::Title},
-    {"organization department", S::Department},
-    {"organization # - department", S::Department},
-    {"organization # - type", S::Ignore},
-    {"organization # - yomi name", S::Ignore},
-    {"birthday", S::Birthday},
-    {"notes", S::Notes},
-    {"labels", S::Categories},
-    {"group membership", S::Categories},
-    {"photo", S::Ignore},
-    {"file as", S::Ignore},
-    {"phonetic first name", S::Ignore},
-    {"phonetic middle name", S::Ignore},
-    {"phonetic last name", S::Ignore},
-    {"yomi name", S::Ignore},
-    {"given name yomi", S::Ignore},
-    {"additional name yomi", S::Ignore},
-    {"family name yomi", S::Ignore},
-    {"initials", S::Ignore},
-    {"e-mail # - label", S::Label, K::Email},
-    {"e-mail # - type", S::Label, K::Email},
-    {"e-mail # - value", S::Value, K::Email},
-    {"phone # - label", S::Label, K::Phone},
-    {"phone # - type", S::Label, K::Phone},
-    {"phone # - value", S::Value, K::Phone},
-    {"website # - label", S::Label, K::Web},
-    {"website # - type", S::Label, K::Web},
-    {"website # - value", S::Value, K::Web},
-    {"im # - label", S::Label, K::Im},
-    {"im # - type", S::Label, K::Im},
-    {"im # - service", S::Service, K::Im},
-    {"im # - value", S::Value, K::Im},
-    {"event # - label", S::Label, K::Event},
-    {"event # - type", S::Label, K::Event},
-    {"event # - value", S::Value, K::Event},
-    {"relation # - label", S::Label, K::Relation},
-    {"relation # - type", S::Label, K::Relation},
-    {"relation # - value", S::Value, K::Relation},
-    {"custom field # - label", S::Label, K::Custom},
-    {"custom field # - type", S::Label, K::Custom},
-    {"custom field # - value", S::Value, K::Custom},
-    {"address # - label", S::Label, K::Address},
-    {"address # - type", S::Label, K::Address},
-    {"address # - formatted", S::Ignore},
-    {"address # - street", S::Street, K::Address},
-    {"address # - city", S::Town, K::Address},
-    {"address # - po box", S::PoBox, K::Address},
-    {"address # - region", S::Region, K::Address},
-    {"address # - postal code", S::Postcode, K::Address},
-    {"address # - country", S::Country, K::Address},
-    {"address # - extended address", S::Extended, K::Address},
-    // Outlook in English.
-    {"title", S::Prefix},
-    {"suffix", S::Suffix},
-    {"company", S::Company},
-    {"department", S::Department},
-    {"job title", S::Title},
-    {"business street", S::Street, K::Address, "trabajo", false, true},
-    {"business street 2", S::Street2, K::Address, "trabajo"},
-    {"business street 3", S::Street3, K::Address, "trabajo"},
-    {"business city", S::Town, K::Address, "trabajo"},
-    {"business state", S::Region, K::Address, "trabajo"},
-    {"business postal code", S::Postcode, K::Address, "trabajo"},
-    {"business country/region", S::Country, K::Address, "trabajo"},
-    {"business address po box", S::PoBox, K::Address, "trabajo"},
-    {"home street", S::Street, K::Address, "casa", false, true},
-    {"home street 2", S::Street2, K::Address, "casa"},
-    {"home street 3", S::Street3, K::Address, "casa"},
-    {"home city", S::Town, K::Address, "casa"},
-    {"home state", S::Region, K::Address, "casa"},
-    {"home postal code", S::Postcode, K::Address, "casa"},
-    {"home country/region", S::Country, K::Address, "casa"},
-    {"home address po box", S::PoBox, K::Address, "casa"},
-    {"other street", S::Street, K::Address, "otra", false, true},
-    {"other street 2", S::Street2, K::Address, "otra"},
-    {"other street 3", S::Street3, K::Address, "otra"},
-    {"other city", S::Town, K::Address, "otra"},
-    {"other state", S::Region, K::Address, "otra"},
-    {"other postal code", S::Postcode, K::Address, "otra"},
-    {"other country/region", S::Country, K::Address, "otra"},
-    {"other address po box", S::PoBox, K::Address, "otra"},
-    {"assistant's phone", S::Phone, K::Phone, "asistente"},
-    {"business fax", S::Phone, K::Phone, "fax del trabajo"},
-    {"business phone", S::Phone, K::Phone, "trabajo", false, true},
-    {"business phone 2", S::Phone, K::Phone, "trabajo"},
-    {"callback", S::Phone, K::Phone, "devolución de llamada"},
-    {"car phone", S::Phone, K::Phone, "coche"},
-    {"company main phone", S::Phone, K::Phone, "empresa"},
-    {"home fax", S::Phone, K::Phone, "fax de casa"},
-    {"home phone", S::Phone, K::Phone, "casa"},
-    {"home phone 2", S::Phone, K::Phone, "casa"},
-    {"isdn", S::Phone, K::Phone, "RDSI"},
-    {"mobile phone", S::Phone, K::Phone, "móvil", false, true},
-    {"other fax", S::Phone, K::Phone, "otro fax"},
-    {"other phone", S::Phone, K::Phone, "otro"},
-    {"pager", S::Phone, K::Phone, "buscapersonas"},
-    {"primary phone", S::Phone, K::Phone, "principal", true, true},
-    {"radio phone", S::Phone, K::Phone, "radio"},
-    {"tty/tdd phone", S::Phone, K::Phone, "TTY/TDD"},
-    {"telex", S::Phone, K::Phone, "télex"},
-    {"anniversary", S::Anniversary},
-    {"categories", S::Categories},
-    {"e-mail address", S::Email, K::Email, "", false, true},
-    {"e-mail # address", S::Email, K::Email},
-    {"e-mail type", S::Ignore},
-    {"e-mail # type", S::Ignore},
-    {"e-mail display name", S::Ignore},
-    {"e-mail # display name", S::Ignore},
-    {"web page", S::Web},
-    // Outlook in Spanish.
-    {"tratamiento", S::Prefix},
-    {"nombre", S::Given},
-    {"segundo nombre", S::Middle},
-    {"apellidos", S::Family},
-    {"sufijo", S::Suffix},
-    {"organizacion", S::Company},
-    {"compania", S::Company},
-    {"departamento", S::Department},
-    {"puesto", S::Title},
-    {"calle del trabajo", S::Street, K::Address, "trabajo"},
-    {"calle del trabajo 2", S::Street2, K::Address, "trabajo"},
-    {"calle del trabajo 3", S::Street3, K::Address, "trabajo"},
-    {"ciudad de trabajo", S::Town, K::Address, "trabajo"},
-    {"provincia o estado de trabajo", S::Region, K::Address, "trabajo"},
-    {"codigo postal del trabajo", S::Postcode, K::Address, "trabajo"},
-    {"pais o region del trabajo", S::Country, K::Address, "trabajo"},
-    {"apartado postal del trabajo", S::PoBox, K::Address, "trabajo"},
-    {"calle del domicilio", S::Street, K::Address, "casa"},
-    {"calle del domicilio 2", S::Street2, K::Address, "casa"},
-    {"calle del domicilio 3", S::Street3, K::Address, "casa"},
-    {"ciudad de residencia", S::Town, K::Address, "casa"},
-    {"provincia o estado de residencia", S::Region, K::Address, "casa"},
-    {"codigo postal de residencia", S::Postcode, K::Address, "casa"},
-    {"pais o region de residencia", S::Country, K::Address, "casa"},
-    {"apartado postal de residencia", S::PoBox, K::Address, "casa"},
-    {"otra calle", S::Street, K::Address, "otra"},
-    {"otra calle 2", S::Street2, K::Address, "otra"},
-    {"otra calle 3", S::Street3, K::Address, "otra"},
-    {"otra ciudad", S::Town, K::Address, "otra"},
-    {"otra provincia o estado", S::Region, K::Address, "otra"},
-    {"otro codigo postal", S::Postcode, K::Address, "otra"},
-    {"otro pais o region", S::Country, K::Address, "otra"},
-    {"otro apartado postal", S::PoBox, K::Address, "otra"},
-    {"telefono del ayudante", S::Phone, K::Phone, "asistente"},
-    {"telefono del asistente", S::Phone, K::Phone, "asistente"},
-    {"fax del trabajo", S::Phone, K::Phone, "fax del trabajo"},
-    {"telefono del trabajo", S::Phone, K::Phone, "trabajo"},
-    {"telefono del trabajo 2", S::Phone, K::Phone, "trabajo"},
-    {"devolucion de llamada", S::Phone, K::Phone, "devolución de llamada"},
-    {"telefono del automovil", S::Phone, K::Phone, "coche"},
-    {"numero de centralita de la organizacion", S::Phone, K::Phone, "empresa"},
-    {"telefono de la organizacion", S::Phone, K::Phone, "empresa"},
-    {"fax particular", S::Phone, K::Phone, "fax de casa"},
-    {"particular", S::Phone, K::Phone, "casa"},
-    {"particular 2", S::Phone, K::Phone, "casa"},
-    {"rdsi", S::Phone, K::Phone, "RDSI"},
-    {"telefono movil", S::Phone, K::Phone, "móvil"},
-    {"movil", S::Phone, K::Phone, "móvil"},
-    {"otro fax", S::Phone, K::Phone, "otro fax"},
-    {"otro telefono", S::Phone, K::Phone, "otro"},
-    {"localizador", S::Phone, K::Phone, "buscapersonas"},
-    {"telefono principal", S::Phone, K::Phone, "principal", true},
-    {"radiotelefono", S::Phone, K::Phone, "radio"},
-    {"telefono tty/tdd", S::Phone, K::Phone, "TTY/TDD"},
-    {"telex", S::Phone, K::Phone, "télex"},
-    {"aniversario", S::Anniversary},
-    {"cumpleanos", S::Birthday},
-    {"categorias", S::Categories},
-    {"direccion de correo electronico", S::Email, K::Email},
-    {"direccion de correo electronico #", S::Email, K::Email},
-    {"tipo de correo electronico", S::Ignore},
-    {"tipo de correo electronico #", S::Ignore},
-    {"nombre para mostrar del correo electronico", S::Ignore},
-    {"nombre para mostrar del correo electronico #", S::Ignore},
-    {"notas", S::Notes},
-    {"pagina web", S::Web},
-    // Thunderbird.
-    {"primary email", S::Email, K::Email, "", true},
-    {"secondary email", S::Email, K::Email},
-    {"screen name", S::Im},
-    {"work phone", S::Phone, K::Phone, "trabajo"},
-    {"fax number", S::Phone, K::Phone, "fax"},
-    {"pager number", S::Phone, K::Phone, "buscapersonas"},
-    {"mobile number", S::Phone, K::Phone, "móvil"},
-    {"home address", S::Street, K::Address, "casa"},
-    {"home address 2", S::Street2, K::Address, "casa"},
-    {"home zipcode", S::Postcode, K::Address, "casa"},
-    {"home country", S::Country, K::Address, "casa"},
-    {"work address", S::Street, K::Address, "trabajo"},
-    {"work address 2", S::Street2, K::Address, "trabajo"},
-    {"work city", S::Town, K::Address, "trabajo"},
-    {"work state", S::Region, K::Address, "trabajo"},
-    {"work zipcode", S::Postcode, K::Address, "trabajo"},
-    {"work country", S::Country, K::Address, "trabajo"},
-    {"organization", S::Company},
-    {"web page #", S::Web},
-    {"birth year", S::BirthYear},
-    {"birth month", S::BirthMonth},
-    {"birth day", S::BirthDay},
-    // abook ("allcsv").
-    {"email", S::Email, K::Email},
-    {"address", S::Street, K::Address, "casa"},
-    {"address2", S::Street2, K::Address, "casa"},
-    {"city", S::Town, K::Address, "casa"},
-    {"state", S::Region, K::Address, "casa"},
-    {"zip", S::Postcode, K::Address, "casa"},
-    {"country", S::Country, K::Address, "casa"},
-    {"phone", S::Phone, K::Phone, "casa"},
-    {"workphone", S::Phone, K::Phone, "trabajo"},
-    {"fax", S::Phone, K::Phone, "fax"},
-    {"mobilephone", S::Phone, K::Phone, "móvil"},
-    {"mobile", S::Phone, K::Phone, "móvil"},
-    {"url", S::Web},
-    {"groups", S::Categories},
-};
+// Every header name known, folded (lower case, no accents; "#" for a number):
+// where its values go, the Spanish label of a fixed group ("Home Phone") and
+// flags: "*" the preferred one of its kind, "!" a name only Outlook in
+// English writes (its dates are month first). "@ x" stands for Outlook's
+// three addresses: "business x", "home x" and "other x".
+constexpr std::string_view kDictionary = R"(
+# Google Contacts, current and legacy, and names several programs share.
+first name | given
+given name | given
+middle name | middle
+additional name | middle
+last name | family
+family name | family
+name | full
+display name | full
+name prefix | prefix
+name suffix | suffix
+nickname | nickname
+nick | nickname
+organization name | company
+organization # - name | company
+organization title | title
+organization # - title | title
+organization department | department
+organization # - department | department
+organization # - type | ignore
+organization # - yomi name | ignore
+birthday | birthday
+notes | notes
+labels | categories
+group membership | categories
+photo | ignore
+file as | ignore
+phonetic first name | ignore
+phonetic middle name | ignore
+phonetic last name | ignore
+yomi name | ignore
+given name yomi | ignore
+additional name yomi | ignore
+family name yomi | ignore
+initials | ignore
+e-mail # - label | label email
+e-mail # - type | label email
+e-mail # - value | value email
+phone # - label | label phone
+phone # - type | label phone
+phone # - value | value phone
+website # - label | label web
+website # - type | label web
+website # - value | value web
+im # - label | label im
+im # - type | label im
+im # - service | service im
+im # - value | value im
+event # - label | label event
+event # - type | label event
+event # - value | value event
+relation # - label | label relation
+relation # - type | label relation
+relation # - value | value relation
+custom field # - label | label custom
+custom field # - type | label custom
+custom field # - value | value custom
+address # - label | label address
+address # - type | label address
+address # - formatted | ignore
+address # - street | street
+address # - city | town
+address # - po box | po box
+address # - region | region
+address # - postal code | postcode
+address # - country | country
+address # - extended address | extended
+# Outlook in English.
+title | prefix
+suffix | suffix
+company | company
+department | department
+job title | title
+@ street | street | | !
+@ street 2 | street2
+@ street 3 | street3
+@ city | town
+@ state | region
+@ postal code | postcode
+@ country/region | country
+@ address po box | po box
+assistant's phone | phone | asistente
+business fax | phone | fax del trabajo
+business phone | phone | trabajo | !
+business phone 2 | phone | trabajo
+callback | phone | devolución de llamada
+car phone | phone | coche
+company main phone | phone | empresa
+home fax | phone | fax de casa
+home phone | phone | casa
+home phone 2 | phone | casa
+isdn | phone | RDSI
+mobile phone | phone | móvil | !
+other fax | phone | otro fax
+other phone | phone | otro
+pager | phone | buscapersonas
+primary phone | phone | principal | *!
+radio phone | phone | radio
+tty/tdd phone | phone | TTY/TDD
+telex | phone | télex
+anniversary | anniversary
+categories | categories
+e-mail address | email | | !
+e-mail # address | email
+e-mail type | ignore
+e-mail # type | ignore
+e-mail display name | ignore
+e-mail # display name | ignore
+web page | web
+# Outlook in Spanish.
+tratamiento | prefix
+nombre | given
+segundo nombre | middle
+apellidos | family
+sufijo | suffix
+organizacion | company
+compania | company
+departamento | department
+puesto | title
+calle del trabajo | street | trabajo
+calle del domicilio | street | casa
+otra calle | street | otra
+calle del trabajo 2 | street2 | trabajo
+calle del domicilio 2 | street2 | casa
+otra calle 2 | street2 | otra
+calle del trabajo 3 | street3 | trabajo
+calle del domicilio 3 | street3 | casa
+otra calle 3 | street3 | otra
+ciudad de trabajo | town | trabajo
+ciudad de residencia | town | casa
+otra ciudad | town | otra
+provincia o estado de trabajo | region | trabajo
+provincia o estado de residencia | region | casa
+otra provincia o estado | region | otra
+codigo postal del trabajo | postcode | trabajo
+codigo postal de residencia | postcode | casa
+otro codigo postal | postcode | otra
+pais o region del trabajo | country | trabajo
+pais o region de residencia | country | casa
+otro pais o region | country | otra
+apartado postal del trabajo | po box | trabajo
+apartado postal de residencia | po box | casa
+otro apartado postal | po box | otra
+telefono del ayudante | phone | asistente
+telefono del asistente | phone | asistente
+fax del trabajo | phone | fax del trabajo
+telefono del trabajo | phone | trabajo
+telefono del trabajo 2 | phone | trabajo
+devolucion de llamada | phone | devolución de llamada
+telefono del automovil | phone | coche
+numero de centralita de la organizacion | phone | empresa
+telefono de la organizacion | phone | empresa
+fax particular | phone | fax de casa
+particular | phone | casa
+particular 2 | phone | casa
+rdsi | phone | RDSI
+telefono movil | phone | móvil
+movil | phone | móvil
+otro fax | phone | otro fax
+otro telefono | phone | otro
+localizador | phone | buscapersonas
+telefono principal | phone | principal | *
+radiotelefono | phone | radio
+telefono tty/tdd | phone | TTY/TDD
+telex | phone | télex
+aniversario | anniversary
+cumpleanos | birthday
+categorias | categories
+direccion de correo electronico | email
+direccion de correo electronico # | email
+tipo de correo electronico | ignore
+tipo de correo electronico # | ignore
+nombre para mostrar del correo electronico | ignore
+nombre para mostrar del correo electronico # | ignore
+notas | notes
+pagina web | web
+# Thunderbird.
+primary email | email | | *
+secondary email | email
+screen name | im
+work phone | phone | trabajo
+fax number | phone | fax
+pager number | phone | buscapersonas
+mobile number | phone | móvil
+home address | street | casa
+home address 2 | street2 | casa
+home zipcode | postcode | casa
+home country | country | casa
+work address | street | trabajo
+work address 2 | street2 | trabajo
+work city | town | trabajo
+work state | region | trabajo
+work zipcode | postcode | trabajo
+work country | country | trabajo
+organization | company
+web page # | web
+birth year | birth year
+birth month | birth month
+birth day | birth day
+# abook ("allcsv").
+email | email
+address | street | casa
+address2 | street2 | casa
+city | town | casa
+state | region | casa
+zip | postcode | casa
+country | country | casa
+phone | phone | casa
+workphone | phone | trabajo
+fax | phone | fax
+mobilephone | phone | móvil
+mobile | phone | móvil
+url | web
+groups | categories
+)";
+
+// Where each slot's word in the dictionary sends a value.
+constexpr std::pair<std::string_view, Slot> kSlots[] = {{"ignore", S::Ignore},
+                                                        {"given", S::Given},
+                                                        {"middle", S::Middle},
+                                                        {"family", S::Family},
+                                                        {"full", S::Full},
+                                                        {"prefix", S::Prefix},
+                                                        {"suffix", S::Suffix},
+                                                        {"nickname", S::Nickname},
+                                                        {"company", S::Company},
+                                                        {"department", S::Department},
+                                                        {"title", S::Title},
+                                                        {"birthday", S::Birthday},
+                                                        {"birth year", S::BirthYear},
+                                                        {"birth month", S::BirthMonth},
+                                                        {"birth day", S::BirthDay},
+                                                        {"anniversary", S::Anniversary},
+                                                        {"notes", S::Notes},
+                                                        {"categories", S::Categories},
+                                                        {"phone", S::Phone},
+                                                        {"email", S::Email},
+                                                        {"web", S::Web},
+                                                        {"im", S::Im},
+                                                        {"icq", S::Icq},
+                                                        {"other", S::Other},
+                                                        {"street", S::Street},
+                                                        {"street2", S::Street2},
+                                                        {"street3", S::Street3},
+                                                        {"po box", S::PoBox},
+                                                        {"extended", S::Extended},
+                                                        {"town", S::Town},
+                                                        {"region", S::Region},
+                                                        {"postcode", S::Postcode},
+                                                        {"country", S::Country},
+                                                        {"label", S::Label},
+                                                        {"service", S::Service},
+                                                        {"value", S::Value}};
+constexpr std::pair<std::string_view, Kind> kKinds[] = {
+    {"phone", K::Phone},     {"email", K::Email}, {"web", K::Web},           {"im", K::Im},
+    {"address", K::Address}, {"event", K::Event}, {"relation", K::Relation}, {"custom", K::Custom}};
+
+std::string_view field(std::string_view& line) {
+    const std::size_t bar = line.find('|');
+    const std::string_view f = trimmed(line.substr(0, bar));
+    line = bar == std::string_view::npos ? std::string_view() : line.substr(bar + 1);
+    return f;
+}
+
+const std::vector<Entry>& entries() {
+    static const std::vector<Entry> all = [] {
+        std::vector<Entry> out;
+        std::string_view text = kDictionary;
+        while (!text.empty()) {
+            const std::size_t eol = text.find('\n');
+            std::string_view line = text.substr(0, eol);
+            text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
+            if (trimmed(line).empty() || trimmed(line).front() == '#') continue;
+            Entry e;
+            e.name = std::string(field(line));
+            std::string_view where = field(line);
+            for (const auto& [word, kind] : kKinds)
+                if (where.size() > word.size() &&
+                    where.substr(where.size() - word.size()) == word &&
+                    where[where.size() - word.size() - 1] == ' ') {
+                    e.kind = kind;
+                    where = where.substr(0, where.size() - word.size() - 1);
+                }
+            for (const auto& [word, slot] : kSlots)
+                if (where == word) e.slot = slot;
+            if (e.slot >= S::Street && e.slot <= S::Country) e.kind = K::Address;
+            if (e.slot == S::Phone) e.kind = K::Phone;
+            if (e.slot == S::Email) e.kind = K::Email;
+            e.label = std::string(field(line));
+            const std::string_view flags = field(line);
+            e.preferred = flags.find('*') != std::string_view::npos;
+            e.monthFirst = flags.find('!') != std::string_view::npos;
+            if (e.name.rfind("@ ", 0) != 0) {
+                out.push_back(e);
+                continue;
+            }
+            static constexpr std::pair<std::string_view, std::string_view> kPlaces[] = {
+                {"business", "trabajo"}, {"home", "casa"}, {"other", "otra"}};
+            for (const auto& [place, label] : kPlaces) {
+                Entry each = e;
+                each.name = std::string(place) + e.name.substr(1);
+                each.label = label;
+                out.push_back(std::move(each));
+            }
+        }
+        return out;
+    }();
+    return all;
+}
 
 // Lower case, Spanish accents and "ñ" folded, surrounding blanks, quotes and
 // abook's "#" dropped: "Teléfono" and "telefono", "#\"NAME\"" and "name" meet.
@@ -413,9 +496,9 @@ struct Column {
 };
 
 const Entry* lookUp(const std::string& name, std::string& group) {
-    for (const Entry& e : kEntries)
+    for (const Entry& e : entries())
         if (e.name == name) {
-            group = e.label.empty() ? std::string(e.name) : std::string(e.label);
+            group = e.label.empty() ? e.name : e.label;
             return &e;
         }
     // Numbered names: every run of digits stands for "#".
@@ -428,7 +511,7 @@ const Entry* lookUp(const std::string& name, std::string& group) {
             pattern += name[i];
         }
     }
-    for (const Entry& e : kEntries)
+    for (const Entry& e : entries())
         if (e.name == pattern) {
             // The group is the name up to " - ": "phone 1 - value" -> "phone 1".
             group = name.substr(0, name.find(" - "));

@@ -94,14 +94,15 @@ void finish(Card& k, long line, Reading& out) {
     out.contacts.push_back({std::move(c), line});
 }
 
-// LDIF's address attributes: Thunderbird's home ones, abook's (its one
-// address), and Thunderbird's work ones, which abook also writes for its own.
+// The address fields: abook's file's and LDIF's (Thunderbird's home ones,
+// abook's for its one address, and Thunderbird's work ones, which abook also
+// writes for its own).
 struct AddressAttribute {
     std::string_view name;
     bool work;
     std::string Address::*part;
 };
-constexpr AddressAttribute kAddressAttributes[] = {
+constexpr AddressAttribute kAddressFields[] = {
     {"homestreet", false, &Address::street},
     {"mozillahomestreet", false, &Address::street},
     {"streetaddress", false, &Address::street},
@@ -120,16 +121,22 @@ constexpr AddressAttribute kAddressAttributes[] = {
     {"st", true, &Address::region},
     {"postalcode", true, &Address::postcode},
     {"c", true, &Address::country},
+    {"address", false, &Address::street},
+    {"address2", false, &Address::extended},
+    {"city", false, &Address::town},
+    {"state", false, &Address::region},
+    {"zip", false, &Address::postcode},
+    {"country", false, &Address::country},
 };
 
-std::string Address::*ldifPart(const std::string& name) {
-    for (const AddressAttribute& a : kAddressAttributes)
+std::string Address::*addressPart(const std::string& name) {
+    for (const AddressAttribute& a : kAddressFields)
         if (a.name == name) return a.part;
     return nullptr;
 }
 
-Address* ldifAddress(Card& k, const std::string& name, bool abookAddress) {
-    for (const AddressAttribute& a : kAddressAttributes)
+Address* addressField(Card& k, const std::string& name, bool abookAddress) {
+    for (const AddressAttribute& a : kAddressFields)
         if (a.name == name) return &addressFor(k, a.work && !abookAddress ? "trabajo" : "casa");
     return nullptr;
 }
@@ -168,8 +175,8 @@ void ldifRecord(const std::vector<Field>& fields, long line, Reading& out) {
             addEmails(k, v, false);
         else if (n == "nsaimid")
             k.ims.push_back({v, "aim", false});
-        else if (Address* a = ldifAddress(k, n, abookAddress))
-            a->*ldifPart(n) = v;
+        else if (Address* a = addressField(k, n, abookAddress))
+            a->*addressPart(n) = v;
         else if (n == "ou")
             k.department = v;
         else
@@ -296,18 +303,8 @@ void readAbook(std::string_view text, Reading& out, const ProgressFn& progress) 
             k.fullName = v;
         else if (n == "email")
             addEmails(k, v, false);
-        else if (n == "address")
-            addressFor(k, "casa").street = v;
-        else if (n == "address2")
-            addressFor(k, "casa").extended = v;
-        else if (n == "city")
-            addressFor(k, "casa").town = v;
-        else if (n == "state")
-            addressFor(k, "casa").region = v;
-        else if (n == "zip")
-            addressFor(k, "casa").postcode = v;
-        else if (n == "country")
-            addressFor(k, "casa").country = v;
+        else if (Address* a = addressField(k, n, true))
+            a->*addressPart(n) = v;
         else if (n == "groups") {
             for (std::size_t s = 0; s <= v.size();) {
                 std::size_t comma = v.find(',', s);
