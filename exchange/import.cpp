@@ -1,6 +1,7 @@
 #include "exchange/import.h"
 
 #include <filesystem>
+#include <functional>
 #include <unordered_map>
 
 #include "exchange/csv.h"
@@ -80,6 +81,109 @@ std::string lookalikeKey(const Contact& c) {
     return key;
 }
 
+namespace {
+
+// Every column tagged, so that a null never equals an empty text.
+std::string rowKey(const Contact& c) {
+    std::string key;
+    for (std::size_t col = kNombre; col < kColumnCount; ++col) {
+        key += c[col] ? '\x02' + std::to_string(c[col]->size()) + ':' + *c[col] : "\x01";
+    }
+    return key;
+}
+
+bool named(const Contact& c) {
+    return (c[kNombre] && !c[kNombre]->empty()) || (c[kApellido] && !c[kApellido]->empty());
+}
+
+// The book as it was before the import, asked for a contact equal to one
+// (every field) or looking like one (the same name, the surname with case and
+// accents aside). A few contacts seek the name index each; when the import is
+// large beside the book, the book is read once instead, which then costs no
+// more than the import itself.
+class BookMatcher {
+  public:
+    BookMatcher(sqlite3* db, std::size_t importing)
+        : same_(db, select() + " WHERE " + schema::quoted(schema::kColumns[kNombre]) +
+                        " IS ?1 AND " + schema::quoted(schema::kCode) + " <= ?2"),
+          byCode_(db, select() + " WHERE " + schema::quoted(schema::kCode) + " = ?1") {
+        sql::Statement last(db, "SELECT max(" + schema::quoted(schema::kCode) + ") FROM " +
+                                    std::string(schema::kTable));
+        // Only rows that were there before: two equal contacts of one file
+        // are two contacts (a book with two equal rows restores as it was).
+        std::int64_t before = last.step() ? last.int64(0) : 0;
+        same_.bind(2, before);
+        whole_ = importing * 8 >= static_cast<std::uint64_t>(before);
+        if (!whole_) return;
+        sql::Statement all(db, select() + " WHERE " + schema::quoted(schema::kCode) + " <= ?1");
+        all.bind(1, before);
+        while (all.step()) {
+            const Contact row = read(all);
+            const std::int64_t code = all.int64(0);
+            rows_.emplace(hash_(rowKey(row)), code);
+            if (named(row))
+                looks_.emplace(row[kNombre].value_or("\x01") + '\0' + lookalikeKey(row), code);
+        }
+    }
+
+    // The code of a row equal to c, else 0; `alike` the code of one that looks like it.
+    std::int64_t find(const Contact& c, std::int64_t& alike) {
+        alike = 0;
+        if (whole_) {
+            auto [from, to] = rows_.equal_range(hash_(rowKey(c)));
+            for (auto i = from; i != to; ++i) {
+                byCode_.bind(1, i->second);
+                const bool equal = byCode_.step() && same(read(byCode_), c);
+                byCode_.reset();
+                if (equal) return i->second;
+            }
+            if (!named(c)) return 0;
+            auto look = looks_.find(c[kNombre].value_or("\x01") + '\0' + lookalikeKey(c));
+            if (look != looks_.end()) alike = look->second;
+            return 0;
+        }
+        std::optional<std::string> key;
+        same_.bind(1, c[kNombre]);
+        std::int64_t equal = 0;
+        while (same_.step()) {
+            const Contact row = read(same_);
+            if (same(row, c)) {
+                equal = same_.int64(0);
+                break;
+            }
+            if (!key) key = lookalikeKey(c);
+            if (named(c) && !alike && lookalikeKey(row) == *key) alike = same_.int64(0);
+        }
+        same_.reset();
+        if (equal) alike = 0;
+        return equal;
+    }
+
+  private:
+    static std::string select() {
+        return "SELECT " + schema::columnList() + " FROM " + std::string(schema::kTable);
+    }
+    static Contact read(const sql::Statement& st) {
+        Contact row;
+        for (std::size_t col = 0; col < kColumnCount; ++col)
+            row[col] = st.value(static_cast<int>(col));
+        return row;
+    }
+    static bool same(const Contact& a, const Contact& b) {
+        for (std::size_t col = kNombre; col < kColumnCount; ++col)
+            if (a[col] != b[col]) return false;
+        return true;
+    }
+
+    sql::Statement same_, byCode_;
+    bool whole_ = false;
+    std::hash<std::string> hash_;
+    std::unordered_multimap<std::size_t, std::int64_t> rows_;
+    std::unordered_map<std::string, std::int64_t> looks_;
+};
+
+}  // namespace
+
 ImportResult importContacts(sqlite3* db, const std::vector<Located>& contacts,
                             const ImportOptions& options) {
     ImportResult result;
@@ -90,58 +194,18 @@ ImportResult importContacts(sqlite3* db, const std::vector<Located>& contacts,
     else
         tx.emplace(db);
 
-    // Candidates are the rows with the very same name: one seek of the name
-    // index each, never a read of the whole book.
-    // Only rows that were there before: two equal contacts of one file are
-    // two contacts (a book with two equal rows restores as it was).
-    std::int64_t before = 0;
-    {
-        sql::Statement last(db, "SELECT max(" + schema::quoted(schema::kCode) + ") FROM " +
-                                    std::string(schema::kTable));
-        if (last.step()) before = last.int64(0);
-    }
-    sql::Statement same(db, "SELECT " + schema::columnList() + " FROM " +
-                                std::string(schema::kTable) + " WHERE " +
-                                schema::quoted(schema::kColumns[kNombre]) + " IS ?1 AND " +
-                                schema::quoted(schema::kCode) + " <= ?2");
-    same.bind(2, before);
+    BookMatcher book(db, contacts.size());
     std::optional<ContactInserter> ins;
     if (tx) ins.emplace(db);
-    // What this import adds, for lookalikes within the file.
-    std::unordered_map<std::string, std::size_t> added;
-
     for (const Located& item : contacts) {
-        const Contact& c = item.contact;
-        const std::string key = lookalikeKey(c);
-        same.bind(1, c[kNombre]);
-        std::int64_t equal = 0, alike = 0;
-        while (same.step()) {
-            Contact row;
-            for (std::size_t col = 0; col < kColumnCount; ++col)
-                row[col] = same.value(static_cast<int>(col));
-            bool all = true;
-            for (std::size_t col = kNombre; col < kColumnCount && all; ++col)
-                all = row[col] == c[col];
-            const std::int64_t code = same.int64(0);
-            if (all) {
-                equal = code;
-                break;
-            }
-            if (!alike && lookalikeKey(row) == key) alike = code;
-        }
-        same.reset();
-        if (equal && !options.keepDuplicates) {
+        std::int64_t alike = 0;
+        if (const std::int64_t equal = book.find(item.contact, alike)) {
             result.duplicates.push_back({&item, equal});
-            continue;
-        }
-        if (equal) result.duplicates.push_back({&item, equal});
-        auto seen = added.find(key);
-        if (!equal && alike)
+            if (!options.keepDuplicates) continue;
+        } else if (alike) {
             result.lookalikes.push_back({&item, alike});
-        else if (!equal && seen != added.end())
-            result.lookalikes.push_back({&item, 0});
-        if (ins) ins->insert(c);
-        added.emplace(key, result.imported);
+        }
+        if (ins) ins->insert(item.contact);
         ++result.imported;
     }
     if (tx) tx->commit();

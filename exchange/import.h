@@ -34,12 +34,12 @@ struct ImportOptions {
 };
 struct Match {
     const Located* item;  // the contact of the file
-    std::int64_t code;    // the one in the book it equals or looks like (0: earlier in the file)
+    std::int64_t code;    // the one in the book it equals or looks like
 };
 struct ImportResult {
     std::size_t imported = 0;       // written (or, on a dry run, that would be)
     std::vector<Match> duplicates;  // equal in every field to one in the book
-    std::vector<Match> lookalikes;  // same name and surname, case and accents aside
+    std::vector<Match> lookalikes;  // same name, and surname case and accents aside
 };
 // Writes `contacts` (all in one transaction, which takes the write lock only
 // after the file was read). A contact equal in every field to one already
@@ -48,7 +48,9 @@ struct ImportResult {
 ImportResult importContacts(sqlite3* db, const std::vector<Located>& contacts,
                             const ImportOptions& options);
 
-// Name and surname with case and accents folded, for "looks alike".
+// Name and surname with case and accents folded, for "looks alike". The
+// candidates are the rows with the same name (one seek of the name index):
+// a surname written otherwise is found, a name written otherwise is not.
 std::string lookalikeKey(const Contact& c);
 
 }  // namespace orv::exchange

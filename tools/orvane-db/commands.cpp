@@ -209,12 +209,8 @@ ImportResult importBook(const std::string& path, const std::string& input,
                           const char* many, const char* tail) {
         for (std::size_t i = 0; i < std::min(kShown, matches.size()); ++i) {
             const auto& m = matches[i];
-            con.err << where(m.item->line) << what << ": " << printable(describe(m.item->contact));
-            if (m.code)
-                con.err << " (como el código " << m.code << " de la agenda)";
-            else
-                con.err << " (como otro de este archivo)";
-            con.err << tail << "\n";
+            con.err << where(m.item->line) << what << ": " << printable(describe(m.item->contact))
+                    << " (como el código " << m.code << " de la agenda)" << tail << "\n";
         }
         if (matches.size() > kShown)
             con.err << "... y " << plural(matches.size() - kShown, what, many) << " más\n";
