@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include "exchange/card.h"
+#include "exchange/csv.h"
 #include "exchange/import.h"
 #include "exchange/vcard.h"
 #include "support/storetest.h"
@@ -265,6 +266,23 @@ class TestExchange : public QObject {
                  std::string("a\nb\nc[31md"));
         QCOMPARE(cleanText("  José\t", true), std::string("José"));
         QCOMPARE(printable("a\x1B[2Jb\tc"), std::string("a\\x1b[2Jb\\tc"));
+    }
+
+    // A stored birthday that is no date (another program wrote it): the CSV
+    // keeps it readable in "Mas info", the vCard as text; both read back.
+    void aStoredNonDateExportsReadably() {
+        for (const char* date : {"hace años", "2001-02-30"}) {
+            const Contact c = contact(
+                {"Ana", nullopt, nullopt, nullopt, nullopt, nullopt, nullopt, "nota", date});
+            bool moved = false;
+            const Reading csv = readContacts(csvHeader() + csvRecord(c, &moved), Format::Csv);
+            QVERIFY(moved && csv.problems.empty());
+            QVERIFY(!csv.contacts[0].contact[kFecha]);
+            QCOMPARE(*csv.contacts[0].contact[kMasInfo],
+                     std::string("nota\nFecha de nacimiento: ") + date);
+            const Reading card = readContacts(vcardFromContact(c), Format::VCard);
+            QVERIFY(card.problems.empty() && card.contacts[0].contact == c);
+        }
     }
 
     // What the sync shares: one card in, one card out with its UID.
