@@ -215,6 +215,117 @@ class TestExchange : public QObject {
         }
     }
 
+    // Nombre is never null for another program's card: given name, else
+    // full name, else company, e-mail, phone; else an empty text.
+    void nombreWhenThereIsNoGivenName_data() {
+        QTest::addColumn<QString>("card");
+        QTest::addColumn<QString>("nombre");
+        QTest::addColumn<QString>("info");
+        const char* const cases[][3] = {
+            {"N:Gil;Eva;;;\nFN:Eva Gil", "Eva", ""},
+            {"N:Gil;;;;\nFN:Eva Gil", "Eva Gil", ""},
+            {"N:Gil;;;;", "Gil", ""},
+            {"FN:\nORG:Bar Pepe;Cocina", "Bar Pepe", "Departamento: Cocina"},
+            {"EMAIL;TYPE=HOME:\nEMAIL:b@x.es\nTEL:600", "b@x.es", ""},
+            {"TEL;TYPE=WORK:600\nTEL;TYPE=CELL;PREF:611", "611", "Teléfono (trabajo): 600"},
+            {"NOTE:solo una nota", "", "solo una nota"},
+        };
+        for (const auto& c : cases)
+            QTest::newRow(qPrintable(QString(c[0]).replace('\n', " | ")))
+                << QString(c[0]) << QString(c[1]) << QString(c[2]);
+    }
+    void nombreWhenThereIsNoGivenName() {
+        QFETCH(QString, card);
+        QFETCH(QString, nombre);
+        QFETCH(QString, info);
+        const auto r =
+            contactFromVcard("BEGIN:VCARD\nVERSION:3.0\n" + card.toStdString() + "\nEND:VCARD\n");
+        QVERIFY2(r.contact, r.error.c_str());
+        QCOMPARE(QString::fromStdString(r.contact->at(kNombre).value_or("<null>")), nombre);
+        QCOMPARE(QString::fromStdString(r.contact->at(kMasInfo).value_or("")), info);
+    }
+
+    // Properties other programs write, each kept in a field or a labelled line.
+    void vcardPropertiesKept_data() {
+        QTest::addColumn<QString>("lines");
+        QTest::addColumn<QString>("info");
+        const char* const cases[][2] = {
+            {"VERSION:2.1\nTEL;HOME:1\nTEL;CELL;PREF:2", "Teléfono (casa): 1"},
+            {"VERSION:4.0\nEMAIL:a@x\nEMAIL;PREF=1;TYPE=work:b@x", "e-mail: a@x"},
+            {"URL;TYPE=work:https://x.es\nTITLE:Jefa\nROLE:Ventas",
+             "Cargo: Jefa\nFunción: Ventas\nWeb (trabajo): https://x.es"},
+            {"NICKNAME:Ani,Nana\nCATEGORIES:amigos,club",
+             "Apodo: Ani, Nana\nCategorías: amigos, club"},
+            {"ANNIVERSARY:20100612\nX-ANNIVERSARY:2011-06-12",
+             "Aniversario: 12/06/2010\nAniversario: 12/06/2011"},
+            {"BDAY:16040101", "Fecha de nacimiento: 01/01"},
+            {"BDAY:1990-01-02\nBDAY:--0203", "Fecha de nacimiento: 03/02"},
+            {"X-SKYPE:ana.gil\nIMPP:xmpp:ana@x",
+             "Mensajería (skype): ana.gil\nMensajería (xmpp): xmpp:ana@x"},
+            {"ADR;TYPE=work:;;C/ A 1;Soria;;42001;España\nADR;TYPE=home;TYPE=pref:;;C/ B "
+             "2;Ávila;;;",
+             "Dirección (trabajo): C/ A 1, 42001 Soria, España"},
+        };
+        for (const auto& c : cases)
+            QTest::newRow(qPrintable(QString(c[0]).replace('\n', " | ")))
+                << QString(c[0]) << QString(c[1]);
+    }
+    void vcardPropertiesKept() {
+        QFETCH(QString, lines);
+        QFETCH(QString, info);
+        const auto r =
+            contactFromVcard("BEGIN:VCARD\nN:Gil;Ana;;;\n" + lines.toStdString() + "\nEND:VCARD\n");
+        QVERIFY2(r.contact, r.error.c_str());
+        QCOMPARE(QString::fromStdString(r.contact->at(kMasInfo).value_or("")), info);
+        QCOMPARE(QString::fromStdString(r.extra), info);
+    }
+
+    void groupsAndFormats() {
+        const Reading g = readContacts(
+            "BEGIN:VCARD\rVERSION:4.0\rKIND:group\rFN:Club\rEND:VCARD\rBEGIN:VCARD\rVERSION:4.0\r"
+            "FN:Ana\rEND:VCARD\r",
+            Format::VCard);
+        QCOMPARE(g.groups, std::size_t(1));
+        QCOMPARE(g.contacts.size(), std::size_t(1));
+        QCOMPARE(formatFromPath("/home/a/.abook/addressbook"), std::optional(Format::Abook));
+        QCOMPARE(formatFromPath("libreta.LDIF"), std::optional(Format::Ldif));
+        QCOMPARE(formatFromText("\n\nBEGIN:VCARD\r\n"), std::optional(Format::VCard));
+        QCOMPARE(formatFromText("version: 1\ndn: cn=x\n"), std::optional(Format::Ldif));
+        QCOMPARE(formatFromText("# abook addressbook file\n"), std::optional(Format::Abook));
+        QCOMPARE(formatFromText("Nombre,Apellido\n"), std::nullopt);
+    }
+
+    void encodings() {
+        const std::u16string text = u"Nombre\nJos\u00E9 \U0001D11E\n";
+        std::string be = "\xFE\xFF";
+        for (char16_t u : text) be += {static_cast<char>(u >> 8), static_cast<char>(u & 0xFF)};
+        QCOMPARE(decodeText(be), std::optional<std::string>("Nombre\nJosé 𝄞\n"));
+        QCOMPARE(decodeText("\xEF\xBB\xBFPe\xC3\xB1"
+                            "a"),
+                 std::optional<std::string>("Peña"));
+        QCOMPARE(decodeText("Pe\xF1"
+                            "a \x80"),
+                 std::optional<std::string>("Peña €"));
+        QVERIFY(!decodeText(std::string_view("\xFF\xFE\x00\xD8", 4)));  // an unpaired surrogate
+        QVERIFY(!decodeText("\xFF\xFEx"));                              // cut in half
+        const Reading broken = readContacts("\xFF\xFEx", Format::Csv);
+        QCOMPARE(broken.problems.size(), std::size_t(1));
+    }
+
+    void ldifAndAbookProblems() {
+        const Reading ldif = readContacts(
+            "dn: cn=a\ncn: Ana\nroto\n\ndn: cn=b\ncn:: %%%\n\n"
+            "dn: cn=c\ncn: Eva\n",
+            Format::Ldif);
+        QCOMPARE(ldif.contacts.size(), std::size_t(1));
+        QCOMPARE(ldif.problems.size(), std::size_t(2));
+        QCOMPARE(ldif.problems[0].line, 1);
+        QCOMPARE(ldif.problems[1].line, 5);
+        const Reading abook = readContacts("[0]\nname=Ana\nsuelta\n", Format::Abook);
+        QCOMPARE(abook.problems.size(), std::size_t(1));
+        QCOMPARE(abook.problems[0].line, 3);
+    }
+
     void anUnknownHeaderSaysWhatIsKnown() {
         const Reading r = readContacts("Nombre,Edad\nAna,30\n", Format::Csv);
         QCOMPARE(r.problems.size(), std::size_t(1));
