@@ -262,15 +262,18 @@ std::string label(const Property& p) {
     return out;
 }
 
-// A structured value's components, each a list joined with a blank.
-std::vector<std::string> components(std::string_view text, std::size_t atLeast) {
+// A structured value's components, each a list joined with `sep` (a blank
+// for a name: "Domínguez,Ortiz" is two surnames).
+std::vector<std::string> components(std::string_view text, std::size_t atLeast,
+                                    std::string_view sep = ", ") {
     std::vector<std::string> out;
     for (auto part : splitUnescaped(text, ';')) {
         std::string joined;
         for (auto item : splitUnescaped(part, ',')) {
             std::string v = unescapeText(item);
             if (v.empty()) continue;
-            joined += (joined.empty() ? "" : " ") + v;
+            if (!joined.empty()) joined += sep;
+            joined += v;
         }
         out.push_back(std::move(joined));
     }
@@ -397,7 +400,7 @@ class CardReader {
         if (n == "N") {
             if (n_) return;
             n_ = text;
-            auto c = components(text, 5);
+            auto c = components(text, 5, " ");
             k.family = c[0], k.given = c[1], k.middle = c[2], k.prefix = c[3], k.suffix = c[4];
         } else if (n == "FN") {
             if (k.fullName.empty()) k.fullName = v;
@@ -429,12 +432,16 @@ class CardReader {
             if (own_ || !trimmed(v).empty()) k.emails.push_back({v, label(p), pref});
         } else if (n == "X-ICQ") {
             if (own_ || !trimmed(v).empty()) k.icqs.push_back({v, "", pref});
+        } else if (n == "X-ORVANE-NULL") {
+            for (auto name : splitUnescaped(text, ','))
+                for (std::size_t col = kNombre; col < kColumnCount; ++col)
+                    if (trimmed(name) == schema::kColumns[col]) nulls_.push_back(col);
+        } else if (n.find("ANNIVERSARY") != std::string::npos) {
+            if (!trimmed(v).empty()) k.dates.push_back({v, "Aniversario", false});
+        } else if (n.find("KIND") != std::string::npos) {
+            // Read by group().
         } else if (n == "IMPP" || n.rfind("X-", 0) == 0) {
-            if (trimmed(v).empty() || n == "X-ORVANE-NULL" || n.find("KIND") != std::string::npos ||
-                n.find("ANNIVERSARY") != std::string::npos)
-                takeOther(k, p, text, v);
-            else
-                takeIm(k, p, std::move(v), pref);
+            if (!trimmed(v).empty()) takeIm(k, p, std::move(v), pref);
         } else if (n == "URL") {
             if (!trimmed(v).empty()) k.webs.push_back({v, label(p), pref});
         } else if (n == "BDAY") {
@@ -446,18 +453,7 @@ class CardReader {
                 k.notes.push_back(v);
         } else if (n == "CATEGORIES") {
             for (auto item : splitUnescaped(text, ',')) k.categories.push_back(unescapeText(item));
-        } else if (n == "ANNIVERSARY") {
-            if (!trimmed(v).empty()) k.dates.push_back({v, "Aniversario", false});
         }
-    }
-
-    void takeOther(Card& k, const Property& p, const std::string& text, const std::string& v) {
-        if (p.name.find("ANNIVERSARY") != std::string::npos && !trimmed(v).empty())
-            k.dates.push_back({v, "Aniversario", false});
-        if (p.name == "X-ORVANE-NULL")
-            for (auto name : splitUnescaped(text, ','))
-                for (std::size_t col = kNombre; col < kColumnCount; ++col)
-                    if (trimmed(name) == schema::kColumns[col]) nulls_.push_back(col);
     }
 
     void takeIm(Card& k, const Property& p, std::string v, bool pref) {

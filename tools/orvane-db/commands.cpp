@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -15,7 +14,6 @@
 #include "exchange/import.h"
 #include "exchange/text.h"
 #include "exchange/vcard.h"
-#include "store/ascii.h"
 #include "store/contact.h"
 #include "store/contactquery.h"
 #include "store/datacontrol.h"
