@@ -119,6 +119,9 @@ Contact toContact(const Card& k, std::string* extraOut) {
     bool companyIsName = false;
     if (!given.empty())
         c[kNombre] = given;
+    else if (!full.empty() && !family.empty() && full.size() > family.size() + 1 &&
+             full.ends_with(" " + family))
+        c[kNombre] = std::string(trimmed(full.substr(0, full.size() - family.size())));
     else if (!full.empty())
         c[kNombre] = full;
     else if (!family.empty())

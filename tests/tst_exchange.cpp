@@ -226,7 +226,8 @@ class TestExchange : public QObject {
         };
         const Case cases[] = {
             {"N:Gil;Eva;;;\nFN:Eva Gil", "Eva", ""},
-            {"N:Gil;;;;\nFN:Eva Gil", "Eva Gil", ""},
+            {"N:Gil;;;;\nFN:Eva Gil", "Eva", ""},
+            {"N:Gil;;;;\nFN:Gil, Eva", "Gil, Eva", ""},
             {"N:Gil;;;;", "Gil", ""},
             {"FN:\nORG:Bar Pepe;Cocina", "Bar Pepe", "Departamento: Cocina"},
             {"EMAIL;TYPE=HOME:\nEMAIL:b@x.es\nTEL:600", "b@x.es", ""},
