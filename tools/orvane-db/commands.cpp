@@ -10,9 +10,13 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <unordered_set>
 #include <vector>
 
+#include "exchange/card.h"
+#include "exchange/csv.h"
+#include "exchange/import.h"
+#include "exchange/text.h"
+#include "exchange/vcard.h"
 #include "store/ascii.h"
 #include "store/collation.h"
 #include "store/contact.h"
@@ -23,13 +27,12 @@
 #include "store/keys.h"
 #include "store/schema.h"
 #include "store/sql.h"
-#include "tools/orvane-db/csv.h"
 #include "tools/orvane-db/demo.h"
 #include "tools/orvane-db/progress.h"
-#include "tools/orvane-db/text.h"
-#include "tools/orvane-db/vcard.h"
 
 namespace orv::db {
+
+using namespace orv::exchange;
 
 namespace {
 
@@ -135,18 +138,6 @@ void removeBook(const std::string& path) {
 }
 
 }  // namespace
-
-std::optional<Format> formatFromName(const std::string& name) {
-    if (ascii::iequals(name, "csv")) return Format::Csv;
-    if (ascii::iequals(name, "vcard") || ascii::iequals(name, "vcf")) return Format::VCard;
-    return std::nullopt;
-}
-
-std::optional<Format> formatFromPath(const std::string& path) {
-    std::string ext = std::filesystem::path(path).extension().string();
-    if (ext.empty()) return std::nullopt;
-    return formatFromName(ext.substr(1));
-}
 
 void initBook(const std::string& path) {
     refuseExisting(path);
@@ -261,86 +252,63 @@ void reindexBook(const std::string& path, const Console& con) {
 ImportResult importBook(const std::string& path, const std::string& input,
                         const ImportOptions& options, const Console& con) {
     const std::string data = readFile(input);
-    auto db = Database::open(path);
-    sqlite3* h = db->handle();
-
-    // The write lock first, so the keys read below are still the book's
-    // when the contacts go in.
-    std::optional<sql::WriteTransaction> tx;
-    std::optional<sql::ReadTransaction> snapshot;
-    if (options.dryRun)
-        snapshot.emplace(h);
-    else
-        tx.emplace(h);
-
-    // Every key already in the book, for the duplicate check; contacts met
-    // in the file join it as they come.
-    std::unordered_set<std::string> keys;
+    // Read and mapped first: the book is not touched (nor locked) until the
+    // whole file is understood.
+    Reading reading;
     {
-        sql::Statement sel(h, "SELECT " + schema::quoted(schema::kColumns[kNombre]) + ", " +
-                                  schema::quoted(schema::kColumns[kApellido]) + ", " +
-                                  schema::quoted(schema::kColumns[kFecha]) + " FROM " +
-                                  std::string(schema::kTable));
-        while (sel.step()) keys.insert(duplicateKey(sel.value(0), sel.value(1), sel.value(2)));
+        Progress progress("bytes", data.size(), con.progress ? stderr : nullptr);
+        reading =
+            readContacts(data, options.format, [&](std::size_t bytes) { progress.update(bytes); });
     }
-
-    std::optional<ContactInserter> ins;
-    if (tx) ins.emplace(h);
-
     constexpr std::size_t kShown = 20;  // messages of each kind before a summary
+    const auto where = [&](long line) {
+        return printable(input) + ":" + std::to_string(line) + ": ";
+    };
     ImportResult result;
-    Progress progress("contactos", data.size(), con.progress ? stderr : nullptr);
-    std::size_t read = 0;
-    auto onContact = [&](Located&& item) {
-        ++read;
-        const bool duplicate = !keys.insert(duplicateKey(item.contact)).second;
-        if (duplicate) {
-            if (++result.duplicates <= kShown) {
-                progress.finish();
-                con.err << input << ":" << item.line << ": repetido: " << describe(item.contact)
-                        << (options.keepDuplicates ? " (se importa igualmente)" : " (se omite)")
-                        << "\n";
-            }
-            if (!options.keepDuplicates) return;
-        }
-        ++result.imported;
-        // Once something cannot be read nothing will be kept: just go on reading.
-        if (ins && result.problems == 0) ins->insert(item.contact);
-    };
-    auto onProblem = [&](long line, const std::string& reason) {
-        if (++result.problems <= kShown) {
-            progress.finish();
-            con.err << input << ":" << line << ": " << reason << "\n";
-        }
-    };
-    auto onProgress = [&](std::size_t bytes) { progress.update(read, bytes); };
-
-    if (options.format == Format::Csv)
-        readCsvContacts(data, {onContact, onProblem, onProgress});
-    else
-        readVCards(data, {onContact, onProblem, onProgress});
-    progress.finish();
-
-    if (result.duplicates > kShown)
-        con.err << "... y " << plural(result.duplicates - kShown, "repetido", "repetidos")
-                << " más\n";
-    if (result.problems > 0) {
-        if (result.problems > kShown)
-            con.err << "... y " << plural(result.problems - kShown, "error", "errores") << " más\n";
+    result.problems = reading.problems.size();
+    for (std::size_t i = 0; i < std::min(kShown, reading.problems.size()); ++i)
+        con.err << where(reading.problems[i].line) << printable(reading.problems[i].reason) << "\n";
+    if (result.problems > kShown)
+        con.err << "... y " << plural(result.problems - kShown, "error", "errores") << " más\n";
+    if (result.problems > 0 && !options.skipBad) {
         con.err << "No se ha importado nada: " << plural(result.problems, "error", "errores")
-                << " en " << input << "\n";
-        result.imported = 0;
-        return result;  // the transaction rolls back
+                << " en " << printable(input) << " (--skip-bad importa el resto)\n";
+        return result;
     }
-    if (tx) {
-        keys::refresh(h);
-        tx->commit();
-    }
+
+    auto db = Database::open(path);
+    const auto written =
+        importContacts(db->handle(), reading.contacts, {options.dryRun, options.keepDuplicates});
+    result.imported = written.imported;
+    result.duplicates = written.duplicates.size();
+    const auto list = [&](const std::vector<exchange::Match>& matches, const char* what,
+                          const char* many, const char* tail) {
+        for (std::size_t i = 0; i < std::min(kShown, matches.size()); ++i) {
+            const auto& m = matches[i];
+            con.err << where(m.item->line) << what << ": " << printable(describe(m.item->contact))
+                    << " (como el código " << m.code << " de la agenda)" << tail << "\n";
+        }
+        if (matches.size() > kShown)
+            con.err << "... y " << plural(matches.size() - kShown, what, many) << " más\n";
+    };
+    list(written.duplicates, "repetido", "repetidos",
+         options.keepDuplicates ? " (se importa igualmente)" : " (se omite)");
+    list(written.lookalikes, "posible repetido", "posibles repetidos", " (se importa)");
+    if (reading.groups)
+        con.err << plural(reading.groups, "grupo omitido", "grupos omitidos")
+                << " (son listas, no contactos)\n";
+    if (result.problems)
+        con.err << plural(result.problems, "registro omitido", "registros omitidos")
+                << " por errores\n";
     result.ok = true;
     con.out << (options.dryRun
                     ? plural(result.imported, "contacto para importar", "contactos para importar")
                     : plural(result.imported, "contacto importado", "contactos importados"))
-            << ", " << plural(result.duplicates, "repetido", "repetidos") << "\n";
+            << ", " << plural(result.duplicates, "repetido", "repetidos");
+    if (!written.lookalikes.empty())
+        con.out << ", "
+                << plural(written.lookalikes.size(), "posible repetido", "posibles repetidos");
+    con.out << "\n";
     return result;
 }
 
@@ -396,11 +364,17 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
         Progress progress("contactos", total, con.progress ? stderr : nullptr);
         if (format == Format::Csv) write(csvHeader());
         Contact c;
+        std::size_t moved = 0;
         while (contacts.next(c)) {
-            write(format == Format::Csv ? csvRecord(c) : vcardFromContact(c));
+            bool movedDate = false;
+            write(format == Format::Csv ? csvRecord(c, &movedDate) : vcardFromContact(c));
+            if (movedDate && ++moved <= 20)
+                con.err << "código " << *c[kCodigo] << ": la fecha de nacimiento \""
+                        << printable(*c[kFecha]) << "\" no es una fecha; va en Mas info\n";
             if ((++written & 1023) == 0) progress.update(written);
         }
         progress.finish();
+        if (moved > 20) con.err << "... y " << moved - 20 << " fechas más en Mas info\n";
         if (std::fflush(f) != 0 || ::fsync(fileno(f)) != 0)
             throw ToolError("no se puede escribir " + output + ": " + std::strerror(errno));
         int err = 0;

@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "exchange/import.h"
+
 namespace orv::db {
 
 class ToolError : public std::runtime_error {
@@ -18,11 +20,7 @@ class ToolError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-enum class Format { Csv, VCard };
-// "csv", "vcard" or "vcf".
-std::optional<Format> formatFromName(const std::string& name);
-// By the file's extension (.csv, .vcf, .vcard), letter case ignored.
-std::optional<Format> formatFromPath(const std::string& path);
+using exchange::Format;
 
 // Where messages go: `out` for results, `err` for problems; `progress` shows
 // the progress line (only meant for a terminal).
@@ -49,14 +47,15 @@ struct ImportOptions {
     Format format = Format::Csv;
     bool dryRun = false;
     bool keepDuplicates = false;
+    bool skipBad = false;  // import the readable records when some are not
 };
 struct ImportResult {
     bool ok = false;             // false: something could not be read, nothing imported
     std::size_t imported = 0;    // written (or, on a dry run, that would be)
-    std::size_t duplicates = 0;  // already in the book or earlier in the file
+    std::size_t duplicates = 0;  // equal in every field to a contact already in the book
     std::size_t problems = 0;
 };
-// All or nothing, in one transaction.
+// All or nothing, in one transaction, unless skipBad.
 ImportResult importBook(const std::string& path, const std::string& input,
                         const ImportOptions& options, const Console& con);
 

@@ -28,8 +28,10 @@ constexpr const char* kUsage =
     "está bien\n"
     "  orvane-db reindex ARCHIVO\n"
     "      rehace las claves de orden (y convierte una agenda del formato anterior)\n"
-    "  orvane-db import ARCHIVO ENTRADA [--format csv|vcard] [--dry-run] [--keep-duplicates]\n"
-    "      añade los contactos de ENTRADA (.csv o .vcf); todo o nada\n"
+    "  orvane-db import ARCHIVO ENTRADA [--format csv|vcard|ldif|abook] [--dry-run] "
+    "[--keep-duplicates] [--skip-bad]\n"
+    "      añade los contactos de ENTRADA (.csv, .vcf, .ldif o el archivo addressbook de\n"
+    "      abook); todo o nada, salvo con --skip-bad\n"
     "  orvane-db export ARCHIVO SALIDA [--format csv|vcard]\n"
     "      escribe todos los contactos en SALIDA (.csv o .vcf), que no debe existir\n";
 
@@ -53,7 +55,7 @@ std::optional<T> number(const std::string& s) {
 // flag; every other argument is positional.
 struct Options {
     std::optional<std::string> format, seed;
-    bool dryRun = false, keepDuplicates = false;
+    bool dryRun = false, keepDuplicates = false, skipBad = false;
     std::vector<std::string> positional;
 };
 
@@ -74,9 +76,11 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args,
         bool known = false;
         for (const auto& a : allowed) known = known || a == name;
         if (!known) return "opción desconocida: " + args[i];
-        if (name == "--dry-run" || name == "--keep-duplicates") {
+        if (name == "--dry-run" || name == "--keep-duplicates" || name == "--skip-bad") {
             if (hasValue) return "la opción " + name + " no lleva valor";
-            (name == "--dry-run" ? o.dryRun : o.keepDuplicates) = true;
+            (name == "--dry-run"    ? o.dryRun
+             : name == "--skip-bad" ? o.skipBad
+                                    : o.keepDuplicates) = true;
             continue;
         }
         if (!hasValue) {
@@ -88,15 +92,33 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args,
     return std::nullopt;
 }
 
-std::optional<orv::db::Format> chooseFormat(const Options& o, const std::string& path,
+std::optional<orv::db::Format> chooseFormat(const Options& o, const std::string& path, bool in,
                                             std::string& problem) {
+    using orv::exchange::Format;
+    const char* formats = in ? "csv, vcard, ldif o abook" : "csv o vcard";
+    std::optional<Format> f;
     if (o.format) {
-        auto f = orv::db::formatFromName(*o.format);
-        if (!f) problem = "formato desconocido: " + *o.format + " (use csv o vcard)";
+        f = orv::exchange::formatFromName(*o.format);
+        if (!f || (!in && *f != Format::Csv && *f != Format::VCard)) {
+            problem = "formato desconocido: " + *o.format + " (use " + formats + ")";
+            return std::nullopt;
+        }
         return f;
     }
-    auto f = orv::db::formatFromPath(path);
-    if (!f) problem = "no se sabe el formato de " + path + ": use --format csv o --format vcard";
+    f = orv::exchange::formatFromPath(path);
+    if (!f && in) {
+        // A file whose name says nothing: its first line may.
+        if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+            char head[4096];
+            const std::size_t n = std::fread(head, 1, sizeof head, file);
+            std::fclose(file);
+            f = orv::exchange::formatFromText(std::string_view(head, n));
+        }
+    }
+    if (!f || (!in && *f != Format::Csv && *f != Format::VCard)) {
+        problem = "no se sabe el formato de " + path + ": use --format (" + formats + ")";
+        return std::nullopt;
+    }
     return f;
 }
 
@@ -152,19 +174,20 @@ int run(const std::vector<std::string>& args) {
     if (cmd == "import" || cmd == "export") {
         const bool in = cmd == "import";
         std::vector<std::string> allowed = {"--format"};
-        if (in) allowed.insert(allowed.end(), {"--dry-run", "--keep-duplicates"});
+        if (in) allowed.insert(allowed.end(), {"--dry-run", "--keep-duplicates", "--skip-bad"});
         if (auto p = parseOptions(args, allowed, o)) return usage(*p);
         if (o.positional.size() != 2) return usage(cmd + " necesita la agenda y un archivo");
         const std::string& book = o.positional[0];
         const std::string& file = o.positional[1];
         std::string problem;
-        auto format = chooseFormat(o, file, problem);
+        auto format = chooseFormat(o, file, in, problem);
         if (!format) return usage(problem);
         if (!in) {
             orv::db::exportBook(book, file, *format, con);
             return 0;
         }
-        auto r = orv::db::importBook(book, file, {*format, o.dryRun, o.keepDuplicates}, con);
+        auto r =
+            orv::db::importBook(book, file, {*format, o.dryRun, o.keepDuplicates, o.skipBad}, con);
         return r.ok ? 0 : 1;
     }
     return usage("orden desconocida: " + cmd);

@@ -1,11 +1,12 @@
-#include "tools/orvane-db/text.h"
+#include "exchange/text.h"
 
 #include <array>
 #include <cstdint>
 
+#include "store/collation.h"
 #include "store/dates.h"
 
-namespace orv::db {
+namespace orv::exchange {
 
 bool validUtf8(std::string_view s) {
     std::size_t i = 0, n = s.size();
@@ -50,19 +51,6 @@ std::string_view withoutBom(std::string_view s) {
 }
 
 namespace {
-
-void appendCodePoint(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // windows-1252 0x80..0x9F; 0 marks the five bytes it leaves undefined, which
 // are passed through as the C1 controls ISO-8859-1 gives them.
@@ -116,7 +104,37 @@ std::string fromWindows1252(std::string_view bytes) {
         auto c = static_cast<unsigned char>(ch);
         std::uint32_t cp = c;
         if (c >= 0x80 && c <= 0x9F && kCp1252High[c - 0x80]) cp = kCp1252High[c - 0x80];
-        appendCodePoint(out, cp);
+        collation::appendUtf8(out, cp);
+    }
+    return out;
+}
+
+std::optional<std::string> decodeText(std::string_view bytes) {
+    const bool le = bytes.substr(0, 2) == "\xFF\xFE", be = bytes.substr(0, 2) == "\xFE\xFF";
+    if (!le && !be) {
+        bytes = withoutBom(bytes);
+        if (validUtf8(bytes)) return std::string(bytes);
+        return fromWindows1252(bytes);
+    }
+    if (bytes.size() % 2) return std::nullopt;
+    const auto unit = [&](std::size_t i) {
+        const auto a = static_cast<unsigned char>(bytes[i]),
+                   b = static_cast<unsigned char>(bytes[i + 1]);
+        return static_cast<std::uint32_t>(le ? a | b << 8 : a << 8 | b);
+    };
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 2; i < bytes.size(); i += 2) {
+        std::uint32_t cp = unit(i);
+        if (cp >= 0xDC00 && cp <= 0xDFFF) return std::nullopt;
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (i + 2 >= bytes.size()) return std::nullopt;
+            const std::uint32_t low = unit(i + 2);
+            if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        }
+        collation::appendUtf8(out, cp);
     }
     return out;
 }
@@ -136,7 +154,7 @@ std::optional<std::string> toUtf8(std::string_view bytes, std::string_view chars
     out.reserve(bytes.size() + bytes.size() / 4);
     for (char ch : bytes) {
         auto c = static_cast<unsigned char>(ch);
-        appendCodePoint(out, latin9Set ? latin9(c) : c);
+        collation::appendUtf8(out, latin9Set ? latin9(c) : c);
     }
     return out;
 }
@@ -248,4 +266,4 @@ std::optional<std::string> isoFromImported(std::string_view text) {
     return isoDate(y, m, d);
 }
 
-}  // namespace orv::db
+}  // namespace orv::exchange

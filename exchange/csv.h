@@ -6,15 +6,15 @@
 // field is a null, a quoted empty field ("") is the empty string.
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "tools/orvane-db/text.h"
+#include "exchange/card.h"
+#include "exchange/text.h"
 
-namespace orv::db {
+namespace orv::exchange {
 
 // One record of a CSV file: its fields (nullopt for an empty unquoted field)
 // and the line it starts on, counting from 1.
@@ -40,22 +40,21 @@ class CsvReader {
     long line_ = 1;
 };
 
-// Reads a contact file in CSV. Calls `contact` for every readable record and
-// `problem` for every one that cannot be read (or for a bad header, line 1);
-// `progress` gets the bytes read so far. Returns false when there was any
-// problem.
-struct CsvCallbacks {
-    std::function<void(Located&&)> contact;
-    std::function<void(long line, const std::string& reason)> problem;
-    std::function<void(std::size_t bytesRead)> progress;
-};
-bool readCsvContacts(std::string_view text, const CsvCallbacks& cb);
+// Reads a contact file in CSV: our own columns (by name, in any order, case
+// and accents ignored) or the header of Google Contacts (current and legacy),
+// Outlook (English and Spanish), Thunderbird or abook. The text is already
+// UTF-8 (see decodeText); the separator (comma, semicolon or tab) is the
+// header's. A header with a column nobody knows is a problem at line 1 that
+// names the columns known.
+void readCsvContacts(std::string_view text, Reading& out, const ProgressFn& progress = {});
 
 // The header line, every column in table order, ended by CRLF.
 std::string csvHeader();
-// One contact as a CSV record ended by CRLF; the date as dd/mm/yyyy.
-std::string csvRecord(const Contact& c);
+// One contact as a CSV record ended by CRLF; the date as dd/mm/yyyy. A stored
+// date that is no date would be refused when read back: it is written as a
+// line of "Mas info" instead, and `movedDate` set.
+std::string csvRecord(const Contact& c, bool* movedDate = nullptr);
 // A field quoted when it must be (and always when empty, to tell it from null).
 void appendCsvField(std::string& out, const Value& v);
 
-}  // namespace orv::db
+}  // namespace orv::exchange

@@ -6,9 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/contact.h"
-
-namespace orv::db {
+namespace orv::exchange {
 
 bool validUtf8(std::string_view s);
 // Strips a leading UTF-8 byte order mark.
@@ -19,6 +17,11 @@ std::string_view withoutBom(std::string_view s);
 // nullopt: an unknown set, or bytes that are not valid in it.
 std::optional<std::string> toUtf8(std::string_view bytes, std::string_view charset);
 std::string fromWindows1252(std::string_view bytes);
+// A whole file's text as UTF-8: a UTF-8 byte order mark dropped, UTF-16 with
+// a byte order mark converted, UTF-8 kept, anything else read as
+// windows-1252 (what spreadsheets and mail programs write on Windows).
+// nullopt for UTF-16 that is cut or holds unpaired surrogates.
+std::optional<std::string> decodeText(std::string_view bytes);
 
 std::string upper(std::string_view s);         // ASCII letters only
 std::string_view trimmed(std::string_view s);  // blanks and tabs
@@ -34,11 +37,4 @@ void appendBackslashed(std::string& out, std::string_view s, std::string_view sp
 // ambiguous. Must name a real day, year 1000 to 9999.
 std::optional<std::string> isoFromImported(std::string_view text);
 
-// A contact read from another program's file, with the line it starts on
-// for messages.
-struct Located {
-    Contact contact;
-    long line = 0;
-};
-
-}  // namespace orv::db
+}  // namespace orv::exchange

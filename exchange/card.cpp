@@ -1,0 +1,275 @@
+#include "exchange/card.h"
+
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+
+#include "exchange/text.h"
+#include "store/dates.h"
+
+namespace orv::exchange {
+
+namespace {
+
+std::string joined(std::initializer_list<std::string_view> parts, std::string_view sep) {
+    std::string out;
+    for (std::string_view p : parts) {
+        if (p.empty()) continue;
+        if (!out.empty()) out += sep;
+        out += p;
+    }
+    return out;
+}
+
+std::string labelled(std::string_view what, std::string_view label) {
+    return label.empty() ? std::string(what) : std::string(what) + " (" + std::string(label) + ")";
+}
+
+// The preferred entry that has a value, else the first that has one.
+template <typename T, typename Empty>
+const T* mainOf(const std::vector<T>& items, Empty empty) {
+    const T* first = nullptr;
+    for (const T& i : items) {
+        if (empty(i)) continue;
+        if (i.preferred) return &i;
+        if (!first) first = &i;
+    }
+    return first;
+}
+
+bool noValue(const Labelled& l) {
+    return l.value.empty();
+}
+
+std::string townLine(const Address& a) {
+    return joined({a.postcode, a.town}, " ");
+}
+
+// Shown dd/mm/yyyy when it is a date, dd/mm when year-less, else as written.
+std::string shownDate(std::string_view text, bool monthFirst) {
+    if (auto iso = birthIso(text, monthFirst)) return displayFromIso(*iso);
+    if (auto day = yearlessBirthday(text)) return *day;
+    return std::string(trimmed(text));
+}
+
+}  // namespace
+
+bool Address::empty() const {
+    return street.empty() && extended.empty() && poBox.empty() && town.empty() && region.empty() &&
+           postcode.empty() && country.empty();
+}
+
+bool noDate(std::string_view text) {
+    text = trimmed(text);
+    return text == "0/0/00" || text == "00/00/0000" || text == "0000-00-00" || text == "0/0/0000";
+}
+
+std::optional<std::string> yearlessBirthday(std::string_view text) {
+    std::string_view s = trimmed(text);
+    std::string d;
+    if (s.substr(0, 2) == "--")
+        s.remove_prefix(2);
+    else if (s.substr(0, 4) == "1604")  // the year clients write for "no year"
+        s.remove_prefix(s.size() > 4 && s[4] == '-' ? 5 : 4);
+    else
+        return std::nullopt;
+    for (char c : s) {
+        if (c == '-') continue;
+        if (c < '0' || c > '9') return std::nullopt;
+        d += c;
+    }
+    if (d.size() != 4) return std::nullopt;
+    // 2000 is a leap year, so 29/02 passes.
+    if (!isoDate(2000, std::stoi(d.substr(0, 2)), std::stoi(d.substr(2, 2)))) return std::nullopt;
+    return d.substr(2, 2) + "/" + d.substr(0, 2);
+}
+
+std::optional<std::string> birthIso(std::string_view text, bool monthFirst) {
+    std::string_view s = trimmed(text);
+    if (s.empty() || noDate(s) || yearlessBirthday(s)) return std::nullopt;
+    if (monthFirst) {
+        // m/d/yyyy: swap the first two numbers and read it as d/m/yyyy.
+        std::size_t a = s.find('/'), b = a == std::string_view::npos ? a : s.find('/', a + 1);
+        if (b != std::string_view::npos) {
+            std::string swapped = std::string(s.substr(a + 1, b - a - 1)) + "/" +
+                                  std::string(s.substr(0, a)) + std::string(s.substr(b));
+            return isoFromImported(swapped);
+        }
+    }
+    return isoFromImported(s);
+}
+
+Contact toContact(const Card& k, std::string* extraOut) {
+    Contact c;
+    std::vector<std::string> lines;
+    const auto line = [&lines](std::string_view label, std::string_view value) {
+        if (!trimmed(value).empty())
+            lines.push_back(std::string(label) + ": " + std::string(value));
+    };
+
+    const Labelled* phone = mainOf(k.phones, noValue);
+    const Labelled* email = mainOf(k.emails, noValue);
+    const Labelled* icq = mainOf(k.icqs, noValue);
+    const Address* home = mainOf(k.addresses, [](const Address& a) { return a.empty(); });
+
+    // Nombre: the given name, else the full name, else the company, the
+    // e-mail or the phone; never null, so that "Todos" lists the contact.
+    const std::string given = joined({trimmed(k.given), trimmed(k.middle)}, " ");
+    const std::string full(trimmed(k.fullName)), family(trimmed(k.family)),
+        company(trimmed(k.company));
+    bool companyIsName = false;
+    if (!given.empty())
+        c[kNombre] = given;
+    else if (!full.empty() && !family.empty() && full.size() > family.size() + 1 &&
+             full.ends_with(" " + family))
+        c[kNombre] = std::string(trimmed(full.substr(0, full.size() - family.size())));
+    else if (!full.empty())
+        c[kNombre] = full;
+    else if (!family.empty())
+        c[kNombre] = family;
+    else if (!company.empty())
+        c[kNombre] = company, companyIsName = true;
+    else if (email)
+        c[kNombre] = email->value;
+    else if (phone)
+        c[kNombre] = phone->value;
+    else
+        c[kNombre] = "";
+    if (!family.empty() && family != *c[kNombre]) c[kApellido] = family;
+
+    if (home) {
+        c[kDomicilio] = joined({home->street, home->extended, home->poBox}, ", ");
+        // The postal code goes before the town, as on an envelope.
+        const std::string town = townLine(*home);
+        c[kLocalidad] =
+            town.empty() || home->region.empty() ? town + home->region : town + "/" + home->region;
+        if (c[kDomicilio]->empty()) c[kDomicilio].reset();
+        if (c[kLocalidad]->empty()) c[kLocalidad].reset();
+    }
+    if (phone) c[kTelefono] = phone->value;
+    if (email) c[kEmail] = email->value;
+    if (icq) c[kIcq] = icq->value;
+    const std::string* born = nullptr;
+    for (const std::string& b : k.birthdays)
+        if (auto iso = birthIso(b, k.monthFirst)) {
+            c[kFecha] = *iso;
+            born = &b;
+            break;
+        }
+
+    line("Tratamiento", k.prefix);
+    line("Sufijo", k.suffix);
+    line("Apodo", k.nickname);
+    if (!companyIsName) line("Empresa", company);
+    line("Departamento", k.department);
+    line("Cargo", k.title);
+    line("Función", k.role);
+    if (home) line("País", home->country);
+    for (const Address& a : k.addresses) {
+        if (&a == home || a.empty()) continue;
+        line(labelled("Dirección", a.label),
+             joined({a.street, a.extended, a.poBox, townLine(a), a.region, a.country}, ", "));
+    }
+    for (const Labelled& p : k.phones)
+        if (&p != phone) line(labelled("Teléfono", p.label), p.value);
+    for (const Labelled& e : k.emails)
+        if (&e != email) line(labelled("e-mail", e.label), e.value);
+    for (const Labelled& i : k.icqs)
+        if (&i != icq) line("ICQ", i.value);
+    for (const Labelled& i : k.ims) line(labelled("Mensajería", i.label), i.value);
+    for (const Labelled& w : k.webs) line(labelled("Web", w.label), w.value);
+    for (const std::string& b : k.birthdays)
+        if (&b != born && !noDate(b)) line("Fecha de nacimiento", shownDate(b, k.monthFirst));
+    for (const Labelled& d : k.dates)
+        if (!noDate(d.value))
+            line(d.label.empty() ? "Fecha" : d.label, shownDate(d.value, k.monthFirst));
+    std::string cats;
+    for (const std::string& cat : k.categories) cats = joined({cats, trimmed(cat)}, ", ");
+    line("Categorías", cats);
+    for (const auto& [label, value] : k.others) line(label, value);
+
+    std::string notes, extra;
+    for (const std::string& n : k.notes)
+        if (!n.empty()) notes = joined({notes, n}, "\n");
+    for (const std::string& l : lines) extra = joined({extra, l}, "\n");
+    if (!notes.empty() || !extra.empty()) c[kMasInfo] = joined({notes, extra}, "\n");
+
+    if (extraOut) *extraOut = extra;
+    // Orvane's own columns as written; what came beside them (a company a
+    // phone added to one of our cards) still follows the note.
+    for (std::size_t col = kNombre; col < kColumnCount; ++col) {
+        if (!k.own[col]) continue;
+        c[col] = k.exact[col];
+        if (col == kMasInfo && !extra.empty())
+            c[col] = c[col] && !c[col]->empty() ? *c[col] + "\n" + extra : extra;
+    }
+    return c;
+}
+
+std::string cleanText(std::string_view text, bool trim) {
+    std::string out;
+    out.reserve(text.size());
+    bool plain = true;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b == '\r') {
+            out += '\n';  // CR LF and a lone CR are both one line break
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            continue;
+        }
+        if ((b < 0x20 && b != '\t' && b != '\n') || b == 0x7F) continue;
+        if (b == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            ++i;  // a C1 control character
+            continue;
+        }
+        if (b >= 0x80) plain = false;
+        out += text[i];
+    }
+    if (!plain) {
+        UErrorCode status = U_ZERO_ERROR;
+        const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+        icu::UnicodeString u = icu::UnicodeString::fromUTF8(out);
+        if (U_SUCCESS(status) && !nfc->isNormalized(u, status)) {
+            icu::UnicodeString n = nfc->normalize(u, status);
+            if (U_SUCCESS(status)) {
+                out.clear();
+                n.toUTF8String(out);
+            }
+        }
+    }
+    if (trim) {
+        std::string_view t = trimmed(out);
+        if (t.size() != out.size()) out = std::string(t);
+    }
+    return out;
+}
+
+void cleanContact(Contact& c) {
+    for (std::size_t col = kNombre; col < kColumnCount; ++col)
+        if (c[col]) c[col] = cleanText(*c[col], col == kNombre || col == kApellido);
+}
+
+std::string printable(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
+        const auto b = static_cast<unsigned char>(ch);
+        const bool c1 = b == 0xC2 && i + 1 < text.size() &&
+                        (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+        if (c1) {
+            (out += "\\u00") +=
+                {"0123456789abcdef"[(text[++i] >> 4) & 15], "0123456789abcdef"[text[i] & 15]};
+            continue;
+        }
+        if (b >= 0x20 && b != 0x7F) {
+            out += ch;
+            continue;
+        }
+        static const char* const kHex = "0123456789abcdef";
+        out += ch == '\t' ? "\\t" : ch == '\n' ? "\\n" : ch == '\r' ? "\\r" : "";
+        if (ch != '\t' && ch != '\n' && ch != '\r') (out += "\\x") += {kHex[b >> 4], kHex[b & 15]};
+    }
+    return out;
+}
+
+}  // namespace orv::exchange

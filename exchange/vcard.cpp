@@ -1,0 +1,761 @@
+#include "exchange/vcard.h"
+
+#include <utility>
+#include <vector>
+
+#include "exchange/text.h"
+#include "store/ascii.h"
+#include "store/dates.h"
+
+namespace orv::exchange {
+
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::string decodeQuotedPrintable(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '=' && i + 2 < s.size() && hexValue(s[i + 1]) >= 0 && hexValue(s[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2]));
+            i += 2;
+        } else if (s[i] == '=' && i + 1 == s.size()) {
+            // A soft line break with nothing after it.
+        } else {
+            // Sloppy writers leave a bare "=": keep it rather than lose text.
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> decodeBase64(std::string_view s) {
+    std::string out;
+    unsigned buffer = 0;
+    int bits = 0, padding = 0;
+    for (char c : s) {
+        int v;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+')
+            v = 62;
+        else if (c == '/')
+            v = 63;
+        else if (c == '=') {
+            ++padding;
+            continue;
+        } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+            continue;
+        else
+            return std::nullopt;
+        if (padding) return std::nullopt;  // data after padding
+        buffer = (buffer << 6) | static_cast<unsigned>(v);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>((buffer >> bits) & 0xFF);
+        }
+    }
+    if (padding > 2) return std::nullopt;
+    return out;
+}
+
+std::string escapeText(std::string_view s) {
+    // No standard escape exists for a carriage return; \r keeps a CRLF note
+    // from another system exact when it comes back.
+    std::string out;
+    out.reserve(s.size() + 8);
+    appendBackslashed(out, s, "\\;,\n\r");
+    return out;
+}
+
+std::string unescapeText(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' || i + 1 == s.size()) {
+            out += s[i];
+            continue;
+        }
+        char n = s[i + 1];
+        switch (n) {
+            case '\\':
+            case ';':
+            case ',':
+            case ':':
+                out += n;
+                break;
+            case 'n':
+            case 'N':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            default:
+                // Not an escape (a path such as C:\dir): keep the backslash.
+                out += '\\';
+                out += n;
+        }
+        ++i;
+    }
+    return out;
+}
+
+std::string foldLine(std::string_view line) {
+    std::string out;
+    out.reserve(line.size() + line.size() / 70 * 3 + 2);
+    std::size_t limit = 75;
+    while (line.size() > limit) {
+        std::size_t cut = limit;
+        // Never split a UTF-8 sequence: back off to the start of the character.
+        while (cut > 1 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+        out.append(line.substr(0, cut)).append("\r\n ");
+        line.remove_prefix(cut);
+        limit = 74;  // the leading blank counts
+    }
+    out.append(line).append("\r\n");
+    return out;
+}
+
+namespace {
+
+// Splits on separators that are not escaped by a backslash; the parts keep
+// their escapes.
+std::vector<std::string_view> splitUnescaped(std::string_view s, char sep) {
+    std::vector<std::string_view> parts;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\') {
+            ++i;
+        } else if (s[i] == sep) {
+            parts.push_back(s.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    parts.push_back(s.substr(start));
+    return parts;
+}
+
+struct Param {
+    std::string name;  // upper case; empty for a bare 2.1 value ("HOME")
+    std::string value;
+};
+
+struct Property {
+    std::string name;  // upper case, group prefix removed
+    std::vector<Param> params;
+    std::string_view raw;  // the value as written
+    long line = 0;
+
+    // A parameter's value, or for a bare 2.1 parameter the bare word.
+    std::optional<std::string> param(std::string_view key) const {
+        for (const Param& p : params)
+            if (p.name == key) return p.value;
+        return std::nullopt;
+    }
+    bool bare(std::string_view word) const {
+        for (const Param& p : params)
+            if (p.name.empty() && ascii::iequals(p.value, word)) return true;
+        return false;
+    }
+    bool quotedPrintable() const {
+        auto e = param("ENCODING");
+        return (e && ascii::iequals(*e, "QUOTED-PRINTABLE")) || bare("QUOTED-PRINTABLE");
+    }
+};
+
+// Where the value starts: the first ':' outside double quotes. npos if none.
+std::size_t valueColon(std::string_view line) {
+    bool inQuotes = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '"')
+            inQuotes = !inQuotes;
+        else if (line[i] == ':' && !inQuotes)
+            return i;
+    }
+    return std::string_view::npos;
+}
+
+std::optional<Property> parseProperty(std::string_view line, long lineNo) {
+    std::size_t colon = valueColon(line);
+    if (colon == std::string_view::npos) return std::nullopt;
+    Property p;
+    p.line = lineNo;
+    p.raw = line.substr(colon + 1);
+    std::string_view head = line.substr(0, colon);
+    std::size_t semi = head.find(';');
+    std::string_view name = head.substr(0, semi);
+    if (std::size_t dot = name.rfind('.'); dot != std::string_view::npos)
+        name.remove_prefix(dot + 1);  // item1.TEL
+    p.name = upper(trimmed(name));
+    if (p.name.empty()) return std::nullopt;
+    if (semi == std::string_view::npos) return p;
+    std::string_view rest = head.substr(semi + 1);
+    // Parameters are separated by ';' outside double quotes.
+    std::size_t start = 0;
+    bool inQuotes = false;
+    for (std::size_t i = 0; i <= rest.size(); ++i) {
+        if (i < rest.size() && rest[i] == '"') inQuotes = !inQuotes;
+        if (i < rest.size() && (rest[i] != ';' || inQuotes)) continue;
+        std::string_view item = trimmed(rest.substr(start, i - start));
+        start = i + 1;
+        if (item.empty()) continue;
+        Param param;
+        if (std::size_t eq = item.find('='); eq != std::string_view::npos) {
+            param.name = upper(trimmed(item.substr(0, eq)));
+            std::string_view v = trimmed(item.substr(eq + 1));
+            if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+            param.value = std::string(v);
+        } else {
+            param.value = std::string(item);
+        }
+        p.params.push_back(std::move(param));
+    }
+    return p;
+}
+constexpr std::string_view kProdId = "-//Orvane//orvane-db//ES";
+
+// The TYPE words of a property, from TYPE=a,b, repeated TYPE parameters and
+// 2.1's bare words, upper case.
+std::vector<std::string> types(const Property& p) {
+    std::vector<std::string> out;
+    for (const Param& param : p.params) {
+        if (!param.name.empty() && param.name != "TYPE") continue;
+        for (auto t : splitUnescaped(param.value, ',')) out.push_back(upper(trimmed(t)));
+    }
+    return out;
+}
+
+bool preferred(const Property& p) {
+    if (p.param("PREF")) return true;
+    for (const std::string& t : types(p))
+        if (t == "PREF") return true;
+    return false;
+}
+
+// The Spanish label for a property's types ("trabajo", "móvil, trabajo").
+std::string label(const Property& p) {
+    static const std::pair<std::string_view, std::string_view> kWords[] = {
+        {"HOME", "casa"},           {"WORK", "trabajo"},    {"CELL", "móvil"},
+        {"MOBILE", "móvil"},        {"IPHONE", "móvil"},    {"FAX", "fax"},
+        {"PAGER", "buscapersonas"}, {"CAR", "coche"},       {"ISDN", "RDSI"},
+        {"VIDEO", "vídeo"},         {"MAIN", "principal"},  {"OTHER", "otro"},
+        {"TEXT", "texto"},          {"TEXTPHONE", "texto"}, {"SCHOOL", "estudios"}};
+    std::string out;
+    for (const std::string& t : types(p))
+        for (const auto& [word, spanish] : kWords)
+            if (t == word && out.find(spanish) == std::string::npos)
+                out += (out.empty() ? "" : ", ") + std::string(spanish);
+    return out;
+}
+
+// A structured value's components, each a list joined with `sep` (a blank
+// for a name: "Domínguez,Ortiz" is two surnames).
+std::vector<std::string> components(std::string_view text, std::size_t atLeast,
+                                    std::string_view sep = ", ") {
+    std::vector<std::string> out;
+    for (auto part : splitUnescaped(text, ';')) {
+        std::string joined;
+        for (auto item : splitUnescaped(part, ',')) {
+            std::string v = unescapeText(item);
+            if (v.empty()) continue;
+            if (!joined.empty()) joined += sep;
+            joined += v;
+        }
+        out.push_back(std::move(joined));
+    }
+    if (out.size() < atLeast) out.resize(atLeast);
+    return out;
+}
+
+std::string withoutScheme(std::string v, std::string_view scheme) {
+    if (v.size() >= scheme.size() &&
+        ascii::iequals(std::string_view(v).substr(0, scheme.size()), scheme))
+        v.erase(0, scheme.size());
+    return v;
+}
+
+// One card's properties, decoded and mapped onto a Card.
+class CardReader {
+  public:
+    explicit CardReader(std::string version) : version_(std::move(version)) {}
+
+    // Text of a property value: transfer encoding and character set undone,
+    // escapes kept. nullopt sets error_.
+    std::optional<std::string> decoded(const Property& p) {
+        std::string bytes;
+        auto encoding = p.param("ENCODING");
+        if (p.quotedPrintable()) {
+            bytes = decodeQuotedPrintable(p.raw);
+        } else if ((encoding &&
+                    (ascii::iequals(*encoding, "BASE64") || ascii::iequals(*encoding, "B"))) ||
+                   p.bare("BASE64")) {
+            auto b = decodeBase64(p.raw);
+            if (!b) return fail(p, "BASE64 mal formado");
+            bytes = std::move(*b);
+        } else {
+            bytes = std::string(p.raw);
+        }
+        if (auto charset = p.param("CHARSET")) {
+            auto text = toUtf8(bytes, *charset);
+            if (!text) {
+                bool known = toUtf8("", *charset).has_value();
+                return fail(p, known ? "texto no válido en " + *charset
+                                     : "juego de caracteres desconocido: " + *charset);
+            }
+            return text;
+        }
+        if (validUtf8(bytes)) return bytes;
+        // 2.1 without CHARSET was written in the writer's own 8-bit set;
+        // windows-1252 is what those files nearly always hold.
+        if (version_ == "2.1") return fromWindows1252(bytes);
+        return fail(p, "texto que no está en UTF-8");
+    }
+
+    bool add(const Property& p) {
+        static constexpr std::string_view kRead[] = {"N",
+                                                     "FN",
+                                                     "NICKNAME",
+                                                     "ORG",
+                                                     "TITLE",
+                                                     "ROLE",
+                                                     "ADR",
+                                                     "TEL",
+                                                     "EMAIL",
+                                                     "X-ICQ",
+                                                     "IMPP",
+                                                     "URL",
+                                                     "BDAY",
+                                                     "NOTE",
+                                                     "CATEGORIES",
+                                                     "ANNIVERSARY",
+                                                     "X-ANNIVERSARY",
+                                                     "X-MS-ANNIVERSARY",
+                                                     "X-EVOLUTION-ANNIVERSARY",
+                                                     "KIND",
+                                                     "X-ADDRESSBOOKSERVER-KIND",
+                                                     "PRODID",
+                                                     "X-JABBER",
+                                                     "X-AIM",
+                                                     "X-MSN",
+                                                     "X-YAHOO",
+                                                     "X-SKYPE",
+                                                     "X-SKYPE-USERNAME",
+                                                     "X-GTALK",
+                                                     "X-GADUGADU",
+                                                     "X-GROUPWISE",
+                                                     "X-ORVANE-NULL"};
+        bool wanted = false;
+        for (auto n : kRead) wanted = wanted || p.name == n;
+        if (!wanted) return true;
+        auto text = decoded(p);
+        if (!text) return false;
+        props_.push_back({p, std::move(*text)});
+        return true;
+    }
+
+    bool group() const {
+        for (const auto& [p, text] : props_)
+            if ((p.name == "KIND" || p.name == "X-ADDRESSBOOKSERVER-KIND") &&
+                ascii::iequals(trimmed(text), "group"))
+                return true;
+        return false;
+    }
+
+    Card finish() {
+        Card k;
+        for (const auto& [p, text] : props_)
+            if (p.name == "PRODID" && unescapeText(text) == kProdId) own_ = true;
+        for (const auto& [p, text] : props_) take(k, p, text);
+        if (own_) ownColumns(k);
+        return k;
+    }
+
+    const std::string& error() const { return error_; }
+
+  private:
+    std::nullopt_t fail(const Property& p, const std::string& reason) {
+        error_ = p.name + " (línea " + std::to_string(p.line) + "): " + reason;
+        return std::nullopt;
+    }
+
+    void take(Card& k, const Property& p, const std::string& text) {
+        const std::string& n = p.name;
+        // Our own cards have one of each; the order they were written in decides.
+        const bool pref = !own_ && preferred(p);
+        std::string v = unescapeText(text);
+        if (n == "N") {
+            if (n_) return;
+            n_ = text;
+            auto c = components(text, 5, " ");
+            k.family = c[0], k.given = c[1], k.middle = c[2], k.prefix = c[3], k.suffix = c[4];
+        } else if (n == "FN") {
+            if (k.fullName.empty()) k.fullName = v;
+        } else if (n == "NICKNAME") {
+            for (auto item : splitUnescaped(text, ','))
+                if (auto s = unescapeText(item); !trimmed(s).empty())
+                    k.nickname += (k.nickname.empty() ? "" : ", ") + s;
+        } else if (n == "ORG") {
+            auto c = components(text, 1);
+            if (k.company.empty()) k.company = c[0];
+            for (std::size_t i = 1; i < c.size(); ++i)
+                if (!c[i].empty()) k.department += (k.department.empty() ? "" : ", ") + c[i];
+        } else if (n == "TITLE") {
+            if (k.title.empty()) k.title = v;
+        } else if (n == "ROLE") {
+            if (k.role.empty()) k.role = v;
+        } else if (n == "ADR") {
+            auto c = components(text, 7);
+            // Our own cards put the street alone, and never join lists.
+            if (own_) adrs_.push_back(text);
+            k.addresses.push_back({c[2], c[1], c[0], c[3], c[4], c[5], c[6], label(p), pref});
+        } else if (n == "TEL") {
+            // 4.0 (and a 3.0 with VALUE=uri) may write the number as a tel: URI.
+            auto type = p.param("VALUE");
+            if (version_ == "4.0" || (type && ascii::iequals(*type, "uri")))
+                v = withoutScheme(std::move(v), "tel:");
+            if (own_ || !trimmed(v).empty()) k.phones.push_back({v, label(p), pref});
+        } else if (n == "EMAIL") {
+            if (own_ || !trimmed(v).empty()) k.emails.push_back({v, label(p), pref});
+        } else if (n == "X-ICQ") {
+            if (own_ || !trimmed(v).empty()) k.icqs.push_back({v, "", pref});
+        } else if (n == "X-ORVANE-NULL") {
+            for (auto name : splitUnescaped(text, ','))
+                for (std::size_t col = kNombre; col < kColumnCount; ++col)
+                    if (trimmed(name) == schema::kColumns[col]) nulls_.push_back(col);
+        } else if (n.find("ANNIVERSARY") != std::string::npos) {
+            if (!trimmed(v).empty()) k.dates.push_back({v, "Aniversario", false});
+        } else if (n.find("KIND") != std::string::npos) {
+            // Read by group().
+        } else if (n == "IMPP" || n.rfind("X-", 0) == 0) {
+            if (!trimmed(v).empty()) takeIm(k, p, std::move(v), pref);
+        } else if (n == "URL") {
+            if (!trimmed(v).empty()) k.webs.push_back({v, label(p), pref});
+        } else if (n == "BDAY") {
+            takeBirthday(k, p, v);
+        } else if (n == "NOTE") {
+            if (own_)
+                note_ = note_ ? *note_ + "\n" + v : v;
+            else
+                k.notes.push_back(v);
+        } else if (n == "CATEGORIES") {
+            for (auto item : splitUnescaped(text, ',')) k.categories.push_back(unescapeText(item));
+        }
+    }
+
+    void takeIm(Card& k, const Property& p, std::string v, bool pref) {
+        std::string service;
+        if (p.name == "IMPP") {
+            auto type = p.param("X-SERVICE-TYPE");
+            std::size_t colon = v.find(':');
+            std::string scheme = colon == std::string::npos ? "" : upper(v.substr(0, colon));
+            service = type ? upper(*type) : scheme;
+            if (service == "ICQ" || scheme == "ICQ") {
+                if (colon != std::string::npos) v.erase(0, colon + 1);
+                k.icqs.push_back({v, "", pref});
+                return;
+            }
+        } else {
+            service = p.name.substr(2);
+            if (std::size_t dash = service.find('-'); dash != std::string::npos)
+                service.erase(dash);
+        }
+        std::string lower;
+        for (char c : service) lower += ascii::lower(c);
+        k.ims.push_back({v, lower, pref});
+    }
+
+    void takeBirthday(Card& k, const Property& p, std::string v) {
+        // iPhone writes a year-less birthday in the year it names.
+        if (auto omit = p.param("X-APPLE-OMIT-YEAR");
+            omit && !omit->empty() && v.rfind(*omit, 0) == 0)
+            v = "--" + v.substr(omit->size() + (v.size() > omit->size() && v[omit->size()] == '-'));
+        auto type = p.param("VALUE");
+        // A text birthday ("hacia 1900") is never read as a date.
+        if (type && ascii::iequals(*type, "text") && birthIso(v)) v = "(" + v + ")";
+        if (own_ && !birth_) birth_ = v;
+        if (!trimmed(v).empty()) k.birthdays.push_back(std::move(v));
+    }
+
+    // The columns as our own writer put them, empty values and nulls kept.
+    void ownColumns(Card& k) {
+        Contact& c = k.exact;
+        if (n_) {
+            auto parts = splitUnescaped(*n_, ';');
+            c[kApellido] = unescapeText(parts[0]);
+            c[kNombre] = parts.size() > 1 ? unescapeText(parts[1]) : std::string();
+        }
+        if (!adrs_.empty()) {
+            auto parts = splitUnescaped(adrs_.front(), ';');
+            parts.resize(std::max<std::size_t>(parts.size(), 5));
+            const std::string town = unescapeText(parts[3]), region = unescapeText(parts[4]);
+            c[kDomicilio] = unescapeText(parts[2]);
+            c[kLocalidad] = town.empty() ? region : region.empty() ? town : town + "/" + region;
+            k.addresses.erase(k.addresses.begin());
+        }
+        const auto first = [](std::vector<Labelled>& items, Value& into) {
+            if (items.empty()) return;
+            into = items.front().value;
+            items.erase(items.begin());
+        };
+        first(k.phones, c[kTelefono]);
+        first(k.emails, c[kEmail]);
+        first(k.icqs, c[kIcq]);
+        if (birth_) {
+            c[kFecha] = birthIso(*birth_).value_or(*birth_);
+            if (!k.birthdays.empty()) k.birthdays.erase(k.birthdays.begin());
+        }
+        c[kMasInfo] = note_;
+        for (std::size_t col = kNombre; col < kColumnCount; ++col) k.own[col] = true;
+        // Only an empty value can stand for a null: if another program has
+        // since filled the field in, its text wins.
+        for (std::size_t col : nulls_)
+            if (c[col] && c[col]->empty()) c[col] = std::nullopt;
+        // What is left goes through the ordinary mapping; the name is ours.
+        k.given = k.middle = k.family = k.fullName = k.prefix = k.suffix = {};
+    }
+
+    std::string version_;
+    std::string error_;
+    std::vector<std::pair<Property, std::string>> props_;
+    bool own_ = false;
+    std::optional<std::string> n_, note_, birth_;
+    std::vector<std::string> adrs_;
+    std::vector<std::size_t> nulls_;
+};
+
+// BEGIN and END stand at the start of a line: an indented one is the
+// continuation of a folded value that happens to read the same.
+bool isLine(std::string_view line, std::string_view what) {
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    return ascii::iequals(line, what);
+}
+
+using Body = std::vector<std::pair<std::string_view, long>>;
+
+// Reads one card's body; fills `card` or returns the reason it cannot be read.
+std::string readCard(const Body& body, CardResult& result) {
+    std::string version = "3.0";
+    for (const auto& [t, n] : body)
+        if (t.size() > 8 && ascii::iequals(t.substr(0, 8), "VERSION:")) {
+            version = std::string(trimmed(t.substr(8)));
+            break;
+        }
+    CardReader card(version);
+    for (const LogicalLine& l : unfold(body, version == "2.1")) {
+        auto p = parseProperty(l.text, l.line);
+        if (!p) return "línea " + std::to_string(l.line) + ": falta \":\"";
+        if (!card.add(*p)) return card.error();
+    }
+    if (card.group()) {
+        result.group = true;
+        return {};
+    }
+    Contact c = toContact(card.finish(), &result.extra);
+    cleanContact(c);
+    result.extra = cleanText(result.extra);
+    result.contact = std::move(c);
+    return {};
+}
+
+}  // namespace
+
+std::vector<LogicalLine> unfold(const Body& body, bool v21, std::size_t* steps) {
+    std::vector<LogicalLine> out;
+    std::size_t count = 0;
+    // Whether the current logical line's parameters say QUOTED-PRINTABLE,
+    // decided once its value's colon has been seen.
+    bool headDone = false, qp = false, inQuotes = false;
+    std::string head;
+    const auto scanHead = [&](std::string_view part) {
+        for (char ch : part) {
+            ++count;
+            if (headDone) return;
+            if (ch == '"') inQuotes = !inQuotes;
+            if (ch == ':' && !inQuotes) {
+                headDone = true;
+                qp = upper(head).find("QUOTED-PRINTABLE") != std::string::npos;
+                return;
+            }
+            head += ch;
+        }
+    };
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        std::string_view t = body[i].first;
+        if (t.empty()) continue;
+        if ((t[0] == ' ' || t[0] == '\t') && !out.empty()) {
+            // 2.1 folds at existing white space and keeps it; 3.0 and 4.0
+            // insert the blank and drop it again.
+            if (!v21) t.remove_prefix(1);
+            out.back().text.append(t);
+        } else {
+            out.push_back({std::string(t), body[i].second});
+            headDone = qp = inQuotes = false;
+            head.clear();
+        }
+        count += t.size();
+        scanHead(t);
+        std::string& logical = out.back().text;
+        while (qp && !logical.empty() && logical.back() == '=' && i + 1 < body.size()) {
+            logical.pop_back();
+            logical.append(body[++i].first);
+            count += body[i].first.size();
+        }
+    }
+    if (steps) *steps = count;
+    return out;
+}
+
+namespace {
+
+// Every card of the text; the first card's whole result also in `first`.
+void readAll(std::string_view text, Reading& out, const ProgressFn& progress, CardResult* first);
+
+}  // namespace
+
+CardResult contactFromVcard(std::string_view text) {
+    CardResult result, first;
+    Reading reading;
+    readAll(text, reading, {}, &first);
+    if (!reading.problems.empty())
+        result.error = reading.problems.front().reason;
+    else if (reading.groups)
+        result.group = true;
+    else if (reading.contacts.empty())
+        result.error = "no hay ninguna tarjeta";
+    else
+        result = std::move(first);
+    return result;
+}
+
+void readVCards(std::string_view text, Reading& out, const ProgressFn& progress) {
+    readAll(text, out, progress, nullptr);
+}
+
+namespace {
+
+void readAll(std::string_view text, Reading& out, const ProgressFn& progress, CardResult* first) {
+    text = withoutBom(text);
+    // Lines end in LF, CR LF, or the CR CR LF some phones write; a file with
+    // no LF at all ends its lines in CR.
+    const char eol = text.find('\n') == std::string_view::npos ? '\r' : '\n';
+    std::size_t pos = 0;
+    long lineNo = 0;
+    const auto nextLine = [&](std::string_view& line) {
+        if (pos >= text.size()) return false;
+        std::size_t end = text.find(eol, pos);
+        std::size_t stop = end == std::string_view::npos ? text.size() : end;
+        line = text.substr(pos, stop - pos);
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        pos = end == std::string_view::npos ? text.size() : end + 1;
+        ++lineNo;
+        return true;
+    };
+
+    bool strayReported = false;
+    std::string_view line;
+    Body body;
+    while (nextLine(line)) {
+        if (trimmed(line).empty()) continue;
+        if (!isLine(line, "BEGIN:VCARD")) {
+            if (!strayReported)
+                out.problems.push_back(
+                    {lineNo, "texto fuera de una tarjeta (se esperaba BEGIN:VCARD)"});
+            strayReported = true;
+            continue;
+        }
+        strayReported = false;
+        const long begin = lineNo;
+        body.clear();
+        int depth = 1;
+        bool closed = false;
+        while (nextLine(line)) {
+            // A nested card (a 2.1 AGENT) belongs to a property we ignore.
+            if (isLine(line, "BEGIN:VCARD"))
+                ++depth;
+            else if (isLine(line, "END:VCARD") && --depth == 0) {
+                closed = true;
+                break;
+            } else if (depth == 1)
+                body.emplace_back(line, lineNo);
+        }
+        if (!closed) {
+            out.problems.push_back({begin, "tarjeta sin END:VCARD"});
+            break;
+        }
+        CardResult card;
+        if (std::string error = readCard(body, card); !error.empty())
+            out.problems.push_back({begin, error});
+        else if (card.group)
+            ++out.groups;
+        else if (first && out.contacts.empty() && !out.groups) {
+            *first = card;
+            out.contacts.push_back({std::move(*card.contact), begin});
+        } else
+            out.contacts.push_back({std::move(*card.contact), begin});
+        if (progress) progress(pos);
+    }
+}
+
+}  // namespace
+
+std::string vcardFromContact(const Contact& c, std::string_view uid) {
+    auto text = [&](std::size_t col) { return c[col] ? escapeText(*c[col]) : std::string(); };
+    std::string out = "BEGIN:VCARD\r\nVERSION:3.0\r\nPRODID:" + std::string(kProdId) + "\r\n";
+    if (!uid.empty()) out += foldLine("UID:" + escapeText(uid));
+    std::vector<std::string_view> nulls;
+
+    out += foldLine("N:" + text(kApellido) + ";" + text(kNombre) + ";;;");
+    std::string full = c[kNombre].value_or("");
+    if (c[kApellido] && !c[kApellido]->empty()) full += (full.empty() ? "" : " ") + *c[kApellido];
+    out += foldLine("FN:" + escapeText(full));
+    for (std::size_t col : {kNombre, kApellido})
+        if (!c[col]) nulls.push_back(schema::kColumns[col]);
+
+    if (c[kDomicilio] || c[kLocalidad]) {
+        // Split at the first "/" only when both sides are non-empty, so that
+        // joining locality and region again gives back the same text.
+        std::string town = c[kLocalidad].value_or(""), region;
+        std::size_t slash = town.find('/');
+        if (slash != std::string::npos && slash > 0 && slash + 1 < town.size()) {
+            region = town.substr(slash + 1);
+            town.erase(slash);
+        }
+        out += foldLine("ADR:;;" + text(kDomicilio) + ";" + escapeText(town) + ";" +
+                        escapeText(region) + ";;");
+        for (std::size_t col : {kDomicilio, kLocalidad})
+            if (!c[col]) nulls.push_back(schema::kColumns[col]);
+    }
+    if (c[kTelefono]) out += foldLine("TEL:" + text(kTelefono));
+    if (c[kEmail]) out += foldLine("EMAIL:" + text(kEmail));
+    if (c[kIcq]) out += foldLine("X-ICQ:" + text(kIcq));
+    // A stored text that is no date is written as text, so that no reader
+    // takes it for one and ours gives it back as it was.
+    if (c[kFecha])
+        out += foldLine(
+            (isoFromImported(*c[kFecha]) || c[kFecha]->empty() ? "BDAY:" : "BDAY;VALUE=text:") +
+            text(kFecha));
+    if (c[kMasInfo]) out += foldLine("NOTE:" + text(kMasInfo));
+    if (!nulls.empty()) {
+        std::string list;
+        for (auto n : nulls) list += (list.empty() ? "" : ",") + std::string(n);
+        out += foldLine("X-ORVANE-NULL:" + list);
+    }
+    out += "END:VCARD\r\n";
+    return out;
+}
+
+}  // namespace orv::exchange
