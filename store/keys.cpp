@@ -78,7 +78,7 @@ void rekeyNoted(sqlite3* db) {
     sql::exec(db,
               "DELETE FROM main.OrvClaves WHERE Codigo IN (SELECT Codigo FROM main.OrvCambios);"
               "INSERT INTO main.OrvClaves (Codigo, Clave) SELECT r.Codigo, orv_clave(r.Nombre) "
-              "FROM main.OrvCambios c JOIN main.Registros r ON r.Codigo = c.Codigo;"
+              "FROM main.OrvCambios c CROSS JOIN main.Registros r ON r.Codigo = c.Codigo;"
               "DELETE FROM main.OrvCambios;");
 }
 

@@ -22,8 +22,9 @@ CREATE TABLE Registros (
 CREATE INDEX RegistrosNombreExacto ON Registros (Nombre);
 )sql";
 
-// Every insert, change and delete, ours or another program's, notes the
-// code; the program rekeys the noted rows when it next opens the book.
+// Every insert, delete and change of a name or code, ours or another
+// program's, notes the code; the program rekeys the noted rows when it next
+// reads the book. A change of other fields writes nothing more.
 const char* const kCreateKeysSql = R"sql(
 CREATE TABLE IF NOT EXISTS OrvMeta (Nombre TEXT PRIMARY KEY, Valor TEXT);
 CREATE TABLE IF NOT EXISTS OrvClaves (Codigo INTEGER PRIMARY KEY, Clave BLOB NOT NULL);
@@ -33,7 +34,8 @@ CREATE INDEX IF NOT EXISTS RegistrosNombreExacto ON Registros (Nombre);
 CREATE TRIGGER IF NOT EXISTS OrvAlta AFTER INSERT ON Registros BEGIN
     INSERT OR IGNORE INTO OrvCambios (Codigo) VALUES (NEW.Codigo);
 END;
-CREATE TRIGGER IF NOT EXISTS OrvCambio AFTER UPDATE ON Registros BEGIN
+CREATE TRIGGER IF NOT EXISTS OrvCambio AFTER UPDATE OF Codigo, Nombre ON Registros
+WHEN OLD.Codigo IS NOT NEW.Codigo OR OLD.Nombre IS NOT NEW.Nombre BEGIN
     INSERT OR IGNORE INTO OrvCambios (Codigo) VALUES (OLD.Codigo);
     INSERT OR IGNORE INTO OrvCambios (Codigo) VALUES (NEW.Codigo);
 END;
