@@ -12,6 +12,7 @@
 
 #include "store/engine.h"
 #include "tools/orvane-db/commands.h"
+#include "tools/orvane-db/sync.h"
 
 namespace {
 
@@ -26,7 +27,11 @@ constexpr const char* kUsage =
     "  orvane-db import ARCHIVO ENTRADA [--format csv|vcard] [--dry-run] [--keep-duplicates]\n"
     "      añade los contactos de ENTRADA (.csv o .vcf); todo o nada\n"
     "  orvane-db export ARCHIVO SALIDA [--format csv|vcard]\n"
-    "      escribe todos los contactos en SALIDA (.csv o .vcf), que no debe existir\n";
+    "      escribe todos los contactos en SALIDA (.csv o .vcf), que no debe existir\n"
+    "  orvane-db sync ARCHIVO URL --user NOMBRE [--password-file F] [--ca-file F] [--dry-run]\n"
+    "  orvane-db sync ARCHIVO\n"
+    "      sincroniza en los dos sentidos con la libreta CardDAV URL (sin URL, la de la\n"
+    "      última vez); la contraseña, de F, de ORVANE_CARDDAV_PASSWORD o preguntada\n";
 
 constexpr std::size_t kMaxDemo = 50'000'000;
 
@@ -154,6 +159,7 @@ int run(const std::vector<std::string>& args) {
         auto r = orv::db::importBook(book, file, {*format, o.dryRun, o.keepDuplicates}, con);
         return r.ok ? 0 : 1;
     }
+    if (cmd == "sync") return orv::db::syncCommand(args, con);
     return usage("orden desconocida: " + cmd);
 }
 
