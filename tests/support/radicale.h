@@ -28,6 +28,8 @@ class Radicale {
     QUrl url(const QString& path) const;
     QString certFile() const { return dir_.filePath("cert.pem"); }
     quint16 port() const { return port_; }
+    // The folder radicale keeps its collections in (collection-root/USER/NAME/).
+    QString storage() const { return dir_.filePath("collections"); }
 
   private:
     void writeConfig();
