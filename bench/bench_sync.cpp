@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 #include <vector>
 
 #include "store/engine.h"
@@ -25,9 +26,9 @@ namespace {
 
 constexpr int kCards = 5000;
 
+// Thrown, so that the server stops with its object.
 [[noreturn]] void fail(const QString& why) {
-    std::fprintf(stderr, "bench_sync: %s\n", qPrintable(why));
-    std::exit(1);
+    throw std::runtime_error(why.toStdString());
 }
 
 void writeFile(const QString& path, const QByteArray& bytes) {
@@ -65,8 +66,7 @@ double median(std::vector<double> v) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+int run(int argc, char** argv) {
     if (argc != 3) fail("uso: bench_sync ORVANE_DB RUNS");
     const QString tool = QString::fromLocal8Bit(argv[1]);
     const int runs = std::max(1, std::atoi(argv[2]));
@@ -149,4 +149,14 @@ int main(int argc, char** argv) {
         n * 1000, a * 1000, n / a, n < 1 ? "ok" : "MISSED");
     work.removeRecursively();
     return 0;
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_sync: %s\n", e.what());
+        return 1;
+    }
 }

@@ -167,7 +167,9 @@ struct Item {
     std::int64_t codigo = 0;  // of the book's contact (or of its link), 0 for none
     std::optional<Contact> book;
     std::optional<ServerCard> server;
-    bool serverUnchanged = false;  // not fetched: the server holds the base under link->etag
+    // Not fetched: the server holds the base under link->etag (only for a
+    // contact deleted here; a change here needs the card's text).
+    bool serverUnchanged = false;
     std::string uid, href;
 
     enum class Op { None, Put, PutNew, Delete } op = Op::None;
@@ -199,7 +201,8 @@ void decide(Item& it) {
     it.kept.clear();
     const Contact* base = it.base ? &*it.base : nullptr;
     const Contact* book = it.book ? &*it.book : nullptr;
-    const Contact* server = it.server ? &it.server->contact : (it.serverUnchanged ? base : nullptr);
+    const Contact* server =
+        it.server ? &it.server->contact : (it.serverUnchanged && !book ? base : nullptr);
     it.etag = it.server ? it.server->etag : (it.link ? it.link->etag : std::string());
 
     if (!server && !book) {
@@ -399,7 +402,8 @@ SyncReport syncBook(sqlite3* db, const SyncOptions& o) {
             it.server = std::move(s);
         }
         for (const QString& href : got.value.missing)
-            answered.insert(fetchedFor[href.toStdString()]);
+            if (auto at = fetchedFor.find(href.toStdString()); at != fetchedFor.end())
+                answered.insert(at->second);
         for (const auto& [href, index] : fetchedFor)
             if (!answered.count(index)) {
                 items[index].failed = true;
@@ -456,6 +460,7 @@ SyncReport syncBook(sqlite3* db, const SyncOptions& o) {
         }
 
         // The server's side.
+        checkpoint("writing");
         std::size_t total = 0, done = 0;
         for (const Item& it : items) total += !it.failed && it.op != Item::Op::None;
         std::string stopped;

@@ -26,8 +26,8 @@ struct SyncOptions {
     bool dryRun = false;  // decide and report, write nothing on either side
     // `stage` in Spanish ("Listando", "Descargando", "Subiendo").
     std::function<void(const char* stage, qint64 done, qint64 total)> progress;
-    // Called at the points between the sync's writes ("reserved", "put",
-    // "server-done", "before-commit"); tests stop the process there.
+    // Called at the points between the sync's steps ("reserved", "writing",
+    // "put", "server-done", "before-commit"); tests stop the process there.
     std::function<void(const char* point)> checkpoint;
 };
 
