@@ -22,6 +22,7 @@ using rt::freePort;
 using rt::kPassword;
 using rt::kUser;
 using rt::Radicale;
+using rt::unfolded;
 
 // A loopback server that answers every request with the same bytes; with
 // none it keeps silent, with "close" it hangs up.
@@ -56,13 +57,6 @@ QByteArray card(const QString& uid, const QString& name, const QString& tel) {
                "VCARD\r\n")
         .arg(uid, name, tel)
         .toUtf8();
-}
-
-// A card's lines unfolded, so that what a server re-folds still compares.
-QStringList unfolded(const QByteArray& vcard) {
-    QString text = QString::fromUtf8(vcard);
-    text.replace("\r\n", "\n").replace("\n ", "").replace("\n\t", "");
-    return text.split('\n', Qt::SkipEmptyParts);
 }
 
 }  // namespace

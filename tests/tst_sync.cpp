@@ -22,18 +22,14 @@ using storetest::contact;
 
 namespace {
 
+using rt::unfolded;
+
 // A phone's card: a photo, a company and a second number the book has no field for.
 const QByteArray kPhoneCard =
     "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:movil-carlos\r\nFN:Carlos Vega\r\nN:Vega;Carlos;;;\r\n"
     "ORG:Ayuntamiento\r\nTEL;TYPE=CELL:600 000 001\r\nTEL;TYPE=WORK:91 000 00 02\r\n"
     "PHOTO;ENCODING=b;TYPE=JPEG:" +
     QByteArray(200, 'A') + "\r\nEND:VCARD\r\n";
-
-QStringList unfolded(const QByteArray& vcard) {
-    QString text = QString::fromUtf8(vcard);
-    text.replace("\r\n", "\n").replace("\n ", "").replace("\n\t", "");
-    return text.split('\n', Qt::SkipEmptyParts);
-}
 
 }  // namespace
 

@@ -8,6 +8,12 @@
 
 namespace rt {
 
+QStringList unfolded(const QByteArray& vcard) {
+    QString text = QString::fromUtf8(vcard);
+    text.replace("\r\n", "\n").replace("\n ", "").replace("\n\t", "");
+    return text.split('\n', Qt::SkipEmptyParts);
+}
+
 quint16 freePort() {
     QTcpServer probe;
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;

@@ -3,8 +3,10 @@
 // users in a temporary folder, stopped with the object. With `tls`, HTTPS
 // with a certificate made for 127.0.0.1 that no system trusts (certFile()).
 
+#include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -12,6 +14,9 @@ namespace rt {
 
 inline const QString kUser = QStringLiteral("ana");
 inline const QString kPassword = QStringLiteral("secreto");
+
+// A card's lines unfolded, so that what a server re-folds still compares.
+QStringList unfolded(const QByteArray& vcard);
 
 // A loopback port nobody listens on (0 when none could be found).
 quint16 freePort();
