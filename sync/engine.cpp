@@ -290,7 +290,9 @@ SyncReport syncBook(sqlite3* db, const SyncOptions& o) {
             if (o.progress) o.progress(stage, done, total);
         });
     };
-    const std::string url = o.dav.collection.toString(QUrl::FullyEncoded).toStdString();
+    CardDavClient client(o.dav);
+    // As the client has it: "…/contactos" and "…/contactos/" are one address book.
+    const std::string url = client.options().collection.toString(QUrl::FullyEncoded).toStdString();
     const std::string user = o.dav.user.toStdString();
 
     // The book as it is now, read from one state of it.
@@ -319,7 +321,6 @@ SyncReport syncBook(sqlite3* db, const SyncOptions& o) {
     }
 
     // What changed on the server.
-    CardDavClient client(o.dav);
     DavResult<Changes> changes =
         client.changesSince(QString::fromStdString(token.value_or("")), progress("Listando"));
     if (!changes.ok()) {
@@ -547,6 +548,8 @@ SyncReport syncBook(sqlite3* db, const SyncOptions& o) {
     for (const Item& it : items) {
         if (it.failed) continue;
         anything = true;
+        // A card listed as new and gone by the time it was fetched is no one.
+        if (!it.result && !it.book && !it.base && !it.server) continue;
         const Contact& who = it.result ? *it.result
                              : it.book ? *it.book
                              : it.base ? *it.base
