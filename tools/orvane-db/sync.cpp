@@ -161,7 +161,9 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
             if (stage != stageShown) {
                 if (progress) progress->finish();
                 stageShown = stage;
-                const std::string what = stageShown == "Subiendo" ? "subidos" : "tarjetas";
+                const std::string what = stageShown == "Listando"      ? "bytes del listado"
+                                         : stageShown == "Descargando" ? "tarjetas descargadas"
+                                                                       : "tarjetas enviadas";
                 progress =
                     std::make_unique<Progress>(what, static_cast<std::size_t>(total), stderr);
             }
