@@ -270,202 +270,216 @@ bool stopsEverything(DavErrorKind kind) {
     }
 }
 
-}  // namespace
+// One sync, step by step; each step leaves what the next needs in the members.
+class Sync {
+  public:
+    Sync(sqlite3* db, const SyncOptions& o)
+        : db_(db),
+          o_(o),
+          client_(o.dav),
+          // As the client has it: "…/contactos" and "…/contactos/" are one address book.
+          url_(client_.options().collection.toString(QUrl::FullyEncoded).toStdString()),
+          user_(o.dav.user.toStdString()) {}
 
-std::optional<SyncTarget> lastSyncTarget(sqlite3* db) {
-    sql::ReadTransaction read(db);
-    if (!hasSyncTables(db)) return std::nullopt;
-    auto url = readInfo(db, info::kUrl), user = readInfo(db, info::kUser);
-    if (!url) return std::nullopt;
-    return SyncTarget{*url, user.value_or("")};
-}
+    SyncReport run() {
+        readBook();
+        if (!askServer() || !fetchCards()) return std::move(report_);
+        linkOrAddFresh();
+        for (Item& it : items_)
+            if (!it.failed) decide(it);
+        if (!o_.dryRun) {
+            reserveUids();
+            writeServer();
+            takeOurToken();
+        }
+        const bool anything = tellWhatHappened();
+        const bool keepToken = report_.problems.empty() && newToken_ != token_.value_or("");
+        if (!o_.dryRun && (anything || keepToken)) writeBook();
+        return std::move(report_);
+    }
 
-SyncReport syncBook(sqlite3* db, const SyncOptions& o) {
-    SyncReport report;
-    auto checkpoint = [&](const char* point) {
-        if (o.checkpoint) o.checkpoint(point);
-    };
-    auto progress = [&](const char* stage) {
-        return DavProgress([&o, stage](qint64 done, qint64 total) {
-            if (o.progress) o.progress(stage, done, total);
-        });
-    };
-    CardDavClient client(o.dav);
-    // As the client has it: "…/contactos" and "…/contactos/" are one address book.
-    const std::string url = client.options().collection.toString(QUrl::FullyEncoded).toStdString();
-    const std::string user = o.dav.user.toStdString();
+  private:
+    void checkpoint(const char* point) const {
+        if (o_.checkpoint) o_.checkpoint(point);
+    }
+    DavProgress progress(const char* stage) const {
+        return [this, stage](qint64 done, qint64 total) {
+            if (o_.progress) o_.progress(stage, done, total);
+        };
+    }
 
     // The book as it is now, read from one state of it.
-    std::vector<Link> links;
-    std::optional<std::string> oldUrl, oldUser, token;
-    std::map<std::int64_t, Contact> book;
-    bool tables = false;
-    {
-        sql::ReadTransaction read(db);
-        tables = hasSyncTables(db);
-        if (tables) {
-            links = readLinks(db);
-            oldUrl = readInfo(db, info::kUrl);
-            oldUser = readInfo(db, info::kUser);
-            token = readInfo(db, info::kToken);
+    void readBook() {
+        sql::ReadTransaction read(db_);
+        tables_ = hasSyncTables(db_);
+        if (tables_) {
+            links_ = readLinks(db_);
+            oldUrl_ = readInfo(db_, info::kUrl);
+            oldUser_ = readInfo(db_, info::kUser);
+            token_ = readInfo(db_, info::kToken);
         }
-        ContactCursor cursor(db);
+        ContactCursor cursor(db_);
         Contact c;
-        while (cursor.next(c)) book.emplace(std::stoll(*c[kCodigo]), c);
-    }
-    // Links to another address book mean nothing here: a first sync.
-    const bool retarget = oldUrl && *oldUrl != url;
-    if (retarget) {
-        links.clear();
-        token.reset();
-    }
-
-    // What changed on the server.
-    DavResult<Changes> changes =
-        client.changesSince(QString::fromStdString(token.value_or("")), progress("Listando"));
-    if (!changes.ok()) {
-        report.fatal = changes.error.message.toStdString();
-        return report;
-    }
-    std::string newToken = changes.value.syncToken.toStdString();
-    std::unordered_map<std::string, std::string> listed;  // href -> ETag, new or changed
-    for (const CardInfo& c : changes.value.changed)
-        listed.emplace(c.href.toStdString(), c.etag.toStdString());
-    std::unordered_set<std::string> removed;
-    for (const QString& href : changes.value.removed) removed.insert(href.toStdString());
-    if (changes.value.full)
-        for (const Link& l : links)
-            if (!listed.count(l.href)) removed.insert(l.href);
-
-    std::vector<Item> items;
-    std::unordered_map<std::string, std::size_t> fetchedFor;  // href -> item
-    QStringList toFetch;
-    auto fetchFor = [&](std::size_t index) {
-        fetchedFor[items[index].href] = index;
-        toFetch << QString::fromStdString(items[index].href);
-    };
-    std::unordered_set<std::int64_t> linkedCodes;
-    std::unordered_set<std::string> linkedHrefs;
-    for (const Link& l : links) {
-        linkedCodes.insert(l.codigo);
-        linkedHrefs.insert(l.href);
-        Item it;
-        it.link = l;
-        it.codigo = l.codigo;
-        it.uid = l.uid;
-        it.href = l.href;
-        if (l.synced) it.base = deserialize(*l.synced);
-        if (auto b = book.find(l.codigo); b != book.end()) it.book = b->second;
-        auto on = listed.find(l.href);
-        const bool serverChanged =
-            on != listed.end() && (on->second != l.etag || on->second.empty() || !l.synced);
-        const bool gone = removed.count(l.href) > 0;
-        const bool localChanged = !it.book || !l.synced || serialize(*it.book) != *l.synced;
-        if (!serverChanged && !gone && !localChanged) continue;
-        items.push_back(std::move(it));
-        Item& added = items.back();
-        if (gone) continue;  // decided without its card
-        if (serverChanged || (added.base && added.book))
-            fetchFor(items.size() - 1);  // a local change needs the card's text to keep the rest
-        else if (added.base)
-            added.serverUnchanged = true;  // deleted here, unchanged there
-    }
-    for (const auto& [href, etag] : listed) {
-        if (linkedHrefs.count(href)) continue;
-        Item it;
-        it.href = href;
-        items.push_back(std::move(it));
-        fetchFor(items.size() - 1);
+        while (cursor.next(c)) book_.emplace(std::stoll(*c[kCodigo]), c);
+        // Links to another address book mean nothing here: a first sync.
+        retarget_ = oldUrl_ && *oldUrl_ != url_;
+        if (retarget_) {
+            links_.clear();
+            token_.reset();
+        }
     }
 
-    if (!toFetch.isEmpty()) {
-        DavResult<Fetched> got = client.fetch(toFetch, progress("Descargando"));
+    // What changed on the server, and an item for every contact or card to
+    // decide on.
+    bool askServer() {
+        DavResult<Changes> changes =
+            client_.changesSince(QString::fromStdString(token_.value_or("")), progress("Listando"));
+        if (!changes.ok()) {
+            report_.fatal = changes.error.message.toStdString();
+            return false;
+        }
+        newToken_ = changes.value.syncToken.toStdString();
+        std::unordered_map<std::string, std::string> listed;  // href -> ETag, new or changed
+        for (const CardInfo& c : changes.value.changed)
+            listed.emplace(c.href.toStdString(), c.etag.toStdString());
+        std::unordered_set<std::string> removed;
+        for (const QString& href : changes.value.removed) removed.insert(href.toStdString());
+        if (changes.value.full)
+            for (const Link& l : links_)
+                if (!listed.count(l.href)) removed.insert(l.href);
+
+        auto fetchFor = [&](std::size_t index) {
+            fetchedFor_[items_[index].href] = index;
+            toFetch_ << QString::fromStdString(items_[index].href);
+        };
+        std::unordered_set<std::string> linkedHrefs;
+        for (const Link& l : links_) {
+            linkedCodes_.insert(l.codigo);
+            linkedHrefs.insert(l.href);
+            Item it;
+            it.link = l;
+            it.codigo = l.codigo;
+            it.uid = l.uid;
+            it.href = l.href;
+            if (l.synced) it.base = deserialize(*l.synced);
+            if (auto b = book_.find(l.codigo); b != book_.end()) it.book = b->second;
+            auto on = listed.find(l.href);
+            const bool serverChanged =
+                on != listed.end() && (on->second != l.etag || on->second.empty() || !l.synced);
+            const bool gone = removed.count(l.href) > 0;
+            const bool localChanged = !it.book || !l.synced || serialize(*it.book) != *l.synced;
+            if (!serverChanged && !gone && !localChanged) continue;
+            items_.push_back(std::move(it));
+            Item& added = items_.back();
+            if (gone) continue;  // decided without its card
+            // A change here needs the card's text too, to keep the rest of it.
+            if (serverChanged || (added.base && added.book))
+                fetchFor(items_.size() - 1);
+            else if (added.base)
+                added.serverUnchanged = true;  // deleted here, unchanged there
+        }
+        for (const auto& [href, etag] : listed) {
+            if (linkedHrefs.count(href)) continue;
+            Item it;
+            it.href = href;
+            items_.push_back(std::move(it));
+            fetchFor(items_.size() - 1);
+        }
+        return true;
+    }
+
+    // The changed cards, and those whose text an upload must keep.
+    bool fetchCards() {
+        if (toFetch_.isEmpty()) return true;
+        DavResult<Fetched> got = client_.fetch(toFetch_, progress("Descargando"));
         if (!got.ok()) {
-            report.fatal = got.error.message.toStdString();
-            return report;
+            report_.fatal = got.error.message.toStdString();
+            return false;
         }
         std::unordered_set<std::size_t> answered;
         for (Card& card : got.value.cards) {
-            auto at = fetchedFor.find(card.href.toStdString());
-            if (at == fetchedFor.end()) continue;
-            Item& it = items[at->second];
+            auto at = fetchedFor_.find(card.href.toStdString());
+            if (at == fetchedFor_.end()) continue;
+            Item& it = items_[at->second];
             answered.insert(at->second);
             ServerCard s{card.vcard.toStdString(), card.etag.toStdString(), {}};
             try {
                 s.contact = contactFromCard(s.text);
             } catch (const std::runtime_error& e) {
                 it.failed = true;
-                report.problems.push_back("no se puede leer la tarjeta " + it.href + ": " +
-                                          e.what());
+                report_.problems.push_back("no se puede leer la tarjeta " + it.href + ": " +
+                                           e.what());
                 continue;
             }
             if (!it.link) it.uid = uidOf(s.text);
             it.server = std::move(s);
         }
         for (const QString& href : got.value.missing)
-            if (auto at = fetchedFor.find(href.toStdString()); at != fetchedFor.end())
+            if (auto at = fetchedFor_.find(href.toStdString()); at != fetchedFor_.end())
                 answered.insert(at->second);
-        for (const auto& [href, index] : fetchedFor)
+        for (const auto& [href, index] : fetchedFor_)
             if (!answered.count(index)) {
-                items[index].failed = true;
-                report.problems.push_back("el servidor no ha enviado la tarjeta " + href);
+                items_[index].failed = true;
+                report_.problems.push_back("el servidor no ha enviado la tarjeta " + href);
             }
+        return true;
     }
 
     // Contacts new in the book: linked to an equal card new on the server,
     // else uploaded with a UID of their own.
-    std::unordered_multimap<std::string, std::int64_t> fresh;
-    for (const auto& [code, c] : book)
-        if (!linkedCodes.count(code)) fresh.emplace(serialize(c), code);
-    for (Item& it : items) {
-        if (it.link || !it.server || it.failed) continue;
-        if (auto m = fresh.find(serialize(it.server->contact)); m != fresh.end()) {
-            it.codigo = m->second;
-            it.book = book[m->second];
-            fresh.erase(m);
-        }
-        if (it.uid.empty()) it.uid = it.href;
-    }
-    std::vector<std::int64_t> freshCodes;
-    for (const auto& [key, code] : fresh) freshCodes.push_back(code);
-    std::sort(freshCodes.begin(), freshCodes.end());
-    const std::size_t firstFresh = items.size();
-    for (std::int64_t code : freshCodes) {
-        Item it;
-        it.codigo = code;
-        it.book = book[code];
-        it.uid = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
-        it.href = client.hrefForUid(QString::fromStdString(it.uid)).toStdString();
-        items.push_back(std::move(it));
-    }
-
-    for (Item& it : items)
-        if (!it.failed) decide(it);
-
-    if (!o.dryRun) {
-        // The new cards' UIDs first: an upload that is cut off is found and
-        // linked by the next sync, not sent a second time.
-        if (retarget || firstFresh < items.size()) {
-            sql::WriteTransaction tx(db);
-            createSyncTables(db);
-            if (retarget) {
-                dropAllLinks(db);
-                writeInfo(db, info::kUrl, url);
-                writeInfo(db, info::kToken, std::nullopt);
+    void linkOrAddFresh() {
+        std::unordered_multimap<std::string, std::int64_t> fresh;
+        for (const auto& [code, c] : book_)
+            if (!linkedCodes_.count(code)) fresh.emplace(serialize(c), code);
+        for (Item& it : items_) {
+            if (it.link || !it.server || it.failed) continue;
+            if (auto m = fresh.find(serialize(it.server->contact)); m != fresh.end()) {
+                it.codigo = m->second;
+                it.book = book_[m->second];
+                fresh.erase(m);
             }
-            for (std::size_t i = firstFresh; i < items.size(); ++i)
-                writeLink(db, {items[i].codigo, items[i].uid, items[i].href, "", std::nullopt});
-            tx.commit();
-            tables = true;
-            checkpoint("reserved");
+            if (it.uid.empty()) it.uid = it.href;
         }
+        std::vector<std::int64_t> freshCodes;
+        for (const auto& [key, code] : fresh) freshCodes.push_back(code);
+        std::sort(freshCodes.begin(), freshCodes.end());
+        firstFresh_ = items_.size();
+        for (std::int64_t code : freshCodes) {
+            Item it;
+            it.codigo = code;
+            it.book = book_[code];
+            it.uid = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
+            it.href = client_.hrefForUid(QString::fromStdString(it.uid)).toStdString();
+            items_.push_back(std::move(it));
+        }
+    }
 
-        // The server's side.
+    // The new cards' UIDs first: an upload that is cut off is found and
+    // linked by the next sync, not sent a second time.
+    void reserveUids() {
+        if (!retarget_ && firstFresh_ == items_.size()) return;
+        sql::WriteTransaction tx(db_);
+        createSyncTables(db_);
+        if (retarget_) {
+            dropAllLinks(db_);
+            writeInfo(db_, info::kUrl, url_);
+            writeInfo(db_, info::kToken, std::nullopt);
+        }
+        for (std::size_t i = firstFresh_; i < items_.size(); ++i)
+            writeLink(db_, {items_[i].codigo, items_[i].uid, items_[i].href, "", std::nullopt});
+        tx.commit();
+        tables_ = true;
+        checkpoint("reserved");
+    }
+
+    // The server's side, each card on the condition that it did not change
+    // meanwhile.
+    void writeServer() {
         checkpoint("writing");
         std::size_t total = 0, done = 0;
-        for (const Item& it : items) total += !it.failed && it.op != Item::Op::None;
+        for (const Item& it : items_) total += !it.failed && it.op != Item::Op::None;
         std::string stopped;
-        for (Item& it : items) {
+        for (Item& it : items_) {
             if (it.failed || it.op == Item::Op::None) continue;
             if (!stopped.empty()) {
                 it.failed = true;
@@ -475,10 +489,10 @@ SyncReport syncBook(sqlite3* db, const SyncOptions& o) {
             for (int attempt = 0;; ++attempt) {
                 DavError error;
                 if (it.op == Item::Op::Delete) {
-                    error = client.remove(href, QString::fromStdString(it.etag));
+                    error = client_.remove(href, QString::fromStdString(it.etag));
                     if (error.kind == DavErrorKind::NotFound) error = {};
                 } else {
-                    DavResult<QString> put = client.put(
+                    DavResult<QString> put = client_.put(
                         href, QByteArray::fromStdString(it.card),
                         it.op == Item::Op::Put ? QString::fromStdString(it.etag) : QString());
                     error = put.error;
@@ -487,7 +501,7 @@ SyncReport syncBook(sqlite3* db, const SyncOptions& o) {
                 if (!error.failed()) break;
                 if (error.kind == DavErrorKind::PreconditionFailed && attempt + 1 < kAttempts) {
                     // Changed on the server meanwhile: decide again from its card.
-                    DavResult<Fetched> again = client.fetch({href});
+                    DavResult<Fetched> again = client_.fetch({href});
                     if (again.ok()) {
                         it.server.reset();
                         it.serverUnchanged = false;
@@ -513,24 +527,26 @@ SyncReport syncBook(sqlite3* db, const SyncOptions& o) {
                 }
                 it.failed = true;
                 const Contact& who = it.result ? *it.result : it.book ? *it.book : Contact{};
-                report.problems.push_back(describe(who) + ": " + error.message.toStdString());
+                report_.problems.push_back(describe(who) + ": " + error.message.toStdString());
                 if (stopsEverything(error.kind)) stopped = error.message.toStdString();
                 break;
             }
             if (!it.failed) checkpoint("put");
-            if (o.progress)
-                o.progress("Subiendo", static_cast<qint64>(++done), static_cast<qint64>(total));
+            if (o_.progress)
+                o_.progress("Subiendo", static_cast<qint64>(++done), static_cast<qint64>(total));
         }
         checkpoint("server-done");
+    }
 
-        // Our own writes move the server's token on: take the new one when
-        // they are all that changed since, so the next sync has nothing to
-        // look at.
+    // Our own writes move the server's token on: take the new one when
+    // they are all that changed since, so the next sync has nothing to
+    // look at.
+    void takeOurToken() {
         std::unordered_map<std::string, std::string> ours;
-        for (const Item& it : items)
+        for (const Item& it : items_)
             if (!it.failed && it.op != Item::Op::None) ours[it.href] = it.etag;
-        if (!ours.empty() && report.problems.empty() && !newToken.empty()) {
-            DavResult<Changes> after = client.changesSince(QString::fromStdString(newToken));
+        if (!ours.empty() && report_.problems.empty() && !newToken_.empty()) {
+            DavResult<Changes> after = client_.changesSince(QString::fromStdString(newToken_));
             bool onlyOurs = after.ok() && !after.value.full;
             for (const CardInfo& c : after.value.changed) {
                 auto at = ours.find(c.href.toStdString());
@@ -539,101 +555,140 @@ SyncReport syncBook(sqlite3* db, const SyncOptions& o) {
             }
             for (const QString& href : after.value.removed)
                 onlyOurs = onlyOurs && ours.count(href.toStdString());
-            if (onlyOurs) newToken = after.value.syncToken.toStdString();
+            if (onlyOurs) newToken_ = after.value.syncToken.toStdString();
         }
     }
 
-    // The report, and the book's side in one transaction.
-    bool anything = !tables || retarget || oldUrl != url || oldUser != user;
-    for (const Item& it : items) {
-        if (it.failed) continue;
-        anything = true;
-        // A card listed as new and gone by the time it was fetched is no one.
-        if (!it.result && !it.book && !it.base && !it.server) continue;
-        const Contact& who = it.result ? *it.result
-                             : it.book ? *it.book
-                             : it.base ? *it.base
-                                       : it.server->contact;
-        const std::string name = describe(who);
-        if (it.op == Item::Op::Put || it.op == Item::Op::PutNew) report.up.push_back(name);
-        if (it.op == Item::Op::Delete) report.deletedThere.push_back(name);
-        if (it.news) report.down.push_back(name);
-        if (it.bookWrite && !it.result) report.deletedHere.push_back(name);
-        if (!it.conflicts.empty()) {
-            std::string fields;
-            for (const std::string& f : it.conflicts) fields += (fields.empty() ? "" : ", ") + f;
-            report.conflicts.push_back(name + ": " + fields);
+    // The report; true when the book has something to record.
+    bool tellWhatHappened() {
+        bool anything = !tables_ || retarget_ || oldUrl_ != url_ || oldUser_ != user_;
+        for (const Item& it : items_) {
+            if (it.failed) continue;
+            anything = true;
+            // A card listed as new and gone by the time it was fetched is no one.
+            if (!it.result && !it.book && !it.base && !it.server) continue;
+            const Contact& who = it.result ? *it.result
+                                 : it.book ? *it.book
+                                 : it.base ? *it.base
+                                           : it.server->contact;
+            const std::string name = describe(who);
+            if (it.op == Item::Op::Put || it.op == Item::Op::PutNew) report_.up.push_back(name);
+            if (it.op == Item::Op::Delete) report_.deletedThere.push_back(name);
+            if (it.news) report_.down.push_back(name);
+            if (it.bookWrite && !it.result) report_.deletedHere.push_back(name);
+            if (!it.conflicts.empty()) {
+                std::string fields;
+                for (const std::string& f : it.conflicts)
+                    fields += (fields.empty() ? "" : ", ") + f;
+                report_.conflicts.push_back(name + ": " + fields);
+            }
+            if (!it.kept.empty()) report_.kept.push_back(name + ": " + it.kept);
         }
-        if (!it.kept.empty()) report.kept.push_back(name + ": " + it.kept);
+        return anything;
     }
-    const bool keepToken = report.problems.empty() && newToken != token.value_or("");
-    if (o.dryRun || !(anything || keepToken)) return report;
 
-    sql::WriteTransaction tx(db);
-    createSyncTables(db);
-    writeInfo(db, info::kUrl, url);
-    writeInfo(db, info::kUser, user);
-    sql::Statement row(db, "SELECT " + schema::columnList() + " FROM " +
-                               std::string(schema::kTable) + " WHERE Codigo = ?");
-    std::string setList;
-    for (std::size_t col = kNombre; col < kColumnCount; ++col)
-        setList += (setList.empty() ? "" : ", ") + schema::quoted(schema::kColumns[col]) + " = ?";
-    sql::Statement update(
-        db, "UPDATE " + std::string(schema::kTable) + " SET " + setList + " WHERE Codigo = ?");
-    sql::Statement remove(db, "DELETE FROM " + std::string(schema::kTable) + " WHERE Codigo = ?");
-    ContactInserter insert(db);
-    auto write = [&](std::int64_t codigo, const Contact& c) {
+    // The book's side in one transaction, with what the server now holds.
+    void writeBook() {
+        sql::WriteTransaction tx(db_);
+        createSyncTables(db_);
+        writeInfo(db_, info::kUrl, url_);
+        writeInfo(db_, info::kUser, user_);
+        sql::Statement row(db_, "SELECT " + schema::columnList() + " FROM " +
+                                    std::string(schema::kTable) + " WHERE Codigo = ?");
+        std::string setList;
         for (std::size_t col = kNombre; col < kColumnCount; ++col)
-            update.bind(static_cast<int>(col), c[col]);
-        update.bind(static_cast<int>(kColumnCount), codigo);
-        update.step();
-        update.reset();
-    };
-    for (Item& it : items) {
-        if (it.failed) continue;
-        std::int64_t codigo = it.codigo;
-        bool present = false;
-        Contact now;
-        if (codigo) now = readRow(row, codigo, present);
-        if (!present && it.book) {
-            // Deleted here while the sync ran: the next sync sends the delete.
-            if (it.result)
-                writeLink(db, {codigo, it.uid, it.href, it.etag, serialize(*it.result)});
-            else
-                dropLink(db, codigo);
-            continue;
-        }
-        if (present && it.book && !sameContact(now, *it.book)) {
-            // Changed here while the sync ran: that change is kept on top of
-            // the result and travels with the next sync.
-            if (!it.result) {
-                dropLink(db, codigo);
+            setList +=
+                (setList.empty() ? "" : ", ") + schema::quoted(schema::kColumns[col]) + " = ?";
+        sql::Statement update(
+            db_, "UPDATE " + std::string(schema::kTable) + " SET " + setList + " WHERE Codigo = ?");
+        sql::Statement remove(db_,
+                              "DELETE FROM " + std::string(schema::kTable) + " WHERE Codigo = ?");
+        ContactInserter insert(db_);
+        auto write = [&](std::int64_t codigo, const Contact& c) {
+            for (std::size_t col = kNombre; col < kColumnCount; ++col)
+                update.bind(static_cast<int>(col), c[col]);
+            update.bind(static_cast<int>(kColumnCount), codigo);
+            update.step();
+            update.reset();
+        };
+        for (Item& it : items_) {
+            if (it.failed) continue;
+            std::int64_t codigo = it.codigo;
+            bool present = false;
+            Contact now;
+            if (codigo) now = readRow(row, codigo, present);
+            if (!present && it.book) {
+                // Deleted here while the sync ran: the next sync sends the delete.
+                if (it.result)
+                    writeLink(db_, {codigo, it.uid, it.href, it.etag, serialize(*it.result)});
+                else
+                    dropLink(db_, codigo);
                 continue;
             }
-            std::vector<std::string> ignored;
-            const Contact mine = merge(&*it.book, now, *it.result, ignored);
-            if (!sameContact(mine, now)) write(codigo, mine);
-        } else if (it.bookWrite && it.result && present) {
-            write(codigo, *it.result);
-        } else if (it.bookWrite && it.result) {
-            insert.insert(*it.result);
-            if (it.link && codigo) dropLink(db, codigo);
-            codigo = sqlite3_last_insert_rowid(db);
-        } else if (it.bookWrite && present) {
-            remove.bind(1, codigo);
-            remove.step();
-            remove.reset();
+            if (present && it.book && !sameContact(now, *it.book)) {
+                // Changed here while the sync ran: that change is kept on top of
+                // the result and travels with the next sync.
+                if (!it.result) {
+                    dropLink(db_, codigo);
+                    continue;
+                }
+                std::vector<std::string> ignored;
+                const Contact mine = merge(&*it.book, now, *it.result, ignored);
+                if (!sameContact(mine, now)) write(codigo, mine);
+            } else if (it.bookWrite && it.result && present) {
+                write(codigo, *it.result);
+            } else if (it.bookWrite && it.result) {
+                insert.insert(*it.result);
+                if (it.link && codigo) dropLink(db_, codigo);
+                codigo = sqlite3_last_insert_rowid(db_);
+            } else if (it.bookWrite && present) {
+                remove.bind(1, codigo);
+                remove.step();
+                remove.reset();
+            }
+            if (it.result)
+                writeLink(db_, {codigo, it.uid, it.href, it.etag, serialize(*it.result)});
+            else if (codigo)
+                dropLink(db_, codigo);
         }
-        if (it.result)
-            writeLink(db, {codigo, it.uid, it.href, it.etag, serialize(*it.result)});
-        else if (codigo)
-            dropLink(db, codigo);
+        if (report_.problems.empty())
+            writeInfo(db_, info::kToken,
+                      newToken_.empty() ? std::nullopt : std::optional(newToken_));
+        checkpoint("before-commit");
+        tx.commit();
     }
-    if (report.problems.empty())
-        writeInfo(db, info::kToken, newToken.empty() ? std::nullopt : std::optional(newToken));
-    checkpoint("before-commit");
-    tx.commit();
-    return report;
+
+    sqlite3* db_;
+    const SyncOptions& o_;
+    CardDavClient client_;
+    const std::string url_, user_;
+    SyncReport report_;
+
+    std::vector<Link> links_;
+    std::optional<std::string> oldUrl_, oldUser_, token_;
+    std::map<std::int64_t, Contact> book_;
+    bool tables_ = false, retarget_ = false;
+    std::string newToken_;
+
+    std::vector<Item> items_;
+    std::unordered_map<std::string, std::size_t> fetchedFor_;  // href -> item
+    QStringList toFetch_;
+    std::unordered_set<std::int64_t> linkedCodes_;
+    std::size_t firstFresh_ = 0;  // items from here on are contacts new in the book
+};
+
+}  // namespace
+
+std::optional<SyncTarget> lastSyncTarget(sqlite3* db) {
+    sql::ReadTransaction read(db);
+    if (!hasSyncTables(db)) return std::nullopt;
+    auto url = readInfo(db, info::kUrl), user = readInfo(db, info::kUser);
+    if (!url) return std::nullopt;
+    return SyncTarget{*url, user.value_or("")};
+}
+
+SyncReport syncBook(sqlite3* db, const SyncOptions& options) {
+    return Sync(db, options).run();
 }
 
 }  // namespace orv::sync
