@@ -14,7 +14,7 @@ data=bench-data
 scripts/deps.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target orvane-db bench_ui bench_startup_main \
-    bench_startup_bare >/dev/null
+    bench_startup_bare bench_sync >/dev/null
 tool=$build/orvane-db
 
 mkdir -p "$data"
@@ -149,6 +149,10 @@ awk -v lt="$lt" -v st="$st" -v lm="$lm" -v sm="$sm" 'BEGIN {
         "the same into 1,000", sprintf("%.1f MiB", sm / 1024), sprintf("%+.1f MiB", (lm - sm) / 1024),
         "–", "–"
 }' >>"$rows"
+
+# orvane-db sync of 5,000 cards from a radicale on loopback against vdirsyncer
+# doing the same (about a minute a run: three runs, whatever RUNS says).
+"$build/bench/bench_sync" "$tool" 3 >>"$rows"
 
 echo
 echo "Orvane, medianas de $runs ejecuciones; $(date); $(nproc) núcleos; plataforma Qt offscreen"

@@ -130,6 +130,18 @@ std::string foldLine(std::string_view line) {
     return out;
 }
 
+// Where the value starts: the first ':' outside double quotes. npos if none.
+std::size_t valueColon(std::string_view line) {
+    bool inQuotes = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '"')
+            inQuotes = !inQuotes;
+        else if (line[i] == ':' && !inQuotes)
+            return i;
+    }
+    return std::string_view::npos;
+}
+
 namespace {
 
 // Splits on separators that are not escaped by a backslash; the parts keep
@@ -176,18 +188,6 @@ struct Property {
         return (e && ascii::iequals(*e, "QUOTED-PRINTABLE")) || bare("QUOTED-PRINTABLE");
     }
 };
-
-// Where the value starts: the first ':' outside double quotes. npos if none.
-std::size_t valueColon(std::string_view line) {
-    bool inQuotes = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '"')
-            inQuotes = !inQuotes;
-        else if (line[i] == ':' && !inQuotes)
-            return i;
-    }
-    return std::string_view::npos;
-}
 
 std::optional<Property> parseProperty(std::string_view line, long lineNo) {
     std::size_t colon = valueColon(line);

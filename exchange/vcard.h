@@ -44,6 +44,9 @@ std::string unescapeText(std::string_view s);
 // A content line (without its line end) folded at 75 octets, never inside a
 // UTF-8 sequence, each physical line ended by CRLF.
 std::string foldLine(std::string_view line);
+// Where a content line's value starts: the first ':' outside double quotes,
+// npos if none.
+std::size_t valueColon(std::string_view line);
 // The logical lines of a card's body (folds joined, and in 2.1 the soft
 // line breaks of quoted-printable values), each with its first physical
 // line. `steps`, when given, counts the bytes looked at: never more than a

@@ -3,18 +3,19 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "exchange/vcard.h"
+#include "store/ascii.h"
+
 namespace orv::sync {
+
+using ascii::iequals;
+using exchange::foldLine;
+using exchange::valueColon;
 
 namespace {
 
 char upperAscii(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool iequals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return upperAscii(x) == upperAscii(y);
-           });
 }
 
 bool istartsWith(std::string_view s, std::string_view prefix) {
@@ -25,34 +26,6 @@ std::string_view trimmed(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
     return s;
-}
-
-// A content line (without its end) folded at 75 octets, never inside a UTF-8
-// sequence, each physical line ended by CRLF.
-std::string foldLine(std::string_view line) {
-    std::string out;
-    std::size_t limit = 75;
-    while (line.size() > limit) {
-        std::size_t cut = limit;
-        while (cut > 1 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
-        out.append(line.substr(0, cut)).append("\r\n ");
-        line.remove_prefix(cut);
-        limit = 74;  // the leading blank counts
-    }
-    out.append(line).append("\r\n");
-    return out;
-}
-
-// The first ':' outside double quotes, npos if none.
-std::size_t valueColon(std::string_view line) {
-    bool inQuotes = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '"')
-            inQuotes = !inQuotes;
-        else if (line[i] == ':' && !inQuotes)
-            return i;
-    }
-    return std::string_view::npos;
 }
 
 // The parameters (each without its ';'), split outside double quotes.

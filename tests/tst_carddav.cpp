@@ -3,14 +3,12 @@
 // servers for the faults radicale does not show, and the vCard merge.
 
 #include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
+#include "support/radicale.h"
 #include "sync/carddav.h"
 #include "sync/vcardmerge.h"
 
@@ -20,101 +18,11 @@ Q_DECLARE_METATYPE(std::vector<MappedProperty>)
 
 namespace {
 
-const QString kUser = QStringLiteral("ana");
-const QString kPassword = QStringLiteral("secreto");
-
-quint16 freePort() {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-// A radicale of its own: free port, storage and users in a temporary folder,
-// stopped with the object. With `tls`, HTTPS with a certificate made for
-// 127.0.0.1 that no system trusts (certFile()).
-class Radicale {
-  public:
-    explicit Radicale(bool tls = false) : tls_(tls) {}
-    ~Radicale() { stop(); }
-
-    // Empty on success, else what went wrong.
-    QString start() {
-        if (!dir_.isValid()) return QStringLiteral("no temporary folder");
-        QFile users(dir_.filePath("users"));
-        if (!users.open(QIODevice::WriteOnly) ||
-            users.write((kUser + ":" + kPassword + "\n").toUtf8()) < 0)
-            return QStringLiteral("cannot write the password file");
-        users.close();
-        if (tls_) {
-            QProcess ssl;
-            ssl.start("openssl",
-                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                       "-nodes", "-keyout", dir_.filePath("key.pem"), "-out", certFile(), "-days",
-                       "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
-            if (!ssl.waitForFinished(20000) || ssl.exitCode() != 0)
-                return "openssl: " + QString::fromLocal8Bit(ssl.readAllStandardError());
-        }
-        // A port found free may be taken before radicale binds it: try again.
-        QString why;
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            port_ = freePort();
-            writeConfig();
-            proc_.setProcessChannelMode(QProcess::MergedChannels);
-            proc_.start("radicale", {"-C", dir_.filePath("config")});
-            if (!proc_.waitForStarted(10000))
-                return QStringLiteral("radicale does not start (is it installed? scripts/deps.sh)");
-            for (int i = 0; i < 150 && proc_.state() == QProcess::Running; ++i) {
-                QTcpSocket probe;
-                probe.connectToHost(QHostAddress::LocalHost, port_);
-                if (probe.waitForConnected(100)) return {};
-                QTest::qWait(100);
-            }
-            why = QString::fromLocal8Bit(proc_.readAll());
-            stop();
-        }
-        return "radicale did not listen: " + why;
-    }
-
-    void stop() {
-        if (proc_.state() == QProcess::NotRunning) return;
-        proc_.terminate();
-        if (!proc_.waitForFinished(5000)) {
-            proc_.kill();
-            proc_.waitForFinished(5000);
-        }
-    }
-
-    QUrl url(const QString& path) const {
-        return QUrl(QStringLiteral("%1://127.0.0.1:%2%3")
-                        .arg(tls_ ? "https" : "http")
-                        .arg(port_)
-                        .arg(path));
-    }
-    QString certFile() const { return dir_.filePath("cert.pem"); }
-
-  private:
-    void writeConfig() {
-        QFile config(dir_.filePath("config"));
-        config.open(QIODevice::WriteOnly);
-        const QString ssl = tls_ ? QStringLiteral("ssl = True\ncertificate = %1\nkey = %2\n")
-                                       .arg(certFile(), dir_.filePath("key.pem"))
-                                 : QString();
-        const QString text = QStringLiteral(
-                                 "[server]\nhosts = 127.0.0.1:%1\n%2"
-                                 "[auth]\ntype = htpasswd\nhtpasswd_filename = %3\n"
-                                 "htpasswd_encryption = plain\ndelay = 0\n"
-                                 "[rights]\ntype = owner_only\n"
-                                 "[storage]\nfilesystem_folder = %4\n"
-                                 "[web]\ntype = none\n[logging]\nlevel = warning\n")
-                                 .arg(port_)
-                                 .arg(ssl, dir_.filePath("users"), dir_.filePath("collections"));
-        config.write(text.toUtf8());
-    }
-
-    bool tls_;
-    QTemporaryDir dir_;
-    QProcess proc_;
-    quint16 port_ = 0;
-};
+using rt::freePort;
+using rt::kPassword;
+using rt::kUser;
+using rt::Radicale;
+using rt::unfolded;
 
 // A loopback server that answers every request with the same bytes; with
 // none it keeps silent, with "close" it hangs up.
@@ -149,13 +57,6 @@ QByteArray card(const QString& uid, const QString& name, const QString& tel) {
                "VCARD\r\n")
         .arg(uid, name, tel)
         .toUtf8();
-}
-
-// A card's lines unfolded, so that what a server re-folds still compares.
-QStringList unfolded(const QByteArray& vcard) {
-    QString text = QString::fromUtf8(vcard);
-    text.replace("\r\n", "\n").replace("\n ", "").replace("\n\t", "");
-    return text.split('\n', Qt::SkipEmptyParts);
 }
 
 }  // namespace

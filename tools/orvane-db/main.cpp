@@ -12,6 +12,7 @@
 
 #include "store/engine.h"
 #include "tools/orvane-db/commands.h"
+#include "tools/orvane-db/sync.h"
 
 namespace {
 
@@ -33,7 +34,11 @@ constexpr const char* kUsage =
     "      añade los contactos de ENTRADA (.csv, .vcf, .ldif o el archivo addressbook de\n"
     "      abook); todo o nada, salvo con --skip-bad\n"
     "  orvane-db export ARCHIVO SALIDA [--format csv|vcard]\n"
-    "      escribe todos los contactos en SALIDA (.csv o .vcf), que no debe existir\n";
+    "      escribe todos los contactos en SALIDA (.csv o .vcf), que no debe existir\n"
+    "  orvane-db sync ARCHIVO URL --user NOMBRE [--password-file F] [--ca-file F] [--dry-run]\n"
+    "  orvane-db sync ARCHIVO\n"
+    "      sincroniza en los dos sentidos con la libreta CardDAV URL (sin URL, la de la\n"
+    "      última vez); la contraseña, de F, de ORVANE_CARDDAV_PASSWORD o preguntada\n";
 
 constexpr std::size_t kMaxDemo = 50'000'000;
 
@@ -190,6 +195,7 @@ int run(const std::vector<std::string>& args) {
             orv::db::importBook(book, file, {*format, o.dryRun, o.keepDuplicates, o.skipBad}, con);
         return r.ok ? 0 : 1;
     }
+    if (cmd == "sync") return orv::db::syncCommand(args, con);
     return usage("orden desconocida: " + cmd);
 }
 

@@ -1,0 +1,694 @@
+#include "sync/engine.h"
+
+#include <QUuid>
+#include <algorithm>
+#include <map>
+#include <stdexcept>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "store/dates.h"
+#include "store/schema.h"
+#include "store/sql.h"
+#include "sync/mapping.h"
+#include "sync/state.h"
+#include "sync/vcardmerge.h"
+
+namespace orv::sync {
+
+namespace {
+
+constexpr int kAttempts = 3;  // a card that changes on the server meanwhile: fetch, merge, retry
+
+std::string describe(const Contact& c) {
+    std::string s;
+    for (std::size_t col : {kNombre, kApellido})
+        if (c[col] && !c[col]->empty()) s += (s.empty() ? "" : " ") + *c[col];
+    return s.empty() ? "(sin nombre)" : s;
+}
+
+std::string shown(std::size_t col, const Value& v) {
+    if (!v || v->empty()) return "(vacío)";
+    return col == kFecha ? displayFromIso(*v) : *v;
+}
+
+// Field by field against the last synced state: a field changed on one side
+// takes that side's value; changed on both to different values, the
+// server's stays and the book's is kept as a line in "Mas info". Without a
+// base every difference is such a conflict.
+Contact merge(const Contact* base, const Contact& mine, const Contact& theirs,
+              std::vector<std::string>& conflicts) {
+    Contact m = theirs;
+    m[kCodigo] = mine[kCodigo];
+    std::vector<std::string> lines;
+    for (std::size_t col = kNombre; col < kColumnCount; ++col) {
+        if (mine[col] == theirs[col]) continue;
+        if (base && mine[col] == (*base)[col]) continue;
+        if (base && theirs[col] == (*base)[col]) {
+            m[col] = mine[col];
+            continue;
+        }
+        const std::string name(schema::kColumns[col]);
+        conflicts.push_back(name);
+        lines.push_back("Conflicto, esta agenda: " + name + ": " + shown(col, mine[col]));
+    }
+    for (const std::string& line : lines) {
+        // A merge done again (after an interrupted sync) adds no second copy.
+        std::string& info = m[kMasInfo].emplace(m[kMasInfo].value_or(""));
+        if (("\n" + info + "\n").find("\n" + line + "\n") != std::string::npos) continue;
+        info += (info.empty() ? "" : "\n") + line;
+    }
+    return m;
+}
+
+// A card's content lines unfolded, as name -> value of the first line with
+// that name (the cards we write carry no parameters).
+std::map<std::string, std::string> properties(std::string card) {
+    std::map<std::string, std::string> props;
+    std::string text;
+    for (std::size_t i = 0; i < card.size(); ++i) {
+        if (card.compare(i, 3, "\r\n ") == 0 || card.compare(i, 3, "\r\n\t") == 0) {
+            i += 2;
+            continue;
+        }
+        text += card[i];
+    }
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(pos, end - pos);
+        if (std::size_t colon = line.find(':'); colon != std::string::npos)
+            props.emplace(line.substr(0, colon), line.substr(colon + 1));
+        pos = end + 2;
+    }
+    return props;
+}
+
+std::optional<std::string> valueOf(const std::map<std::string, std::string>& props,
+                                   const std::string& name) {
+    auto it = props.find(name);
+    return it == props.end() ? std::nullopt : std::optional<std::string>(it->second);
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    for (;;) {
+        std::size_t end = text.find('\n', pos);
+        lines.push_back(text.substr(pos, end - pos));
+        if (end == std::string::npos) return lines;
+        pos = end + 1;
+    }
+}
+
+// The NOTE for the book's "Mas info". The lines that reading the card adds
+// for what has no field (a second phone, a second address) are left out:
+// those properties stay on the card and would otherwise come back twice.
+std::optional<std::string> noteFor(const std::string& card, const Value& info) {
+    if (!info) return std::nullopt;
+    std::vector<std::string> lines = linesOf(*info);
+    const Value derived = contactFromCard(mergeVCard(card, {{"NOTE", std::nullopt}}))[kMasInfo];
+    if (derived) {
+        for (const std::string& line : linesOf(*derived))
+            if (auto at = std::find(lines.begin(), lines.end(), line); at != lines.end())
+                lines.erase(at);
+        if (lines.empty()) return std::nullopt;
+    }
+    std::string note;
+    for (std::size_t i = 0; i < lines.size(); ++i) note += (i ? "\n" : "") + lines[i];
+    Contact only;
+    only[kMasInfo] = note;
+    return valueOf(properties(cardFromContact(only, "x")), "NOTE");
+}
+
+// The server's card with the fields where `wanted` differs from what the
+// card reads as; every other line of the card stays as it is.
+std::string cardWith(const std::string& card, const Contact& onCard, const Contact& wanted,
+                     const std::string& uid) {
+    const auto props = properties(cardFromContact(wanted, uid));
+    auto differs = [&](std::initializer_list<std::size_t> cols) {
+        for (std::size_t col : cols)
+            if (onCard[col] != wanted[col]) return true;
+        return false;
+    };
+    std::vector<MappedProperty> mapped;
+    const bool names = differs({kNombre, kApellido}), place = differs({kDomicilio, kLocalidad});
+    if (names) {
+        mapped.push_back({"N", valueOf(props, "N")});
+        mapped.push_back({"FN", valueOf(props, "FN")});
+    }
+    if (place) mapped.push_back({"ADR", valueOf(props, "ADR")});
+    // Which of those fields are null rather than empty (our own property).
+    if (names || place) mapped.push_back({"X-ORVANE-NULL", valueOf(props, "X-ORVANE-NULL")});
+    const std::pair<std::size_t, const char*> single[] = {
+        {kTelefono, "TEL"}, {kEmail, "EMAIL"}, {kIcq, "X-ICQ"}, {kFecha, "BDAY"}};
+    for (auto [col, name] : single)
+        if (differs({col})) mapped.push_back({name, valueOf(props, name)});
+    if (differs({kMasInfo})) mapped.push_back({"NOTE", noteFor(card, wanted[kMasInfo])});
+    return mergeVCard(card, mapped);
+}
+
+std::string uidOf(const std::string& card) {
+    auto uid = valueOf(properties(card), "UID");
+    return uid ? *uid : std::string();
+}
+
+struct ServerCard {
+    std::string text, etag;
+    Contact contact;
+};
+
+// One contact's sync: the states it is decided from, the decision, and
+// what came of it.
+struct Item {
+    std::optional<Link> link;  // nullopt: never linked
+    std::optional<Contact> base;
+    std::int64_t codigo = 0;  // of the book's contact (or of its link), 0 for none
+    std::optional<Contact> book;
+    std::optional<ServerCard> server;
+    // Not fetched: the server holds the base under link->etag (only for a
+    // contact deleted here; a change here needs the card's text).
+    bool serverUnchanged = false;
+    std::string uid, href;
+
+    enum class Op { None, Put, PutNew, Delete } op = Op::None;
+    std::string card;               // what a Put writes
+    std::optional<Contact> result;  // what both sides hold after; nullopt: gone from both
+    bool bookWrite = false;
+    bool news = false;  // the book takes something from the server
+    std::vector<std::string> conflicts;
+    std::string kept;  // why a delete was not carried out
+    std::string etag;  // the server's ETag after
+    bool failed = false;
+};
+
+// Both sides end equal: the book takes what the card it sends reads as
+// (the card's own extras, such as a second phone, come back into "Mas info").
+void settle(Item& it) {
+    Contact back = contactFromCard(it.card);
+    back[kCodigo] = it.book->at(kCodigo);
+    it.result = back;
+    it.bookWrite = !sameContact(back, *it.book);
+}
+
+void decide(Item& it) {
+    it.op = Item::Op::None;
+    it.card.clear();
+    it.bookWrite = false;
+    it.news = false;
+    it.conflicts.clear();
+    it.kept.clear();
+    const Contact* base = it.base ? &*it.base : nullptr;
+    const Contact* book = it.book ? &*it.book : nullptr;
+    const Contact* server =
+        it.server ? &it.server->contact : (it.serverUnchanged && !book ? base : nullptr);
+    it.etag = it.server ? it.server->etag : (it.link ? it.link->etag : std::string());
+
+    if (!server && !book) {
+        it.result.reset();
+        return;
+    }
+    if (!server) {
+        if (base && sameContact(*book, *base)) {
+            it.result.reset();
+            it.bookWrite = true;
+            return;
+        }
+        if (base) it.kept = "borrado en el servidor y cambiado en esta agenda: se conserva";
+        it.result = *book;
+        it.op = Item::Op::PutNew;
+        it.card = cardFromContact(*book, it.uid);
+        settle(it);
+        return;
+    }
+    if (!book) {
+        // Our own upload (reserved, never confirmed), or unchanged since
+        // the last sync: the delete goes to the server.
+        if ((it.link && !base) || (base && sameContact(*server, *base))) {
+            it.result.reset();
+            it.op = Item::Op::Delete;
+            return;
+        }
+        if (base) it.kept = "borrado en esta agenda y cambiado en el servidor: se conserva";
+        it.result = *server;
+        it.bookWrite = it.news = true;
+        return;
+    }
+    it.result = merge(base, *book, *server, it.conflicts);
+    it.bookWrite = it.news = !sameContact(*it.result, *book);
+    if (!sameContact(*it.result, *server)) {
+        it.op = Item::Op::Put;
+        it.card = cardWith(it.server->text, *server, *it.result, it.uid);
+        settle(it);
+    }
+}
+
+Contact readRow(sql::Statement& st, std::int64_t codigo, bool& found) {
+    st.reset();
+    st.bind(1, codigo);
+    Contact c;
+    found = st.step();
+    if (found)
+        for (std::size_t col = 0; col < kColumnCount; ++col)
+            c[col] = st.value(static_cast<int>(col));
+    st.reset();
+    return c;
+}
+
+bool stopsEverything(DavErrorKind kind) {
+    switch (kind) {
+        case DavErrorKind::Authentication:
+        case DavErrorKind::ServerDown:
+        case DavErrorKind::Timeout:
+        case DavErrorKind::Tls:
+        case DavErrorKind::Network:
+        case DavErrorKind::ServerError:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// One sync, step by step; each step leaves what the next needs in the members.
+class Sync {
+  public:
+    Sync(sqlite3* db, const SyncOptions& o)
+        : db_(db),
+          o_(o),
+          client_(o.dav),
+          // As the client has it: "…/contactos" and "…/contactos/" are one address book.
+          url_(client_.options().collection.toString(QUrl::FullyEncoded).toStdString()),
+          user_(o.dav.user.toStdString()) {}
+
+    SyncReport run() {
+        readBook();
+        if (!askServer() || !fetchCards()) return std::move(report_);
+        linkOrAddFresh();
+        for (Item& it : items_)
+            if (!it.failed) decide(it);
+        if (!o_.dryRun) {
+            reserveUids();
+            writeServer();
+            takeOurToken();
+        }
+        const bool anything = tellWhatHappened();
+        const bool keepToken = report_.problems.empty() && newToken_ != token_.value_or("");
+        if (!o_.dryRun && (anything || keepToken)) writeBook();
+        return std::move(report_);
+    }
+
+  private:
+    void checkpoint(const char* point) const {
+        if (o_.checkpoint) o_.checkpoint(point);
+    }
+    DavProgress progress(const char* stage) const {
+        return [this, stage](qint64 done, qint64 total) {
+            if (o_.progress) o_.progress(stage, done, total);
+        };
+    }
+
+    // The book as it is now, read from one state of it.
+    void readBook() {
+        sql::ReadTransaction read(db_);
+        tables_ = hasSyncTables(db_);
+        if (tables_) {
+            links_ = readLinks(db_);
+            oldUrl_ = readInfo(db_, info::kUrl);
+            oldUser_ = readInfo(db_, info::kUser);
+            token_ = readInfo(db_, info::kToken);
+        }
+        ContactCursor cursor(db_);
+        Contact c;
+        while (cursor.next(c)) book_.emplace(std::stoll(*c[kCodigo]), c);
+        // Links to another address book mean nothing here: a first sync.
+        retarget_ = oldUrl_ && *oldUrl_ != url_;
+        if (retarget_) {
+            links_.clear();
+            token_.reset();
+        }
+    }
+
+    // What changed on the server, and an item for every contact or card to
+    // decide on.
+    bool askServer() {
+        DavResult<Changes> changes =
+            client_.changesSince(QString::fromStdString(token_.value_or("")), progress("Listando"));
+        if (!changes.ok()) {
+            report_.fatal = changes.error.message.toStdString();
+            return false;
+        }
+        newToken_ = changes.value.syncToken.toStdString();
+        std::unordered_map<std::string, std::string> listed;  // href -> ETag, new or changed
+        for (const CardInfo& c : changes.value.changed)
+            listed.emplace(c.href.toStdString(), c.etag.toStdString());
+        std::unordered_set<std::string> removed;
+        for (const QString& href : changes.value.removed) removed.insert(href.toStdString());
+        if (changes.value.full)
+            for (const Link& l : links_)
+                if (!listed.count(l.href)) removed.insert(l.href);
+
+        auto fetchFor = [&](std::size_t index) {
+            fetchedFor_[items_[index].href] = index;
+            toFetch_ << QString::fromStdString(items_[index].href);
+        };
+        std::unordered_set<std::string> linkedHrefs;
+        for (const Link& l : links_) {
+            linkedCodes_.insert(l.codigo);
+            linkedHrefs.insert(l.href);
+            Item it;
+            it.link = l;
+            it.codigo = l.codigo;
+            it.uid = l.uid;
+            it.href = l.href;
+            if (l.synced) it.base = deserialize(*l.synced);
+            if (auto b = book_.find(l.codigo); b != book_.end()) it.book = b->second;
+            auto on = listed.find(l.href);
+            const bool serverChanged =
+                on != listed.end() && (on->second != l.etag || on->second.empty() || !l.synced);
+            const bool gone = removed.count(l.href) > 0;
+            const bool localChanged = !it.book || !l.synced || serialize(*it.book) != *l.synced;
+            if (!serverChanged && !gone && !localChanged) continue;
+            items_.push_back(std::move(it));
+            Item& added = items_.back();
+            if (gone) continue;  // decided without its card
+            // A change here needs the card's text too, to keep the rest of it.
+            if (serverChanged || (added.base && added.book))
+                fetchFor(items_.size() - 1);
+            else if (added.base)
+                added.serverUnchanged = true;  // deleted here, unchanged there
+        }
+        for (const auto& [href, etag] : listed) {
+            if (linkedHrefs.count(href)) continue;
+            Item it;
+            it.href = href;
+            items_.push_back(std::move(it));
+            fetchFor(items_.size() - 1);
+        }
+        return true;
+    }
+
+    // The changed cards, and those whose text an upload must keep.
+    bool fetchCards() {
+        if (toFetch_.isEmpty()) return true;
+        DavResult<Fetched> got = client_.fetch(toFetch_, progress("Descargando"));
+        if (!got.ok()) {
+            report_.fatal = got.error.message.toStdString();
+            return false;
+        }
+        std::unordered_set<std::size_t> answered;
+        for (Card& card : got.value.cards) {
+            auto at = fetchedFor_.find(card.href.toStdString());
+            if (at == fetchedFor_.end()) continue;
+            Item& it = items_[at->second];
+            answered.insert(at->second);
+            ServerCard s{card.vcard.toStdString(), card.etag.toStdString(), {}};
+            try {
+                s.contact = contactFromCard(s.text);
+            } catch (const std::runtime_error& e) {
+                it.failed = true;
+                report_.problems.push_back("no se puede leer la tarjeta " + it.href + ": " +
+                                           e.what());
+                continue;
+            }
+            if (!it.link) it.uid = uidOf(s.text);
+            it.server = std::move(s);
+        }
+        for (const QString& href : got.value.missing)
+            if (auto at = fetchedFor_.find(href.toStdString()); at != fetchedFor_.end())
+                answered.insert(at->second);
+        for (const auto& [href, index] : fetchedFor_)
+            if (!answered.count(index)) {
+                items_[index].failed = true;
+                report_.problems.push_back("el servidor no ha enviado la tarjeta " + href);
+            }
+        return true;
+    }
+
+    // Contacts new in the book: linked to an equal card new on the server,
+    // else uploaded with a UID of their own.
+    void linkOrAddFresh() {
+        std::unordered_multimap<std::string, std::int64_t> fresh;
+        for (const auto& [code, c] : book_)
+            if (!linkedCodes_.count(code)) fresh.emplace(serialize(c), code);
+        for (Item& it : items_) {
+            if (it.link || !it.server || it.failed) continue;
+            if (auto m = fresh.find(serialize(it.server->contact)); m != fresh.end()) {
+                it.codigo = m->second;
+                it.book = book_[m->second];
+                fresh.erase(m);
+            }
+            if (it.uid.empty()) it.uid = it.href;
+        }
+        std::vector<std::int64_t> freshCodes;
+        for (const auto& [key, code] : fresh) freshCodes.push_back(code);
+        std::sort(freshCodes.begin(), freshCodes.end());
+        firstFresh_ = items_.size();
+        for (std::int64_t code : freshCodes) {
+            Item it;
+            it.codigo = code;
+            it.book = book_[code];
+            it.uid = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
+            it.href = client_.hrefForUid(QString::fromStdString(it.uid)).toStdString();
+            items_.push_back(std::move(it));
+        }
+    }
+
+    // The new cards' UIDs first: an upload that is cut off is found and
+    // linked by the next sync, not sent a second time.
+    void reserveUids() {
+        if (!retarget_ && firstFresh_ == items_.size()) return;
+        sql::WriteTransaction tx(db_);
+        createSyncTables(db_);
+        if (retarget_) {
+            dropAllLinks(db_);
+            writeInfo(db_, info::kUrl, url_);
+            writeInfo(db_, info::kToken, std::nullopt);
+        }
+        for (std::size_t i = firstFresh_; i < items_.size(); ++i)
+            writeLink(db_, {items_[i].codigo, items_[i].uid, items_[i].href, "", std::nullopt});
+        tx.commit();
+        tables_ = true;
+        checkpoint("reserved");
+    }
+
+    // The server's side, each card on the condition that it did not change
+    // meanwhile.
+    void writeServer() {
+        checkpoint("writing");
+        std::size_t total = 0, done = 0;
+        for (const Item& it : items_) total += !it.failed && it.op != Item::Op::None;
+        std::string stopped;
+        for (Item& it : items_) {
+            if (it.failed || it.op == Item::Op::None) continue;
+            if (!stopped.empty()) {
+                it.failed = true;
+                continue;
+            }
+            const QString href = QString::fromStdString(it.href);
+            for (int attempt = 0;; ++attempt) {
+                DavError error;
+                if (it.op == Item::Op::Delete) {
+                    error = client_.remove(href, QString::fromStdString(it.etag));
+                    if (error.kind == DavErrorKind::NotFound) error = {};
+                } else {
+                    DavResult<QString> put = client_.put(
+                        href, QByteArray::fromStdString(it.card),
+                        it.op == Item::Op::Put ? QString::fromStdString(it.etag) : QString());
+                    error = put.error;
+                    it.etag = put.value.toStdString();
+                }
+                if (!error.failed()) break;
+                if (error.kind == DavErrorKind::PreconditionFailed && attempt + 1 < kAttempts) {
+                    // Changed on the server meanwhile: decide again from its card.
+                    DavResult<Fetched> again = client_.fetch({href});
+                    if (again.ok()) {
+                        it.server.reset();
+                        it.serverUnchanged = false;
+                        if (!again.value.cards.empty()) {
+                            const Card& c = again.value.cards.front();
+                            it.server = ServerCard{c.vcard.toStdString(), c.etag.toStdString(), {}};
+                            try {
+                                it.server->contact = contactFromCard(it.server->text);
+                            } catch (const std::runtime_error& e) {
+                                error.message = QString::fromStdString(e.what());
+                                it.server.reset();
+                                it.failed = true;
+                            }
+                        }
+                        if (!it.failed) {
+                            decide(it);
+                            if (it.op == Item::Op::None) break;
+                            continue;
+                        }
+                    } else {
+                        error = again.error;
+                    }
+                }
+                it.failed = true;
+                const Contact& who = it.result ? *it.result : it.book ? *it.book : Contact{};
+                report_.problems.push_back(describe(who) + ": " + error.message.toStdString());
+                if (stopsEverything(error.kind)) stopped = error.message.toStdString();
+                break;
+            }
+            if (!it.failed) checkpoint("put");
+            if (o_.progress)
+                o_.progress("Subiendo", static_cast<qint64>(++done), static_cast<qint64>(total));
+        }
+        checkpoint("server-done");
+    }
+
+    // Our own writes move the server's token on: take the new one when
+    // they are all that changed since, so the next sync has nothing to
+    // look at.
+    void takeOurToken() {
+        std::unordered_map<std::string, std::string> ours;
+        for (const Item& it : items_)
+            if (!it.failed && it.op != Item::Op::None) ours[it.href] = it.etag;
+        if (!ours.empty() && report_.problems.empty() && !newToken_.empty()) {
+            DavResult<Changes> after = client_.changesSince(QString::fromStdString(newToken_));
+            bool onlyOurs = after.ok() && !after.value.full;
+            for (const CardInfo& c : after.value.changed) {
+                auto at = ours.find(c.href.toStdString());
+                onlyOurs = onlyOurs && at != ours.end() && !at->second.empty() &&
+                           at->second == c.etag.toStdString();
+            }
+            for (const QString& href : after.value.removed)
+                onlyOurs = onlyOurs && ours.count(href.toStdString());
+            if (onlyOurs) newToken_ = after.value.syncToken.toStdString();
+        }
+    }
+
+    // The report; true when the book has something to record.
+    bool tellWhatHappened() {
+        bool anything = !tables_ || retarget_ || oldUrl_ != url_ || oldUser_ != user_;
+        for (const Item& it : items_) {
+            if (it.failed) continue;
+            anything = true;
+            // A card listed as new and gone by the time it was fetched is no one.
+            if (!it.result && !it.book && !it.base && !it.server) continue;
+            const Contact& who = it.result ? *it.result
+                                 : it.book ? *it.book
+                                 : it.base ? *it.base
+                                           : it.server->contact;
+            const std::string name = describe(who);
+            if (it.op == Item::Op::Put || it.op == Item::Op::PutNew) report_.up.push_back(name);
+            if (it.op == Item::Op::Delete) report_.deletedThere.push_back(name);
+            if (it.news) report_.down.push_back(name);
+            if (it.bookWrite && !it.result) report_.deletedHere.push_back(name);
+            if (!it.conflicts.empty()) {
+                std::string fields;
+                for (const std::string& f : it.conflicts)
+                    fields += (fields.empty() ? "" : ", ") + f;
+                report_.conflicts.push_back(name + ": " + fields);
+            }
+            if (!it.kept.empty()) report_.kept.push_back(name + ": " + it.kept);
+        }
+        return anything;
+    }
+
+    // The book's side in one transaction, with what the server now holds.
+    void writeBook() {
+        sql::WriteTransaction tx(db_);
+        createSyncTables(db_);
+        writeInfo(db_, info::kUrl, url_);
+        writeInfo(db_, info::kUser, user_);
+        sql::Statement row(db_, "SELECT " + schema::columnList() + " FROM " +
+                                    std::string(schema::kTable) + " WHERE Codigo = ?");
+        std::string setList;
+        for (std::size_t col = kNombre; col < kColumnCount; ++col)
+            setList +=
+                (setList.empty() ? "" : ", ") + schema::quoted(schema::kColumns[col]) + " = ?";
+        sql::Statement update(
+            db_, "UPDATE " + std::string(schema::kTable) + " SET " + setList + " WHERE Codigo = ?");
+        sql::Statement remove(db_,
+                              "DELETE FROM " + std::string(schema::kTable) + " WHERE Codigo = ?");
+        ContactInserter insert(db_);
+        auto write = [&](std::int64_t codigo, const Contact& c) {
+            for (std::size_t col = kNombre; col < kColumnCount; ++col)
+                update.bind(static_cast<int>(col), c[col]);
+            update.bind(static_cast<int>(kColumnCount), codigo);
+            update.step();
+            update.reset();
+        };
+        for (Item& it : items_) {
+            if (it.failed) continue;
+            std::int64_t codigo = it.codigo;
+            bool present = false;
+            Contact now;
+            if (codigo) now = readRow(row, codigo, present);
+            if (!present && it.book) {
+                // Deleted here while the sync ran: the next sync sends the delete.
+                if (it.result)
+                    writeLink(db_, {codigo, it.uid, it.href, it.etag, serialize(*it.result)});
+                else
+                    dropLink(db_, codigo);
+                continue;
+            }
+            if (present && it.book && !sameContact(now, *it.book)) {
+                // Changed here while the sync ran: that change is kept on top of
+                // the result and travels with the next sync.
+                if (!it.result) {
+                    dropLink(db_, codigo);
+                    continue;
+                }
+                std::vector<std::string> ignored;
+                const Contact mine = merge(&*it.book, now, *it.result, ignored);
+                if (!sameContact(mine, now)) write(codigo, mine);
+            } else if (it.bookWrite && it.result && present) {
+                write(codigo, *it.result);
+            } else if (it.bookWrite && it.result) {
+                insert.insert(*it.result);
+                if (it.link && codigo) dropLink(db_, codigo);
+                codigo = sqlite3_last_insert_rowid(db_);
+            } else if (it.bookWrite && present) {
+                remove.bind(1, codigo);
+                remove.step();
+                remove.reset();
+            }
+            if (it.result)
+                writeLink(db_, {codigo, it.uid, it.href, it.etag, serialize(*it.result)});
+            else if (codigo)
+                dropLink(db_, codigo);
+        }
+        if (report_.problems.empty())
+            writeInfo(db_, info::kToken,
+                      newToken_.empty() ? std::nullopt : std::optional(newToken_));
+        checkpoint("before-commit");
+        tx.commit();
+    }
+
+    sqlite3* db_;
+    const SyncOptions& o_;
+    CardDavClient client_;
+    const std::string url_, user_;
+    SyncReport report_;
+
+    std::vector<Link> links_;
+    std::optional<std::string> oldUrl_, oldUser_, token_;
+    std::map<std::int64_t, Contact> book_;
+    bool tables_ = false, retarget_ = false;
+    std::string newToken_;
+
+    std::vector<Item> items_;
+    std::unordered_map<std::string, std::size_t> fetchedFor_;  // href -> item
+    QStringList toFetch_;
+    std::unordered_set<std::int64_t> linkedCodes_;
+    std::size_t firstFresh_ = 0;  // items from here on are contacts new in the book
+};
+
+}  // namespace
+
+std::optional<SyncTarget> lastSyncTarget(sqlite3* db) {
+    sql::ReadTransaction read(db);
+    if (!hasSyncTables(db)) return std::nullopt;
+    auto url = readInfo(db, info::kUrl), user = readInfo(db, info::kUser);
+    if (!url) return std::nullopt;
+    return SyncTarget{*url, user.value_or("")};
+}
+
+SyncReport syncBook(sqlite3* db, const SyncOptions& options) {
+    return Sync(db, options).run();
+}
+
+}  // namespace orv::sync

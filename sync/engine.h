@@ -1,0 +1,55 @@
+#pragma once
+// Two-way sync of a contact book with one CardDAV address book.
+//
+// The book is read once, the server asked what changed (by sync token, else
+// by ETag), the changed cards fetched and each contact decided against what
+// was last synced: changes on one side travel to the other, deletes too, a
+// contact changed on both sides is merged field by field. The server is
+// written first (a new card's UID is kept in the book before its upload);
+// the book's side then goes in one transaction that also records what the
+// server now holds. A sync stopped at any point leaves both sides as they
+// were or as the next sync recognises: nothing doubled, nothing lost.
+
+#include <sqlite3.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sync/carddav.h"
+
+namespace orv::sync {
+
+struct SyncOptions {
+    CardDavOptions dav;
+    bool dryRun = false;  // decide and report, write nothing on either side
+    // `stage` in Spanish ("Listando", "Descargando", "Subiendo").
+    std::function<void(const char* stage, qint64 done, qint64 total)> progress;
+    // Called at the points between the sync's steps ("reserved", "writing",
+    // "put", "server-done", "before-commit"); tests stop the process there.
+    std::function<void(const char* point)> checkpoint;
+};
+
+struct SyncReport {
+    // One line a contact, naming it.
+    std::vector<std::string> up, down, deletedHere, deletedThere, conflicts, kept;
+    // Contacts that could not be synced this time (the next sync retries).
+    std::vector<std::string> problems;
+    // Why nothing was done (wrong password, wrong address, server down);
+    // empty when the sync ran.
+    std::string fatal;
+    bool complete() const { return fatal.empty() && problems.empty(); }
+};
+
+// Syncs the book on `db` (opened by the store) with options.dav.collection.
+// Engine failures throw EngineError with the book's side rolled back.
+SyncReport syncBook(sqlite3* db, const SyncOptions& options);
+
+struct SyncTarget {
+    std::string url, user;
+};
+// The address and user of the book's last sync, if it was ever synced.
+std::optional<SyncTarget> lastSyncTarget(sqlite3* db);
+
+}  // namespace orv::sync

@@ -1,0 +1,91 @@
+#include "radicale.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+namespace rt {
+
+QStringList unfolded(const QByteArray& vcard) {
+    QString text = QString::fromUtf8(vcard);
+    text.replace("\r\n", "\n").replace("\n ", "").replace("\n\t", "");
+    return text.split('\n', Qt::SkipEmptyParts);
+}
+
+quint16 freePort() {
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+QString Radicale::start() {
+    if (!dir_.isValid()) return QStringLiteral("no temporary folder");
+    QFile users(dir_.filePath("users"));
+    if (!users.open(QIODevice::WriteOnly) ||
+        users.write((kUser + ":" + kPassword + "\n").toUtf8()) < 0)
+        return QStringLiteral("cannot write the password file");
+    users.close();
+    if (tls_) {
+        QProcess ssl;
+        ssl.start("openssl",
+                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                   "-nodes", "-keyout", dir_.filePath("key.pem"), "-out", certFile(), "-days", "2",
+                   "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+        if (!ssl.waitForFinished(20000) || ssl.exitCode() != 0)
+            return "openssl: " + QString::fromLocal8Bit(ssl.readAllStandardError());
+    }
+    // A port found free may be taken before radicale binds it: try again.
+    QString why;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        port_ = freePort();
+        writeConfig();
+        proc_.setProcessChannelMode(QProcess::MergedChannels);
+        proc_.start("radicale", {"-C", dir_.filePath("config")});
+        if (!proc_.waitForStarted(10000))
+            return QStringLiteral("radicale does not start (is it installed? scripts/deps.sh)");
+        for (int i = 0; i < 150 && proc_.state() == QProcess::Running; ++i) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port_);
+            if (probe.waitForConnected(100)) return {};
+            QTest::qWait(100);
+        }
+        why = QString::fromLocal8Bit(proc_.readAll());
+        stop();
+    }
+    return "radicale did not listen: " + why;
+}
+
+void Radicale::stop() {
+    if (proc_.state() == QProcess::NotRunning) return;
+    proc_.terminate();
+    if (!proc_.waitForFinished(5000)) {
+        proc_.kill();
+        proc_.waitForFinished(5000);
+    }
+}
+
+QUrl Radicale::url(const QString& path) const {
+    return QUrl(
+        QStringLiteral("%1://127.0.0.1:%2%3").arg(tls_ ? "https" : "http").arg(port_).arg(path));
+}
+
+void Radicale::writeConfig() {
+    QFile config(dir_.filePath("config"));
+    config.open(QIODevice::WriteOnly);
+    const QString ssl = tls_ ? QStringLiteral("ssl = True\ncertificate = %1\nkey = %2\n")
+                                   .arg(certFile(), dir_.filePath("key.pem"))
+                             : QString();
+    const QString text = QStringLiteral(
+                             "[server]\nhosts = 127.0.0.1:%1\n%2"
+                             "[auth]\ntype = htpasswd\nhtpasswd_filename = %3\n"
+                             "htpasswd_encryption = plain\ndelay = 0\n"
+                             "[rights]\ntype = owner_only\n"
+                             "[storage]\nfilesystem_folder = %4\n"
+                             "[web]\ntype = none\n[logging]\nlevel = warning\n")
+                             .arg(port_)
+                             .arg(ssl, dir_.filePath("users"), dir_.filePath("collections"));
+    config.write(text.toUtf8());
+}
+
+}  // namespace rt
