@@ -96,8 +96,10 @@ void configure(sqlite3* db) {
     if (connectionHook()) connectionHook()(db);
 }
 
+// A lock or a busy file while opening is not: once the other program lets
+// go, the user can try again.
 EngineError asFatal(const EngineError& e) {
-    return EngineError(e.number(), e.text(), true);
+    return EngineError(e.number(), e.text(), e.number() != kErrLocked);
 }
 
 }  // namespace
