@@ -20,12 +20,6 @@ namespace ut = orv::uitest;
 
 namespace {
 
-const QString kNameMsg = "El campo 'Nombre' no puede estar vacio!";
-const QString kDateMsg = "La fecha, del campo 'Fecha de nacimiento' es incorrecta!";
-const QString kNoModifyMsg = "No hay registros para modificar!";
-const QString kAskDeleteMsg = "Desea borrar el siguiente registro?";
-const QString kNoDeleteMsg = "No hay registros para borrar!";
-
 const std::vector<Contact> kThree = {
     contact(
         {"Ana", "López", "Mayor 1", "Madrid", "911", "ana@correo.es", "11", "amiga", "1980-03-05"}),
@@ -34,6 +28,14 @@ const std::vector<Contact> kThree = {
     contact(
         {"Carla", "Ruiz", "Luna 3", "Lugo", "982", "carla@correo.es", "33", "prima", "2000-02-29"}),
 };
+
+// Rows of two text columns `a` and `b`, from {row name, a, b}.
+void textRows(const char* a, const char* b,
+              std::initializer_list<std::array<const char*, 3>> rows) {
+    QTest::addColumn<QString>(a);
+    QTest::addColumn<QString>(b);
+    for (const auto& r : rows) QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
+}
 
 }  // namespace
 
@@ -80,20 +82,16 @@ class TestCard : public ut::CardTest {
     }
 
     void numeroDeCodigo_data() {
-        QTest::addColumn<QString>("codigo");
-        QTest::addColumn<QString>("numero");
-        const char* const rows[][3] = {
-            {"plain", "17", "17"},
-            {"empty", "", "0"},
-            {"blanks first", "  \t42", "42"},
-            {"trailing text", "12abc", "12"},
-            {"no number", "abc", "0"},
-            {"integral fraction", "3.0", "3"},
-            {"fraction", "2.5", "2.5"},
-            {"sign", "-4", "-4"},
-            {"exponent", "1e3", "1000"},
-        };
-        for (const auto& r : rows) QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
+        textRows("codigo", "numero",
+                 {{"plain", "17", "17"},
+                  {"empty", "", "0"},
+                  {"blanks first", "  \t42", "42"},
+                  {"trailing text", "12abc", "12"},
+                  {"no number", "abc", "0"},
+                  {"integral fraction", "3.0", "3"},
+                  {"fraction", "2.5", "2.5"},
+                  {"sign", "-4", "-4"},
+                  {"exponent", "1e3", "1000"}});
     }
     void numeroDeCodigo() {
         QFETCH(QString, codigo);
@@ -128,7 +126,7 @@ class TestCard : public ut::CardTest {
             MsgBoxSeam::queueAnswer(vbYes);
             card_.press("cbBorrar");
         }));
-        QCOMPARE(prompts(), QStringList{kAskDeleteMsg});
+        QCOMPARE(prompts(), QStringList{ut::kAskDeleteMsg});
         QVERIFY(!storedNames().contains(nombre));
         QCOMPARE(storedNames().size(), 2);
     }
@@ -165,7 +163,7 @@ class TestCard : public ut::CardTest {
         QCOMPARE(rows.size(), std::size_t(4));
         QCOMPARE(storetest::show(rows[3]),
                  storetest::show(contact({"Zoe", "Ñúñez", "Real 4", "León", "987", "zoe@correo.es",
-                                        "44", "nota", "1990-02-01"})));
+                                          "44", "nota", "1990-02-01"})));
     }
 
     // The name test: the box gets the focus before the message comes up
@@ -177,7 +175,7 @@ class TestCard : public ut::CardTest {
             QString focusAtMessage;
             ut::answerMessageBoxByKey(Qt::Key_Return, [&](QMessageBox* box) {
                 focusAtMessage = card_.focused();
-                QCOMPARE(box->text(), kNameMsg);
+                QCOMPARE(box->text(), ut::kNameMsg);
                 QCOMPARE(box->windowTitle(), QString("Orvane"));
             });
             card_.press("cbGuardar");
@@ -188,24 +186,23 @@ class TestCard : public ut::CardTest {
             card_.press("cbGuardar");
             QCOMPARE(card_.state(), QString("browse"));
         }));
-        QCOMPARE(prompts(), QStringList{kNameMsg});
+        QCOMPARE(prompts(), QStringList{ut::kNameMsg});
         QCOMPARE(storedNames(), (QStringList{"Ana", "Bruno", "Carla", " "}));
     }
 
     void dateTest_data() {
-        QTest::addColumn<QString>("digits");
-        QTest::addColumn<QString>("iso");  // empty: refused
-        const char* const rows[][3] = {
-            {"leap day", "29022024", "2024-02-29"},
-            {"no leap day", "29022023", ""},
-            {"31 April", "31042020", ""},
-            {"day 0", "00052020", ""},
-            {"month 13", "12132020", ""},
-            {"partial", "0102", ""},
-            {"untouched", "", ""},
-            {"letters refused", "1a2b04x1999", "1999-04-12"},
-        };
-        for (const auto& r : rows) QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
+        // iso empty: refused.
+        textRows("digits", "iso",
+                 {{"leap day", "29022024", "2024-02-29"},
+                  {"no leap day", "29022023", ""},
+                  {"31 April", "31042020", ""},
+                  {"day 0", "00052020", ""},
+                  {"month 13", "12132020", ""},
+                  {"partial", "0102", ""},
+                  {"untouched", "", ""},
+                  {"letters refused", "1a2b04x1999", "1999-04-12"},
+                  {"separators refused", "1/2/1990", ""},
+                  {"separators typed", "01/02/1990", "1990-02-01"}});
     }
     void dateTest() {
         QFETCH(QString, digits);
@@ -220,7 +217,7 @@ class TestCard : public ut::CardTest {
             if (iso.isEmpty()) MsgBoxSeam::queueAnswer(vbOK);
             card_.press("cbGuardar");
             if (iso.isEmpty()) {
-                QCOMPARE(prompts(), QStringList{kDateMsg});
+                QCOMPARE(prompts(), QStringList{ut::kDateMsg});
                 QCOMPARE(card_.state(), QString("edit"));
                 QCOMPARE(card_.focused(), QString("txtfnac"));
                 QCOMPARE(card_.text("txtfnac"), QString("__/__/____"));
@@ -247,7 +244,7 @@ class TestCard : public ut::CardTest {
             QCOMPARE(card_.state(), QString("edit"));
             MsgBoxSeam::queueAnswer(vbOK);
             card_.press("cbGuardar");
-            QCOMPARE(prompts(), QStringList{kDateMsg});
+            QCOMPARE(prompts(), QStringList{ut::kDateMsg});
             card_.type("24121970");
             card_.press("cbGuardar");
             QCOMPARE(card_.state(), QString("browse"));
@@ -300,7 +297,7 @@ class TestCard : public ut::CardTest {
             QCOMPARE(card_.text("txtape"), QString("Díaz"));
             QCOMPARE(card_.text("txtfnac"), QString("31/12/1975"));
         }));
-        QCOMPARE(prompts(), QStringList{kAskDeleteMsg});
+        QCOMPARE(prompts(), QStringList{ut::kAskDeleteMsg});
         QCOMPARE(storetest::fileBytes(book_), before);
     }
 
@@ -326,7 +323,7 @@ class TestCard : public ut::CardTest {
             QCOMPARE(card_.text("txtnom"), QString("Ana"));
             QCOMPARE(card_.state(), QString("browse"));
         }));
-        QCOMPARE(prompts(), (QStringList{kAskDeleteMsg, kAskDeleteMsg}));
+        QCOMPARE(prompts(), (QStringList{ut::kAskDeleteMsg, ut::kAskDeleteMsg}));
     }
 
     void emptyTable() {
@@ -340,7 +337,7 @@ class TestCard : public ut::CardTest {
             MsgBoxSeam::queueAnswer(vbOK);
             card_.press("cbBorrar");
             QCOMPARE(card_.state(), QString("browse"));
-            QCOMPARE(prompts(), (QStringList{kNoModifyMsg, kNoDeleteMsg}));
+            QCOMPARE(prompts(), (QStringList{ut::kNoModifyMsg, ut::kNoDeleteMsg}));
 
             card_.newContact("Eva", "02022002");
             card_.press("cbCancelar");
@@ -395,6 +392,45 @@ class TestCard : public ut::CardTest {
         QCOMPARE(limitEdit("ab", "a😀😀b", 3), QString("a😀b"));
     }
 
+    // An edited note keeps the line breaks it was stored with: CR LF, or LF.
+    void noteKeepsItsLineBreaks() {
+        const QStringList notes = {"uno\r\ndos\r\ntres", "uno\ndos"};
+        std::vector<Contact> book;
+        for (const QString& note : notes)
+            book.push_back(contact({"Ana", std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                    std::nullopt, std::nullopt, note.toStdString(), "1980-03-05"}));
+        makeBook(book);
+        for (const char* codigo : {"1", "2"}) {
+            QVERIFY(card_.run(codigo, [&] {
+                card_.press("cbModificar");
+                card_.w("txtinfo")->setFocus();
+                QTest::keyClick(card_.w("txtinfo"), Qt::Key_End, Qt::ControlModifier);
+                card_.type("!");
+                card_.press("cbGuardar");
+                QCOMPARE(card_.state(), QString("browse"));
+            }));
+        }
+        for (std::size_t i = 0; i < book.size(); ++i)
+            QCOMPARE(*stored().at(i)[orv::kMasInfo], (notes[int(i)] + "!").toStdString());
+    }
+
+    // A value longer than its box shows its start, not its end.
+    void longValuesShowTheirStart() {
+        makeBook({contact({"María del Carmen Fernández de Córdoba y Álvarez de Toledo y Montenegro",
+                           std::nullopt, std::nullopt, std::nullopt,
+                           "950 520 716 / 600 111 222 (trabajo)", std::nullopt, std::nullopt,
+                           std::nullopt, "1980-03-05"})});
+        QVERIFY(card_.run("1", [&] {
+            for (const char* name : {"txtnom", "txttel"}) {
+                auto* box = card_.w<QLineEdit>(name);
+                QVERIFY(box->fontMetrics().horizontalAdvance(box->text()) > box->width());
+                QCOMPARE(box->cursorPosition(), 0);
+                const QRect cursor = box->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+                QVERIFY(cursor.left() < box->fontMetrics().averageCharWidth() * 2);
+            }
+        }));
+    }
+
     // A stored text longer than its box's limit is shown whole and survives
     // Modificar + Guardar; typing adds nothing to it, deleting works.
     void longStoredTexts() {
@@ -419,6 +455,7 @@ class TestCard : public ut::CardTest {
         QVERIFY(card_.run("1", [&] {
             card_.press("cbModificar");
             card_.w("txtape")->setFocus();
+            card_.w<QLineEdit>("txtape")->end(false);
             QTest::keyClick(card_.w("txtape"), Qt::Key_Backspace);
             card_.press("cbGuardar");
         }));
@@ -452,7 +489,7 @@ class TestCard : public ut::CardTest {
         const QStringList p = prompts();
         QCOMPARE(p.size(), 3);
         QVERIFY(p[0].startsWith("Error 3020: "));
-        QCOMPARE(p[1], kAskDeleteMsg);
+        QCOMPARE(p[1], ut::kAskDeleteMsg);
         QVERIFY(p[2].startsWith("Error 3020: "));
         QCOMPARE(storedNames(), QStringList{"Carla"});
     }

@@ -25,8 +25,6 @@ namespace ut = orv::uitest;
 
 namespace {
 
-const QString kDateMsg = "La fecha, del campo 'Fecha de nacimiento' es incorrecta!";
-
 // The names the results grid lists, in its order.
 QStringList listedNames(Form* results) {
     auto* view = results->findChild<QTableView*>("data2");
@@ -247,7 +245,7 @@ class TestHostile : public QObject {
                 QCOMPARE(card_.state(), QString("browse"));
             }));
         }
-        QCOMPARE(prompts(), (QStringList{kDateMsg, kDateMsg}));
+        QCOMPARE(prompts(), (QStringList{ut::kDateMsg, ut::kDateMsg}));
 
         auto want = before;  // in code order: 7, 8, 9, 10, 1234567
         want[0][orv::kNombre] = "Nadie";

@@ -16,6 +16,7 @@
 #include "store/engine.h"
 #include "store/schema.h"
 #include "support/storetest.h"
+#include "support/uitest.h"
 #include "ui/orvmod.h"
 #include "ui/toolkit/toolkit.h"
 #include "ui/windows.h"
@@ -114,6 +115,7 @@ class TestResults : public QObject {
     void noMatchHandsOverEmptyCode();
     void cancelAndCloseBoxKeepCode();
     void gridRefusesChanges();
+    void columnsFitTypicalValues();
     void keys();
     void readsLazilyAndReachesTheEnd();
     void invalidPatternUnloadsAndGoesOn();
@@ -206,6 +208,7 @@ void TestResults::windowAndFocus() {
         QVERIFY(!form->findChild<QLabel*>(QStringLiteral("txtPasarCodigo"))->isVisible());
         // Cancelar first, so that Enter at once leaves.
         QCOMPARE(QApplication::focusWidget(), button(form, "cbCancelar"));
+        QVERIFY(orv::uitest::showsFocusCue(button(form, "cbCancelar")));
         // The first row is current and marked as the one selected row.
         QCOMPARE(grid(form)->currentIndex().row(), 0);
         QCOMPARE(grid(form)->selectionModel()->selectedRows().size(), 1);
@@ -305,6 +308,36 @@ void TestResults::doubleClickChoosesThatRow() {
     QCOMPARE(visits[0].sCodigo, QStringLiteral("1"));  // Marta, the third
     QVERIFY(visits[0].resultsGone);
     QVERIFY(!resultsVisible());
+
+    // The record selector before a row chooses that row.
+    QVERIFY(withResults(QStringLiteral("m"), [](Form* form) {
+        QHeaderView* selector = grid(form)->verticalHeader();
+        doubleClick(selector->viewport(),
+                    QPoint(selector->width() / 2,
+                           selector->sectionViewportPosition(3) + selector->sectionSize(3) / 2));
+    }));
+    QCOMPARE(visits.size(), 2);
+    QCOMPARE(visits[1].sCodigo, QStringLiteral("6"));  // miguel, the fourth
+}
+
+// Typical values show whole in their columns, in the grid's own font.
+void TestResults::columnsFitTypicalValues() {
+    makeBook(kBook);
+    QVERIFY(withResults(QString(), [](Form* form) {
+        QTableView* view = grid(form);
+        QAbstractItemModel* m = view->model();
+        const QFontMetrics fm(view->font());
+        const std::pair<QString, QString> typical[] = {{"Nombre", "María del Carmen"},
+                                                       {"ICQ", "123456789"},
+                                                       {"Telefono", "950 520 716 / 600 111 222"}};
+        for (const auto& [field, text] : typical) {
+            int column = 0;
+            while (column < m->columnCount() && m->headerData(column, Qt::Horizontal) != field)
+                ++column;
+            QVERIFY2(view->columnWidth(column) >= fm.horizontalAdvance(text) + 6,
+                     qPrintable(field));
+        }
+    }));
 }
 
 void TestResults::noMatchHandsOverEmptyCode() {

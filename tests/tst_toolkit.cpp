@@ -1,6 +1,8 @@
 // The toolkit adapter on small windows of the test's own.
 
+#include <QAbstractButton>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTest>
@@ -8,6 +10,7 @@
 #include <QWindow>
 
 #include "support/uitest.h"
+#include "ui/toolkit/maskedbox.h"
 #include "ui/toolkit/toolkit.h"
 
 using namespace orv::ui;
@@ -62,6 +65,7 @@ TestForm* shown(const char* kind) {
 class TestToolkit : public QObject {
     Q_OBJECT
   private slots:
+    void initTestCase() { QVERIFY(installSpanishTexts()); }
     void init() {
         ut::initWindows();
         TestForm::built = TestForm::loads = 0;
@@ -353,6 +357,85 @@ class TestToolkit : public QObject {
         QCOMPARE(title, QString("Orvane"));
         QCOMPARE(text, QString("<b>O'Brien</b>"));
         QVERIFY(!hasIcon);
+    }
+
+    // A real box reads in Spanish, with words only on its buttons, centred
+    // on the window that raised it wherever that window is.
+    void msgBoxSpanishOnItsWindow_data() {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<QStringList>("buttons");
+        QTest::newRow("Yes/No") << vbYesNo << QStringList{"Sí", "No"};
+        QTest::newRow("OK") << vbOKOnly << QStringList{"Aceptar"};
+    }
+    void msgBoxSpanishOnItsWindow() {
+        QFETCH(int, style);
+        QFETCH(QStringList, buttons);
+        QStringList texts;
+        int icons = 0;
+        QPoint boxCentre, windowCentre;
+        ut::whenShown("uno", [&](Form* form) {
+            form->move(430, 170);
+            windowCentre = form->geometry().center();
+            ut::answerMessageBoxByKey(Qt::Key_Escape, [&](QMessageBox* box) {
+                for (QAbstractButton* b : box->buttons()) {
+                    texts << b->text().remove('&');
+                    icons += !b->icon().isNull();
+                }
+                boxCentre = box->geometry().center();
+            });
+            MsgBox("Desea borrar el siguiente registro?", style);
+            form->Unload();
+        });
+        QVERIFY(Form::Show("uno"));
+        texts.sort();
+        buttons.sort();
+        QCOMPARE(texts, buttons);
+        QCOMPARE(icons, 0);
+        QVERIFY2((boxCentre - windowCentre).manhattanLength() <= 4,
+                 qPrintable(QString("box at %1,%2, window at %3,%4")
+                                .arg(boxCentre.x())
+                                .arg(boxCentre.y())
+                                .arg(windowCentre.x())
+                                .arg(windowCentre.y())));
+    }
+
+    // The entry boxes' own menu is Spanish too.
+    void contextMenuSpanish() {
+        QLineEdit box("texto");
+        std::unique_ptr<QMenu> menu(box.createStandardContextMenu());
+        QStringList texts;
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator()) texts << action->text().remove('&').section('\t', 0, 0);
+        }
+        for (const char* english : {"Undo", "Redo", "Cut", "Copy", "Paste", "Delete", "Select All"})
+            QVERIFY2(!texts.contains(english), qPrintable(texts.join(", ")));
+        QVERIFY2(texts.contains("Deshacer") && texts.contains("Copiar"),
+                 qPrintable(texts.join(", ")));
+    }
+
+    // The date box takes digits only: a "/" or a letter typed where a digit
+    // goes is refused, not taken as a jump past the next separator.
+    void maskedBoxTyping_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("digits") << "01021990"
+                                << "01/02/1990";
+        QTest::newRow("separators after two digits") << "01/02/1990"
+                                                     << "01/02/1990";
+        QTest::newRow("separator after one digit") << "1/2/1990"
+                                                   << "12/19/90__";
+        QTest::newRow("letters and blanks") << "a1 b2-"
+                                            << "12/__/____";
+    }
+    void maskedBoxTyping() {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        MaskedBox box("##/##/####", '_');
+        box.show();
+        box.setFocus();
+        box.Clear();
+        QTest::keyClicks(&box, typed);
+        QCOMPARE(box.Text(), shown);
     }
 
     // An engine error that is not fatal is shown and the program goes on;
