@@ -29,14 +29,6 @@ const std::vector<Contact> kThree = {
         {"Carla", "Ruiz", "Luna 3", "Lugo", "982", "carla@correo.es", "33", "prima", "2000-02-29"}),
 };
 
-// Rows of two text columns `a` and `b`, from {row name, a, b}.
-void textRows(const char* a, const char* b,
-              std::initializer_list<std::array<const char*, 3>> rows) {
-    QTest::addColumn<QString>(a);
-    QTest::addColumn<QString>(b);
-    for (const auto& r : rows) QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
-}
-
 }  // namespace
 
 class TestCard : public ut::CardTest {
@@ -81,22 +73,14 @@ class TestCard : public ut::CardTest {
         }));
     }
 
-    void numeroDeCodigo_data() {
-        textRows("codigo", "numero",
-                 {{"plain", "17", "17"},
-                  {"empty", "", "0"},
-                  {"blanks first", "  \t42", "42"},
-                  {"trailing text", "12abc", "12"},
-                  {"no number", "abc", "0"},
-                  {"integral fraction", "3.0", "3"},
-                  {"fraction", "2.5", "2.5"},
-                  {"sign", "-4", "-4"},
-                  {"exponent", "1e3", "1000"}});
-    }
+    // sCodigo and the number the card searches for.
     void numeroDeCodigo() {
-        QFETCH(QString, codigo);
-        QFETCH(QString, numero);
-        QCOMPARE(frmfinal::numeroDeCodigo(codigo), numero);
+        const std::pair<QString, QString> cases[] = {
+            {"17", "17"}, {"", "0"},      {"  \t42", "42"}, {"12abc", "12"}, {"abc", "0"},
+            {"3.0", "3"}, {"2.5", "2.5"}, {"-4", "-4"},     {"1e3", "1000"},
+        };
+        for (const auto& [codigo, numero] : cases)
+            QCOMPARE(frmfinal::numeroDeCodigo(codigo), numero);
     }
 
     void opensOnCodigo_data() {
@@ -191,18 +175,19 @@ class TestCard : public ut::CardTest {
     }
 
     void dateTest_data() {
-        // iso empty: refused.
-        textRows("digits", "iso",
-                 {{"leap day", "29022024", "2024-02-29"},
-                  {"no leap day", "29022023", ""},
-                  {"31 April", "31042020", ""},
-                  {"day 0", "00052020", ""},
-                  {"month 13", "12132020", ""},
-                  {"partial", "0102", ""},
-                  {"untouched", "", ""},
-                  {"letters refused", "1a2b04x1999", "1999-04-12"},
-                  {"separators refused", "1/2/1990", ""},
-                  {"separators typed", "01/02/1990", "1990-02-01"}});
+        QTest::addColumn<QString>("digits");
+        QTest::addColumn<QString>("iso");  // empty: refused
+        const char* const rows[][3] = {{"leap day", "29022024", "2024-02-29"},
+                                       {"no leap day", "29022023", ""},
+                                       {"31 April", "31042020", ""},
+                                       {"day 0", "00052020", ""},
+                                       {"month 13", "12132020", ""},
+                                       {"partial", "0102", ""},
+                                       {"untouched", "", ""},
+                                       {"letters refused", "1a2b04x1999", "1999-04-12"},
+                                       {"separators refused", "1/2/1990", ""},
+                                       {"separators typed", "01/02/1990", "1990-02-01"}};
+        for (const auto& r : rows) QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
     }
     void dateTest() {
         QFETCH(QString, digits);
