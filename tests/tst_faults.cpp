@@ -238,7 +238,7 @@ class TestFaults : public ut::CardTest {
             }
             QCOMPARE(card_.text("txtnom"), QString("Ana"));
         }));
-        QCOMPARE(prompts().count(ut::kAskDeleteMsg), deleteError ? 2 : 1);
+        QCOMPARE(prompts().count(kAskDeleteMsg), deleteError ? 2 : 1);
         QCOMPARE(prompts().size(), deleteError ? 4 : 2);
         qInfo("%s: refused after %lld ms", qPrintable(fault), waited);
 

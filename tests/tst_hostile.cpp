@@ -245,7 +245,7 @@ class TestHostile : public QObject {
                 QCOMPARE(card_.state(), QString("browse"));
             }));
         }
-        QCOMPARE(prompts(), (QStringList{ut::kDateMsg, ut::kDateMsg}));
+        QCOMPARE(prompts(), (QStringList{kDateMsg, kDateMsg}));
 
         auto want = before;  // in code order: 7, 8, 9, 10, 1234567
         want[0][orv::kNombre] = "Nadie";

@@ -115,7 +115,6 @@ class TestResults : public QObject {
     void noMatchHandsOverEmptyCode();
     void cancelAndCloseBoxKeepCode();
     void gridRefusesChanges();
-    void columnsFitTypicalValues();
     void keys();
     void readsLazilyAndReachesTheEnd();
     void invalidPatternUnloadsAndGoesOn();
@@ -318,26 +317,6 @@ void TestResults::doubleClickChoosesThatRow() {
     }));
     QCOMPARE(visits.size(), 2);
     QCOMPARE(visits[1].sCodigo, QStringLiteral("6"));  // miguel, the fourth
-}
-
-// Typical values show whole in their columns, in the grid's own font.
-void TestResults::columnsFitTypicalValues() {
-    makeBook(kBook);
-    QVERIFY(withResults(QString(), [](Form* form) {
-        QTableView* view = grid(form);
-        QAbstractItemModel* m = view->model();
-        const QFontMetrics fm(view->font());
-        const std::pair<QString, QString> typical[] = {{"Nombre", "María del Carmen"},
-                                                       {"ICQ", "123456789"},
-                                                       {"Telefono", "950 520 716 / 600 111 222"}};
-        for (const auto& [field, text] : typical) {
-            int column = 0;
-            while (column < m->columnCount() && m->headerData(column, Qt::Horizontal) != field)
-                ++column;
-            QVERIFY2(view->columnWidth(column) >= fm.horizontalAdvance(text) + 6,
-                     qPrintable(field));
-        }
-    }));
 }
 
 void TestResults::noMatchHandsOverEmptyCode() {
