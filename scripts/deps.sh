@@ -9,11 +9,10 @@ set -euo pipefail
 # the sync benchmark: vdirsyncer. The art tool: Qt Svg. The install test:
 # xdotool and x11-utils (driving the installed program under Xvfb),
 # desktop-file-utils and appstream (validators), man-db and groff-base (manual pages).
-# The windows: fonts-liberation (the faces their twips were drawn for) and
-# qt6-translations-l10n (Qt's own texts in Spanish).
 packages=(cmake g++ make qt6-base-dev libgl-dev libsqlite3-dev sqlite3 xvfb xauth
           clang libclang-rt-14-dev time radicale vdirsyncer openssl
           qt6-svg-dev xdotool x11-utils desktop-file-utils appstream man-db groff-base
+          # The windows: the faces their twips were drawn for, Qt's texts in Spanish.
           fonts-liberation qt6-translations-l10n)
 missing=()
 for p in "${packages[@]}"; do

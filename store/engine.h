@@ -69,8 +69,7 @@ class Database : public std::enable_shared_from_this<Database> {
     // Opens an existing file read/write (shared). Never creates anything:
     // a missing file is kErrFileNotFound, a file that is not a database
     // kErrNotADatabase, a missing table kErrTableNotFound, a missing column
-    // kErrFieldNotFound; all four fatal. A lock held by another program is
-    // kErrLocked, not fatal.
+    // kErrFieldNotFound; all four fatal.
     static std::shared_ptr<Database> open(const std::string& path);
     // Creates a new, empty contact book; refuses an existing file.
     static std::shared_ptr<Database> create(const std::string& path);
