@@ -96,8 +96,8 @@ void configure(sqlite3* db) {
     if (connectionHook()) connectionHook()(db);
 }
 
-// A lock or a busy file while opening is not: once the other program lets
-// go, the user can try again.
+// An error met while opening is fatal, but for a lock or a busy file: once
+// the other program lets go, the user can try again.
 EngineError asFatal(const EngineError& e) {
     return EngineError(e.number(), e.text(), e.number() != kErrLocked);
 }
