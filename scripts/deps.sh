@@ -11,7 +11,9 @@ set -euo pipefail
 # desktop-file-utils and appstream (validators), man-db and groff-base (manual pages).
 packages=(cmake g++ make qt6-base-dev libgl-dev libsqlite3-dev libicu-dev sqlite3 xvfb xauth
           clang libclang-rt-14-dev time radicale vdirsyncer openssl
-          qt6-svg-dev xdotool x11-utils desktop-file-utils appstream man-db groff-base)
+          qt6-svg-dev xdotool x11-utils desktop-file-utils appstream man-db groff-base
+          # The windows: the faces their twips were drawn for, Qt's texts in Spanish.
+          fonts-liberation qt6-translations-l10n)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

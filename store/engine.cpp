@@ -90,8 +90,10 @@ void configure(sqlite3* db) {
     if (connectionHook()) connectionHook()(db);
 }
 
+// An error met while opening is fatal, but for a lock or a busy file: once
+// the other program lets go, the user can try again.
 EngineError asFatal(const EngineError& e) {
-    return EngineError(e.number(), e.text(), true);
+    return EngineError(e.number(), e.text(), e.number() != kErrLocked);
 }
 
 }  // namespace

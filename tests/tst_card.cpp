@@ -20,12 +20,6 @@ namespace ut = orv::uitest;
 
 namespace {
 
-const QString kNameMsg = "El campo 'Nombre' no puede estar vacio!";
-const QString kDateMsg = "La fecha, del campo 'Fecha de nacimiento' es incorrecta!";
-const QString kNoModifyMsg = "No hay registros para modificar!";
-const QString kAskDeleteMsg = "Desea borrar el siguiente registro?";
-const QString kNoDeleteMsg = "No hay registros para borrar!";
-
 const std::vector<Contact> kThree = {
     contact(
         {"Ana", "López", "Mayor 1", "Madrid", "911", "ana@correo.es", "11", "amiga", "1980-03-05"}),
@@ -79,26 +73,14 @@ class TestCard : public ut::CardTest {
         }));
     }
 
-    void numeroDeCodigo_data() {
-        QTest::addColumn<QString>("codigo");
-        QTest::addColumn<QString>("numero");
-        const char* const rows[][3] = {
-            {"plain", "17", "17"},
-            {"empty", "", "0"},
-            {"blanks first", "  \t42", "42"},
-            {"trailing text", "12abc", "12"},
-            {"no number", "abc", "0"},
-            {"integral fraction", "3.0", "3"},
-            {"fraction", "2.5", "2.5"},
-            {"sign", "-4", "-4"},
-            {"exponent", "1e3", "1000"},
-        };
-        for (const auto& r : rows) QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
-    }
+    // sCodigo and the number the card searches for.
     void numeroDeCodigo() {
-        QFETCH(QString, codigo);
-        QFETCH(QString, numero);
-        QCOMPARE(frmfinal::numeroDeCodigo(codigo), numero);
+        const std::pair<QString, QString> cases[] = {
+            {"17", "17"}, {"", "0"},      {"  \t42", "42"}, {"12abc", "12"}, {"abc", "0"},
+            {"3.0", "3"}, {"2.5", "2.5"}, {"-4", "-4"},     {"1e3", "1000"},
+        };
+        for (const auto& [codigo, numero] : cases)
+            QCOMPARE(frmfinal::numeroDeCodigo(codigo), numero);
     }
 
     void opensOnCodigo_data() {
@@ -165,7 +147,7 @@ class TestCard : public ut::CardTest {
         QCOMPARE(rows.size(), std::size_t(4));
         QCOMPARE(storetest::show(rows[3]),
                  storetest::show(contact({"Zoe", "Ñúñez", "Real 4", "León", "987", "zoe@correo.es",
-                                        "44", "nota", "1990-02-01"})));
+                                          "44", "nota", "1990-02-01"})));
     }
 
     // The name test: the box gets the focus before the message comes up
@@ -195,16 +177,14 @@ class TestCard : public ut::CardTest {
     void dateTest_data() {
         QTest::addColumn<QString>("digits");
         QTest::addColumn<QString>("iso");  // empty: refused
-        const char* const rows[][3] = {
-            {"leap day", "29022024", "2024-02-29"},
-            {"no leap day", "29022023", ""},
-            {"31 April", "31042020", ""},
-            {"day 0", "00052020", ""},
-            {"month 13", "12132020", ""},
-            {"partial", "0102", ""},
-            {"untouched", "", ""},
-            {"letters refused", "1a2b04x1999", "1999-04-12"},
-        };
+        const char* const rows[][3] = {{"leap day", "29022024", "2024-02-29"},
+                                       {"no leap day", "29022023", ""},
+                                       {"31 April", "31042020", ""},
+                                       {"day 0", "00052020", ""},
+                                       {"month 13", "12132020", ""},
+                                       {"partial", "0102", ""},
+                                       {"untouched", "", ""},
+                                       {"letters refused", "1a2b04x1999", "1999-04-12"}};
         for (const auto& r : rows) QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
     }
     void dateTest() {
@@ -395,6 +375,40 @@ class TestCard : public ut::CardTest {
         QCOMPARE(limitEdit("ab", "a😀😀b", 3), QString("a😀b"));
     }
 
+    // An edited note keeps the line breaks it was stored with: CR LF, or LF.
+    void noteKeepsItsLineBreaks() {
+        const QStringList notes = {"uno\r\ndos\r\ntres", "uno\ndos"};
+        std::vector<Contact> book;
+        for (const QString& note : notes)
+            book.push_back(contact({"Ana", std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                    std::nullopt, std::nullopt, note.toStdString(), "1980-03-05"}));
+        makeBook(book);
+        for (const char* codigo : {"1", "2"}) {
+            QVERIFY(card_.run(codigo, [&] {
+                card_.press("cbModificar");
+                card_.w("txtinfo")->setFocus();
+                QTest::keyClick(card_.w("txtinfo"), Qt::Key_End, Qt::ControlModifier);
+                card_.type("!");
+                card_.press("cbGuardar");
+                QCOMPARE(card_.state(), QString("browse"));
+            }));
+        }
+        for (std::size_t i = 0; i < book.size(); ++i)
+            QCOMPARE(*stored().at(i)[orv::kMasInfo], (notes[int(i)] + "!").toStdString());
+    }
+
+    // A value longer than its box shows its start, not its end.
+    void longValueShowsItsStart() {
+        makeBook({contact({"Ana", std::nullopt, std::nullopt, std::nullopt,
+                           "950 520 716 / 600 111 222 (trabajo)", std::nullopt, std::nullopt,
+                           std::nullopt, "1980-03-05"})});
+        QVERIFY(card_.run("1", [&] {
+            auto* box = card_.w<QLineEdit>("txttel");
+            QVERIFY(box->fontMetrics().horizontalAdvance(box->text()) > box->width());
+            QVERIFY(box->inputMethodQuery(Qt::ImCursorRectangle).toRect().left() < 10);
+        }));
+    }
+
     // A stored text longer than its box's limit is shown whole and survives
     // Modificar + Guardar; typing adds nothing to it, deleting works.
     void longStoredTexts() {
@@ -419,6 +433,7 @@ class TestCard : public ut::CardTest {
         QVERIFY(card_.run("1", [&] {
             card_.press("cbModificar");
             card_.w("txtape")->setFocus();
+            card_.w<QLineEdit>("txtape")->end(false);
             QTest::keyClick(card_.w("txtape"), Qt::Key_Backspace);
             card_.press("cbGuardar");
         }));

@@ -8,12 +8,15 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QTest>
 
 #include "store/engine.h"
 #include "support/storetest.h"
 #include "support/uifault.h"
+#include "ui/orvmod.h"
 
 using namespace orv::ui;
 using orv::Contact;
@@ -21,8 +24,6 @@ using storetest::contact;
 namespace ut = orv::uitest;
 
 namespace {
-
-const QString kAskDeleteMsg = "Desea borrar el siguiente registro?";
 
 // Three contacts and a filler whose long note leaves its page nearly full,
 // so that a large new contact needs a page the size limit refuses.
@@ -59,13 +60,15 @@ bool onCard(const char* sql) {
 }
 
 // Another program holding the book's write lock: the sqlite3 shell inside an
-// open BEGIN IMMEDIATE (it lacks our collation, so it touches no index).
+// open BEGIN IMMEDIATE (it lacks our collation, so it touches no index), or
+// with `exclusive` a BEGIN EXCLUSIVE that keeps readers out too.
 class OtherWriter {
   public:
-    bool lock(const QString& path) {
+    bool lock(const QString& path, bool exclusive = false) {
         p_.start("sqlite3", {path});
         if (!p_.waitForStarted(5000)) return false;
-        p_.write("BEGIN IMMEDIATE;\nSELECT 'bloqueado';\n");
+        p_.write(exclusive ? "BEGIN EXCLUSIVE;\nSELECT 'bloqueado';\n"
+                           : "BEGIN IMMEDIATE;\nSELECT 'bloqueado';\n");
         QByteArray out;
         while (!out.contains("bloqueado") && p_.waitForReadyRead(5000)) out += p_.readAll();
         return out.contains("bloqueado");
@@ -268,6 +271,66 @@ class TestFaults : public ut::CardTest {
             QCOMPARE(card_.text("txtape"), QString("Gómez"));
         }));
         QCOMPARE(*storetest::readBook(book_).at(0)[orv::kApellido], std::string("Gómez"));
+    }
+
+    // A book another program holds locked while a window opens it: the
+    // lock's message, the program goes on where it was, and the same window
+    // opens once the lock is gone.
+    void lockAtOpen_data() {
+        QTest::addColumn<QString>("window");
+        QTest::newRow("card") << "frmfinal";
+        QTest::newRow("results") << "frmsecond";
+    }
+    void lockAtOpen() {
+        QFETCH(QString, window);
+        storetest::makeBook(book_, book());
+        orvmod::sFiltro = "c";
+        orvmod::sOrigen = "Registros";
+        QVERIFY(other_.lock(book_, true));
+        MsgBoxSeam::queueAnswer(vbOK);
+        QVERIFY(!Form::Show(window));
+        QCOMPARE(prompts().size(), 1);
+        QVERIFY2(prompts()[0].startsWith(QString("Error %1: ").arg(orv::kErrLocked)),
+                 qPrintable(prompts()[0]));
+        QVERIFY(ut::programEnds().isEmpty());
+        QVERIFY(!Form::instance(window));
+
+        other_.unlock();
+        QString code;
+        ut::whenShown(window, [&](Form* form) {
+            if (auto* box = form->findChild<QLineEdit*>("txtcod"))
+                code = box->displayText().trimmed();
+            if (auto* label = form->findChild<QLabel*>("txtPasarCodigo")) code = label->text();
+            form->Unload();
+        });
+        orvmod::sCodigo = "3";
+        QVERIFY(Form::Show(window));
+        QCOMPARE(code, QString("3"));  // Carla: the contact asked for, the one listed
+        QCOMPARE(prompts().size(), 1);
+    }
+
+    // Cancelar while another program keeps the book from being read: the
+    // lock's message, and the boxes show the stored values, not the
+    // cancelled text.
+    void cancelUnderLock() {
+        storetest::makeBook(book_, book());
+        QVERIFY(card_.run("3", [&] {
+            card_.press("cbModificar");
+            card_.paste("txtnom", "Cancelado");
+            card_.paste("txtape", "Nada");
+            QVERIFY(other_.lock(book_, true));
+            MsgBoxSeam::queueAnswer(vbOK);
+            card_.press("cbCancelar");
+            QCOMPARE(prompts().size(), 1);
+            QVERIFY2(prompts()[0].startsWith(QString("Error %1: ").arg(orv::kErrLocked)),
+                     qPrintable(prompts()[0]));
+            QCOMPARE(card_.state(), QString("browse"));
+            QCOMPARE(card_.text("txtnom"), QString("Carla"));
+            QCOMPARE(card_.text("txtape"), QString("Ruiz"));
+            other_.unlock();
+        }));
+        QCOMPARE(ut::storedNames(book_), (QStringList{"Ana", "Bruno", "Carla", "Relleno"}));
+        QVERIFY(ut::programEnds().isEmpty());
     }
 
     // A book that is read-only when the card opens it: the store is refused

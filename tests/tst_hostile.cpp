@@ -25,8 +25,6 @@ namespace ut = orv::uitest;
 
 namespace {
 
-const QString kDateMsg = "La fecha, del campo 'Fecha de nacimiento' es incorrecta!";
-
 // The names the results grid lists, in its order.
 QStringList listedNames(Form* results) {
     auto* view = results->findChild<QTableView*>("data2");

@@ -89,6 +89,8 @@ class TestMain : public QObject {
         QVERIFY(w("frmLetras")->geometry().left() >= main->width());
         QVERIFY(!w("cbM")->isEnabled());
         QCOMPARE(QApplication::focusWidget(), w("cbSalir"));
+        // Before any Tab the user sees that Enter presses Salir.
+        QVERIFY(ut::showsFocusCue(w("cbSalir")));
         QCOMPARE(box()->text(), kPrompt);
     }
 

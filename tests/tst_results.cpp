@@ -16,6 +16,7 @@
 #include "store/engine.h"
 #include "store/schema.h"
 #include "support/storetest.h"
+#include "support/uitest.h"
 #include "ui/orvmod.h"
 #include "ui/toolkit/toolkit.h"
 #include "ui/windows.h"
@@ -206,6 +207,7 @@ void TestResults::windowAndFocus() {
         QVERIFY(!form->findChild<QLabel*>(QStringLiteral("txtPasarCodigo"))->isVisible());
         // Cancelar first, so that Enter at once leaves.
         QCOMPARE(QApplication::focusWidget(), button(form, "cbCancelar"));
+        QVERIFY(orv::uitest::showsFocusCue(button(form, "cbCancelar")));
         // The first row is current and marked as the one selected row.
         QCOMPARE(grid(form)->currentIndex().row(), 0);
         QCOMPARE(grid(form)->selectionModel()->selectedRows().size(), 1);
@@ -305,6 +307,16 @@ void TestResults::doubleClickChoosesThatRow() {
     QCOMPARE(visits[0].sCodigo, QStringLiteral("1"));  // Marta, the third
     QVERIFY(visits[0].resultsGone);
     QVERIFY(!resultsVisible());
+
+    // The record selector before a row chooses that row.
+    QVERIFY(withResults(QStringLiteral("m"), [](Form* form) {
+        QHeaderView* selector = grid(form)->verticalHeader();
+        doubleClick(selector->viewport(),
+                    QPoint(selector->width() / 2,
+                           selector->sectionViewportPosition(3) + selector->sectionSize(3) / 2));
+    }));
+    QCOMPARE(visits.size(), 2);
+    QCOMPARE(visits[1].sCodigo, QStringLiteral("6"));  // miguel, the fourth
 }
 
 void TestResults::noMatchHandsOverEmptyCode() {

@@ -1,6 +1,8 @@
 // The toolkit adapter on small windows of the test's own.
 
+#include <QAbstractButton>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTest>
@@ -8,6 +10,7 @@
 #include <QWindow>
 
 #include "support/uitest.h"
+#include "ui/toolkit/maskedbox.h"
 #include "ui/toolkit/toolkit.h"
 
 using namespace orv::ui;
@@ -62,6 +65,7 @@ TestForm* shown(const char* kind) {
 class TestToolkit : public QObject {
     Q_OBJECT
   private slots:
+    void initTestCase() { QVERIFY(installSpanishTexts()); }
     void init() {
         ut::initWindows();
         TestForm::built = TestForm::loads = 0;
@@ -330,21 +334,28 @@ class TestToolkit : public QObject {
         QTest::addColumn<int>("style");
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("answer");
-        QTest::newRow("Yes/No, Enter") << vbYesNo << int(Qt::Key_Return) << vbYes;
-        QTest::newRow("Yes/No, Esc") << vbYesNo << int(Qt::Key_Escape) << vbNo;
-        QTest::newRow("OK, Enter") << vbOKOnly << int(Qt::Key_Return) << vbOK;
-        QTest::newRow("OK, Esc") << vbOKOnly << int(Qt::Key_Escape) << vbOK;
+        QTest::addColumn<QString>("buttons");  // in Spanish, words only
+        QTest::newRow("Yes/No, Enter") << vbYesNo << int(Qt::Key_Return) << vbYes << "No Sí";
+        QTest::newRow("Yes/No, Esc") << vbYesNo << int(Qt::Key_Escape) << vbNo << "No Sí";
+        QTest::newRow("OK, Enter") << vbOKOnly << int(Qt::Key_Return) << vbOK << "Aceptar";
+        QTest::newRow("OK, Esc") << vbOKOnly << int(Qt::Key_Escape) << vbOK << "Aceptar";
     }
     void msgBoxRealBox() {
         QFETCH(int, style);
         QFETCH(int, key);
         QFETCH(int, answer);
+        QFETCH(QString, buttons);
         QString title, text;
+        QStringList captions;
         bool hasIcon = true;
         ut::answerMessageBoxByKey(Qt::Key(key), [&](QMessageBox* box) {
             title = box->windowTitle();
             text = box->text();
             hasIcon = box->icon() != QMessageBox::NoIcon || !box->iconPixmap().isNull();
+            for (QAbstractButton* b : box->buttons()) {
+                captions << b->text().remove('&');
+                hasIcon = hasIcon || !b->icon().isNull();
+            }
         });
         QCOMPARE(MsgBox("<b>O'Brien</b>", style), answer);
         QCOMPARE(MsgBoxSeam::log().size(), 1);
@@ -353,6 +364,54 @@ class TestToolkit : public QObject {
         QCOMPARE(title, QString("Orvane"));
         QCOMPARE(text, QString("<b>O'Brien</b>"));
         QVERIFY(!hasIcon);
+        captions.sort();
+        QCOMPARE(captions.join(' '), buttons);
+    }
+
+    // A real box comes up centred on the window that raised it.
+    void msgBoxCentredOnItsWindow() {
+        QPoint boxCentre, windowCentre;
+        ut::whenShown("uno", [&](Form* form) {
+            form->move(430, 170);
+            windowCentre = form->geometry().center();
+            ut::answerMessageBoxByKey(
+                Qt::Key_Escape, [&](QMessageBox* box) { boxCentre = box->geometry().center(); });
+            MsgBox("Listo");
+            form->Unload();
+        });
+        QVERIFY(Form::Show("uno"));
+        QVERIFY((boxCentre - windowCentre).manhattanLength() <= 4);
+    }
+
+    // The entry boxes' own menu is Spanish too.
+    void contextMenuSpanish() {
+        QLineEdit box("texto");
+        std::unique_ptr<QMenu> menu(box.createStandardContextMenu());
+        QStringList texts;
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator()) texts << action->text().remove('&').section('\t', 0, 0);
+        }
+        QCOMPARE(texts, (QStringList{"Deshacer", "Rehacer", "Cortar", "Copiar", "Pegar", "Borrar",
+                                     "Seleccionar todo"}));
+    }
+
+    // The date box takes digits only: a "/" or a letter typed where a digit
+    // goes is refused, not taken as a jump past the next separator.
+    void maskedBoxTyping() {
+        // What is typed, what the box then shows.
+        const std::pair<QString, QString> cases[] = {
+            {"01021990", "01/02/1990"},
+            {"01/02/1990", "01/02/1990"},
+            {"1/2/1990", "12/19/90__"},
+            {"a1 b2-", "12/__/____"},
+        };
+        for (const auto& [typed, shown] : cases) {
+            MaskedBox box("##/##/####", '_');
+            box.show();
+            box.setFocus();
+            QTest::keyClicks(&box, typed);
+            QCOMPARE(box.Text(), shown);
+        }
     }
 
     // An engine error that is not fatal is shown and the program goes on;

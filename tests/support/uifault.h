@@ -12,6 +12,13 @@
 #include "support/uitest.h"
 #include "ui/toolkit/toolkit.h"
 
+// The card's messages, as the card tests compare them.
+inline const QString kNameMsg = "El campo 'Nombre' no puede estar vacio!";
+inline const QString kDateMsg = "La fecha, del campo 'Fecha de nacimiento' es incorrecta!";
+inline const QString kNoModifyMsg = "No hay registros para modificar!";
+inline const QString kAskDeleteMsg = "Desea borrar el siguiente registro?";
+inline const QString kNoDeleteMsg = "No hay registros para borrar!";
+
 namespace orv::uitest {
 
 // Makes a file refuse writes, also for root (immutable flag), or allows them again.

@@ -162,4 +162,15 @@ void answerMessageBoxByKey(Qt::Key key, std::function<void(QMessageBox*)> inspec
         });
 }
 
+bool showsFocusCue(QWidget* control) {
+    if (!control->hasFocus()) return false;
+    QWidget* window = control->window();
+    const bool cue = window->testAttribute(Qt::WA_KeyboardFocusChange);
+    const QImage shown = control->grab().toImage();
+    window->setAttribute(Qt::WA_KeyboardFocusChange, false);
+    const QImage bare = control->grab().toImage();
+    window->setAttribute(Qt::WA_KeyboardFocusChange, cue);
+    return shown != bare;
+}
+
 }  // namespace orv::uitest

@@ -59,6 +59,10 @@ std::shared_ptr<Recorder> registerRecorder(const QString& kind);
 // `inspect` look at it.
 void answerMessageBoxByKey(Qt::Key key, std::function<void(QMessageBox*)> inspect = {});
 
+// `control` has the focus and shows it: it is drawn otherwise than it would
+// be with the same focus before any Tab (when styles draw no cue).
+bool showsFocusCue(QWidget* control);
+
 template <class T = QWidget>
 T* child(const QWidget* root, const char* name) {
     return root ? root->findChild<T*>(QString::fromLatin1(name)) : nullptr;

@@ -54,6 +54,7 @@ QWidget* showWindow(const QString& kind, QString* whyNot) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    orv::ui::installSpanishTexts();
     QTextStream err(stderr);
 
     QStringList args = app.arguments().mid(1);

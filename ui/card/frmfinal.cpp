@@ -179,7 +179,15 @@ void frmfinal::cbGuardar_Click() {
 void frmfinal::cbCancelar_Click() {
     SiBotones();
     NoCajas();
-    Data1.recordset()->CancelUpdate();
+    try {
+        Data1.recordset()->CancelUpdate();
+    } catch (const orv::EngineError&) {
+        // The change is dropped even when the stored row cannot be read
+        // again (another program holds the file): the boxes show the values
+        // last read, which the change never touched, not the cancelled text.
+        Data1.currentChanged();
+        throw;
+    }
 }
 
 void frmfinal::cbModificar_Click() {

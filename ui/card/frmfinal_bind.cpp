@@ -23,7 +23,12 @@ void frmfinal::bindData() {
     };
     for (const auto& [box, field] : lines) {
         bindBox(
-            Data1, field, [box](const QString& text) { box->setText(text); },
+            Data1, field,
+            [box](const QString& text) {
+                box->setText(text);
+                // A value longer than the box shows its start, not its end.
+                box->setCursorPosition(0);
+            },
             [box] { return box->text(); });
     }
     bindBox(
@@ -35,8 +40,8 @@ void frmfinal::bindData() {
         },
         [this] { return txtfnac->Text(); });
     bindBox(
-        Data1, "Mas info", [this](const QString& text) { txtinfo->setPlainText(text); },
-        [this] { return txtinfo->toPlainText(); });
+        Data1, "Mas info", [this](const QString& text) { txtinfo->setValue(text); },
+        [this] { return txtinfo->value(); });
     bindBox(
         Data1, std::string(schema::kCode),
         [this](const QString& text) {

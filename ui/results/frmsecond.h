@@ -31,12 +31,12 @@ class frmsecond : public Form {
     // Lets go of the record set and its file.
     void Soltar();
 
+    // The query's record set and the hidden label bound to its code.
+    orv::DataControl Data1;
+    Label* txtPasarCodigo = nullptr;
     ResultsGrid* data2 = nullptr;
     ResultsModel* model = nullptr;
-    Button* cbOk = nullptr;
-    Button* cbCancelar = nullptr;
-    Label* txtPasarCodigo = nullptr;
-    orv::DataControl Data1;
+    Button *cbOk = nullptr, *cbCancelar = nullptr;
 };
 
 }  // namespace orv::ui

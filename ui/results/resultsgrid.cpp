@@ -25,26 +25,26 @@ class GridStyle : public QProxyStyle {
 
 constexpr int kSelectorTwips = 240;
 
-// Typical width of each field's contents, in characters; the header's text
-// widens a column further when it needs more.
-int typicalChars(const QString& field) {
+// A typical value of each field: its column is as wide as this text in the
+// grid's font (or as its header, when that is wider).
+QString typicalText(const QString& field) {
     static const struct {
         const char* field;
-        int chars;
-    } kTypical[] = {{"Codigo", 6},
-                    {"Nombre", 14},
-                    {"Apellido", 18},
-                    {"Domicilio", 24},
-                    {"Localidad/Provincia", 22},
-                    {"Telefono", 12},
-                    {"e-mail", 24},
-                    {"ICQ", 10},
-                    {"Mas info", 30},
-                    {"Fecha de nacimiento", 10}};
+        const char* text;
+    } kTypical[] = {{"Codigo", "000000"},
+                    {"Nombre", "María del Carmen"},
+                    {"Apellido", "Fernández de Córdoba"},
+                    {"Domicilio", "Avda. de la Constitución 125, 3º B"},
+                    {"Localidad/Provincia", "Sanlúcar de Barrameda (Cádiz)"},
+                    {"Telefono", "950 520 716 / 600 111 222"},
+                    {"e-mail", "maria.fernandez@correo.example.es"},
+                    {"ICQ", "123456789"},
+                    {"Mas info", "Prima de Juan; llamar por las tardes"},
+                    {"Fecha de nacimiento", "00/00/0000"}};
     for (const auto& t : kTypical) {
-        if (field == QLatin1String(t.field)) return t.chars;
+        if (field == QLatin1String(t.field)) return QString::fromUtf8(t.text);
     }
-    return 14;
+    return QStringLiteral("María del Carmen");
 }
 
 }  // namespace
@@ -107,6 +107,12 @@ ResultsGrid::ResultsGrid(QWidget* parent) : QTableView(parent) {
     connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
         if (index.isValid()) emit rowDoubleClicked();
     });
+    // The record selector chooses its row too.
+    connect(rows, &QHeaderView::sectionDoubleClicked, this, [this](int row) {
+        if (!model_ || row < 0 || row >= model_->rowCount()) return;
+        setCurrentIndex(model_->index(row, std::max(0, currentIndex().column())));
+        emit rowDoubleClicked();
+    });
     // The bar dragged to its bottom, or sent there by its menu, reaches the
     // real last row, not just the end of the rows read so far. The wheel and
     // the arrows read page by page as the view asks.
@@ -141,7 +147,7 @@ void ResultsGrid::sizeColumns() {
     for (int column = 0; column < model_->columnCount(); ++column) {
         const QString field = model_->fieldName(column);
         const int width = std::max(header.horizontalAdvance(field) + 16,
-                                   typicalChars(field) * cells.averageCharWidth() + 8);
+                                   cells.horizontalAdvance(typicalText(field)) + 12);
         setColumnWidth(column, width);
     }
 }

@@ -36,7 +36,8 @@ class ResultsGrid : public QTableView {
     int currentRow() const { return currentIndex().row(); }
 
   signals:
-    // A double-click on a row (not on a header or the empty area below).
+    // A double-click on a row or its record selector (not on the column
+    // headers or the empty area below); the row is then the current one.
     void rowDoubleClicked();
 
   protected:

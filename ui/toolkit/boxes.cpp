@@ -113,6 +113,18 @@ MultiLineBox::MultiLineBox(QWidget* parent) : QPlainTextEdit(parent) {
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
 }
 
+void MultiLineBox::setValue(const QString& text) {
+    lineBreak_ =
+        text.contains(QLatin1String("\r\n")) ? QStringLiteral("\r\n") : QStringLiteral("\n");
+    setPlainText(text);
+}
+
+QString MultiLineBox::value() const {
+    QString text = toPlainText();
+    if (lineBreak_ != QLatin1String("\n")) text.replace(QLatin1Char('\n'), lineBreak_);
+    return text;
+}
+
 int MultiLineBox::room() const {
     const int held = charCount(toPlainText());
     const int selected = charCount(textCursor().selectedText());

@@ -40,6 +40,12 @@ class MultiLineBox : public QPlainTextEdit {
     void setEntryLimit(int limit) { limit_ = limit; }
     int entryLimit() const { return limit_; }
 
+    // Shows a stored text. The box itself knows only one kind of line break:
+    // value() gives the text back with the breaks `text` used (CR LF stays
+    // CR LF, also on the lines the user edits or adds).
+    void setValue(const QString& text);
+    QString value() const;
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
@@ -49,6 +55,7 @@ class MultiLineBox : public QPlainTextEdit {
     // The characters that may still be inserted in place of the selection.
     int room() const;
     int limit_ = -1;
+    QString lineBreak_ = QStringLiteral("\n");
 };
 
 // Binds a box to a field of `data`. `set` shows a text, `get` reads the box.

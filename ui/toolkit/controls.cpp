@@ -5,7 +5,9 @@
 #include <QPainter>
 #include <QPointer>
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <QStyleOptionFocusRect>
+#include <QStylePainter>
 
 #include "ui/toolkit/services.h"
 
@@ -28,6 +30,94 @@ void Button::keyPressEvent(QKeyEvent* event) {
     QPushButton::keyPressEvent(event);
 }
 
+QString Button::shownText() const {
+    const QString caption = text();
+    QString shown;
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == QLatin1Char('&') && i + 1 < caption.size()) ++i;
+        shown += caption[i];
+    }
+    return shown;
+}
+
+int Button::accessKeyIndex() const {
+    const QString caption = text();
+    int shown = 0;
+    for (qsizetype i = 0; i < caption.size(); ++i, ++shown) {
+        if (caption[i] == QLatin1Char('&') && i + 1 < caption.size()) {
+            ++i;
+            if (caption[i] != QLatin1Char('&')) return shown;
+        }
+    }
+    return -1;
+}
+
+QRect Button::contentsRoom() const {
+    // A caption with an access key has the whole face inside the frame: the
+    // style's padding would leave a small button no room for the line
+    // beneath the descenders.
+    if (accessKeyIndex() >= 0) return rect().adjusted(2, 1, -2, -1);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    return style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
+}
+
+// A line of the caption, and beneath it a gap and the access key's line.
+QRect Button::textRect() const {
+    const QFontMetrics fm(font());
+    QRect r(0, 0, fm.horizontalAdvance(shownText()), fm.height() + (accessKeyIndex() < 0 ? 0 : 2));
+    r.moveCenter(contentsRoom().center());
+    return r;
+}
+
+QLine Button::accessKeyLine() const {
+    const int key = accessKeyIndex();
+    if (key < 0) return {};
+    const QFontMetrics fm(font());
+    const QString shown = shownText();
+    const QRect r = textRect();
+    const int left = r.left() + fm.horizontalAdvance(shown.left(key));
+    return {left, r.bottom(), left + fm.horizontalAdvance(shown.mid(key, 1)) - 1, r.bottom()};
+}
+
+void Button::fitText() {
+    const QString shown = shownText();
+    const int extra = accessKeyIndex() < 0 ? 0 : 2;
+    const QRect room = contentsRoom();
+    QFont fitted = font();
+    for (int size = QFontInfo(fitted).pixelSize(); size > 6; --size) {
+        fitted.setPixelSize(size);
+        const QFontMetrics fm(fitted);
+        if (fm.horizontalAdvance(shown) <= room.width() && fm.height() + extra <= room.height())
+            break;
+    }
+    if (QFontInfo(fitted).pixelSize() != QFontInfo(font()).pixelSize()) setFont(fitted);
+}
+
+void Button::paintEvent(QPaintEvent* event) {
+    if (accessKeyIndex() < 0) {
+        QPushButton::paintEvent(event);
+        return;
+    }
+    // The style underlines an access key at the font's underline position,
+    // across the descenders ("q" reads as "g"): the caption is drawn here,
+    // with the line beneath them.
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    option.text.clear();
+    painter.drawControl(QStyle::CE_PushButton, option);
+    QPoint shift;
+    if (isDown())
+        shift = {style()->pixelMetric(QStyle::PM_ButtonShiftHorizontal, &option, this),
+                 style()->pixelMetric(QStyle::PM_ButtonShiftVertical, &option, this)};
+    const QRect r = textRect().translated(shift);
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
+    painter.drawText(r.left(), r.top() + fontMetrics().ascent(), shownText());
+    painter.drawLine(accessKeyLine().translated(shift));
+}
+
 // ---- Label ---------------------------------------------------------------
 
 Label::Label(const QString& text, QWidget* parent) : QLabel(text, parent) {
@@ -35,6 +125,12 @@ Label::Label(const QString& text, QWidget* parent) : QLabel(text, parent) {
     setFocusPolicy(Qt::NoFocus);
     setAutoFillBackground(false);
     setAttribute(Qt::WA_NoMousePropagation);
+}
+
+void Label::fitText() {
+    const QFontMetrics fm(font());
+    const int needed = qMax(fm.horizontalAdvance(text()), fm.boundingRect(text()).right() + 1);
+    resize(qMax(width(), needed), qMax(height(), fm.height()));
 }
 
 // ---- Picture -------------------------------------------------------------
@@ -56,17 +152,26 @@ void Picture::paintEvent(QPaintEvent*) {
 }
 
 void Picture::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) pressed_ = true;
-    event->accept();
+    notePress(pressed_, event);
 }
 
 void Picture::mouseReleaseEvent(QMouseEvent* event) {
-    const bool wasPressed = pressed_;
-    pressed_ = false;
+    if (endsClick(pressed_, event, this)) emit clicked();
+}
+
+// ---- Clicks --------------------------------------------------------------
+
+void notePress(bool& pressed, QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) pressed = true;
     event->accept();
-    if (wasPressed && event->button() == Qt::LeftButton &&
-        rect().contains(event->position().toPoint()))
-        emit clicked();
+}
+
+bool endsClick(bool& pressed, QMouseEvent* event, const QWidget* widget) {
+    const bool wasPressed = pressed;
+    pressed = false;
+    event->accept();
+    return wasPressed && event->button() == Qt::LeftButton &&
+           widget->rect().contains(event->position().toPoint());
 }
 
 // ---- KeyPress ------------------------------------------------------------

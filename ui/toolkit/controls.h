@@ -3,6 +3,7 @@
 // events they raise.
 
 #include <QLabel>
+#include <QLine>
 #include <QPixmap>
 #include <QPushButton>
 #include <QString>
@@ -18,8 +19,23 @@ class Button : public QPushButton {
   public:
     explicit Button(const QString& caption, QWidget* parent = nullptr);
 
+    // Takes a smaller size of its face where the caption would be cut.
+    void fitText();
+    // The caption as shown: without the "&" that marks the access key.
+    QString shownText() const;
+    // Where the caption is drawn, and its access key's underline (an empty
+    // line when it has none).
+    QRect textRect() const;
+    QLine accessKeyLine() const;
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QRect contentsRoom() const;
+    // The index in shownText() of the access key, -1 when there is none.
+    int accessKeyIndex() const;
 };
 
 // A label that keeps mouse clicks to itself: a click on a label goes to the
@@ -28,6 +44,10 @@ class Label : public QLabel {
     Q_OBJECT
   public:
     explicit Label(const QString& text, QWidget* parent = nullptr);
+
+    // Grows to its text in its own font (the windows size their captions to
+    // their text, and a face other than the one they were drawn for is wider).
+    void fitText();
 };
 
 // A picture box: shows a fixed picture at its top left, takes the focus
@@ -50,6 +70,11 @@ class Picture : public QWidget {
     QPixmap picture_;
     bool pressed_ = false;
 };
+
+// A left click on a widget is a press and a release on it: notePress at the
+// press, endsClick at the release (true when the two make a click).
+void notePress(bool& pressed, QMouseEvent* event);
+bool endsClick(bool& pressed, QMouseEvent* event, const QWidget* widget);
 
 // ---- KeyPress ------------------------------------------------------------
 

@@ -90,6 +90,7 @@ Form* Form::load(const QString& name, bool* failed) {
         *failed = true;
         return nullptr;
     }
+    form->fitTexts();
     form->applyTabOrder();
     return form;
 }
@@ -240,6 +241,8 @@ void Form::focusFirst() {
         if (control->isEnabled() && control->isVisibleTo(this) &&
             (control->focusPolicy() & Qt::TabFocus)) {
             control->setFocus(Qt::OtherFocusReason);
+            // Shown at once, not only after a Tab: the user sees what Enter does.
+            setAttribute(Qt::WA_KeyboardFocusChange);
             return;
         }
     }
@@ -257,6 +260,11 @@ void Form::setStandardLook() {
     setWindowIcon(programIcon());
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint);
+}
+
+void Form::fitTexts() {
+    for (Label* label : findChildren<Label*>()) label->fitText();
+    for (Button* button : findChildren<Button*>()) button->fitText();
 }
 
 void Form::setClientSizeTwips(int width, int height) {
@@ -340,17 +348,11 @@ void Form::paintEvent(QPaintEvent*) {
 }
 
 void Form::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) pressed_ = true;
-    event->accept();
+    notePress(pressed_, event);
 }
 
 void Form::mouseReleaseEvent(QMouseEvent* event) {
-    const bool wasPressed = pressed_;
-    pressed_ = false;
-    event->accept();
-    if (wasPressed && event->button() == Qt::LeftButton &&
-        rect().contains(event->position().toPoint()))
-        guarded([this] { Form_Click(); });
+    if (endsClick(pressed_, event, this)) guarded([this] { Form_Click(); });
 }
 
 }  // namespace orv::ui

@@ -103,6 +103,10 @@ class Form : public QWidget {
     // setClientSizeTwips().
     void setStandardLook();
     void setClientSizeTwips(int width, int height);
+    // Every caption whole in the font actually found: labels grow to their
+    // text, a button's caption takes a smaller size where it would be cut.
+    // Done once the window is loaded.
+    void fitTexts();
     // Drawn at the client area's top left, beneath every control.
     void setBackgroundPicture(const QPixmap& picture);
 

@@ -1,5 +1,7 @@
 #include "ui/toolkit/maskedbox.h"
 
+#include <QKeyEvent>
+
 namespace orv::ui {
 
 namespace {
@@ -41,6 +43,17 @@ void MaskedBox::Clear() {
     setText(QString());
     // Typing starts again at the first position, not after the mask.
     setCursorPosition(0);
+}
+
+void MaskedBox::keyPressEvent(QKeyEvent* event) {
+    const QString typed = event->text();
+    const bool control = event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
+    if (mask_.contains(QLatin1Char('#')) && !control && typed.size() == 1 && typed[0].isPrint() &&
+        !(typed[0] >= QLatin1Char('0') && typed[0] <= QLatin1Char('9'))) {
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
 }
 
 bool MaskedBox::isBlank() const {

@@ -32,6 +32,12 @@ class MaskedBox : public QLineEdit {
     // No digit typed.
     bool isBlank() const;
 
+  protected:
+    // A character that is no digit is refused in a digit position, the
+    // separator too: Qt's own box would jump past the next "/" instead,
+    // leaving a prompt behind ("1/" giving "1_/").
+    void keyPressEvent(QKeyEvent* event) override;
+
   private:
     QString mask_;
     QChar prompt_;

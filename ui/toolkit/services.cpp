@@ -1,9 +1,12 @@
 #include "ui/toolkit/services.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDir>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTranslator>
 
 #include "ui/toolkit/form.h"
 
@@ -36,6 +39,18 @@ EndState& endState() {
     return state;
 }
 
+// The window a message box belongs to: the modal one on top, else the
+// active one, else the newest window shown.
+QWidget* msgBoxOwner() {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    if (QWidget* active = QApplication::activeWindow()) return active;
+    const QList<Form*> forms = Form::loadedForms();
+    for (auto it = forms.crbegin(); it != forms.crend(); ++it) {
+        if ((*it)->isVisible()) return *it;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 // ---- Message boxes -------------------------------------------------------
@@ -56,25 +71,30 @@ int MsgBox(const QString& prompt, int style) {
     state.log.append(record);
     const qsizetype index = state.log.size() - 1;
 
-    QMessageBox box;
-    box.setObjectName(QStringLiteral("MsgBox"));
-    box.setWindowTitle(QStringLiteral("Orvane"));
-    box.setIcon(QMessageBox::NoIcon);
-    // A prompt may quote the user's own text: never read it as markup.
-    box.setTextFormat(Qt::PlainText);
-    box.setText(prompt);
-    box.setWindowModality(Qt::ApplicationModal);
-    if (style == vbYesNo) {
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
-        box.setEscapeButton(QMessageBox::No);
-    } else {
-        box.setStandardButtons(QMessageBox::Ok);
-        box.setDefaultButton(QMessageBox::Ok);
-        box.setEscapeButton(QMessageBox::Ok);
-    }
     QPointer<QWidget> previous = QApplication::activeWindow();
-    const int result = box.exec();
+    // Owned by the window that raised it, so that it comes up centred on it;
+    // on the heap, since that window may be unloaded while it is up.
+    QPointer<QMessageBox> box = new QMessageBox(msgBoxOwner());
+    box->setObjectName(QStringLiteral("MsgBox"));
+    box->setWindowTitle(QStringLiteral("Orvane"));
+    box->setIcon(QMessageBox::NoIcon);
+    // A prompt may quote the user's own text: never read it as markup.
+    box->setTextFormat(Qt::PlainText);
+    box->setText(prompt);
+    box->setWindowModality(Qt::ApplicationModal);
+    if (style == vbYesNo) {
+        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box->setDefaultButton(QMessageBox::Yes);
+        box->setEscapeButton(QMessageBox::No);
+    } else {
+        box->setStandardButtons(QMessageBox::Ok);
+        box->setDefaultButton(QMessageBox::Ok);
+        box->setEscapeButton(QMessageBox::Ok);
+    }
+    // Some styles put pictures on the standard buttons: words only.
+    for (QAbstractButton* button : box->buttons()) button->setIcon(QIcon());
+    const int result = box->exec();
+    delete box;
     if (previous && previous->isVisible()) previous->activateWindow();
 
     int answer = vbOK;
@@ -156,7 +176,24 @@ void handleEngineError(const orv::EngineError& error) {
     if (error.fatal()) endProgram(1);
 }
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+bool installSpanishTexts() {
+    static QTranslator* translator = nullptr;
+    if (translator) return true;
+    auto* loaded = new QTranslator(qApp);
+    if (!loaded->load(QStringLiteral("qtbase_es"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        qWarning("orvane: Qt's Spanish translation (qtbase_es.qm) is not installed");
+        delete loaded;
+        return false;
+    }
+    QCoreApplication::installTranslator(loaded);
+    translator = loaded;
+    return true;
+}
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+    installSpanishTexts();
+}
 
 bool Application::notify(QObject* receiver, QEvent* event) {
     try {

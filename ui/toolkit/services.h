@@ -23,8 +23,9 @@ inline constexpr int vbOK = 1;
 inline constexpr int vbYes = 6;
 inline constexpr int vbNo = 7;
 
-// The one message box of the program: title "Orvane", no icon, modal over the
-// whole application. Style vbOKOnly returns vbOK; vbYesNo has Yes as the
+// The one message box of the program: title "Orvane", no icon (neither beside
+// the text nor on its buttons), modal over the whole application, centred on
+// the window that raised it. Style vbOKOnly returns vbOK; vbYesNo has Yes as the
 // default button (Enter) and No as the answer to Esc or the close box.
 int MsgBox(const QString& prompt, int style = vbOKOnly);
 
@@ -97,9 +98,13 @@ bool guarded(F&& f) {
     }
 }
 
-// The program's application object: an engine error that escapes an event
-// handler not run through guarded() is still handled as above, instead of
-// ending the process.
+// Loads Qt's own texts in Spanish ("Sí", "Aceptar", "Deshacer", "Copiar"...):
+// qtbase_es from Qt's translations folder. False, with a warning, when it is
+// not installed; repeat calls do nothing.
+bool installSpanishTexts();
+
+// The program's application object, its standard texts in Spanish: an engine error that escapes an
+// event handler not run through guarded() is still handled as above, instead of ending the process.
 class Application : public QApplication {
   public:
     Application(int& argc, char** argv);
