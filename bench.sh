@@ -11,7 +11,7 @@ runs=${1:-7}
 build=build-bench
 data=bench-data
 
-scripts/deps.sh
+scripts/deps.sh --tests
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target orvane-db bench_ui bench_startup_main \
     bench_startup_bare bench_sync >/dev/null

@@ -3,7 +3,7 @@
 # bounded time (scripts/fuzz.sh) and runs every test; CTest's summary is last.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/deps.sh
+scripts/deps.sh --tests
 scripts/build.sh build -DORV_BUILD_TESTS=ON -DORV_BUILD_BENCH=ON -DORV_BUILD_DEVTOOLS=ON
 scripts/fuzz.sh
 cd build

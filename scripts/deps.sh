@@ -2,18 +2,22 @@
 # Installs the Debian packages the build, the tests and the tools need, only
 # when one of them is missing, so that repeated runs cost nothing.
 set -euo pipefail
-# Build: cmake g++ make, Qt (whose CMake files want libgl-dev), SQLite, ICU.
-# tst_faults: the sqlite3 shell. run.sh without a display: xvfb-run, which
-# needs xauth. scripts/fuzz.sh: clang with libFuzzer. bench.sh: GNU time.
-# tst_carddav: radicale (a CardDAV server) and openssl (its test certificate);
-# the sync benchmark: vdirsyncer. The art tool: Qt Svg. The install test:
-# xdotool and x11-utils (driving the installed program under Xvfb),
-# desktop-file-utils and appstream (validators), man-db and groff-base (manual pages).
-packages=(cmake g++ make qt6-base-dev libgl-dev libsqlite3-dev libicu-dev sqlite3 xvfb xauth
-          clang libclang-rt-14-dev time radicale vdirsyncer openssl
-          qt6-svg-dev xdotool x11-utils desktop-file-utils appstream man-db groff-base
-          # The windows: the faces their twips were drawn for, Qt's texts in Spanish.
+# What the program needs to build and start (run.sh): cmake g++ make, Qt (whose
+# CMake files want libgl-dev), SQLite, ICU; xvfb-run (with xauth) when there is
+# no display; the faces the windows' twips were drawn for and Qt's texts in
+# Spanish.
+packages=(cmake g++ make qt6-base-dev libgl-dev libsqlite3-dev libicu-dev xvfb xauth
           fonts-liberation qt6-translations-l10n)
+# With --tests (test.sh, bench.sh), also: the sqlite3 shell (tests of the book as
+# other programs see it); clang with libFuzzer (scripts/fuzz.sh); GNU time
+# (bench.sh); radicale and openssl (CardDAV tests) and vdirsyncer (the sync
+# benchmark); Qt Svg (the art tool); xdotool and x11-utils (driving the
+# installed program under Xvfb), desktop-file-utils and appstream (validators),
+# man-db and groff-base (manual pages) for the install test.
+if [ "${1:-}" = "--tests" ]; then
+    packages+=(sqlite3 clang libclang-rt-14-dev time radicale vdirsyncer openssl
+               qt6-svg-dev xdotool x11-utils desktop-file-utils appstream man-db groff-base)
+fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
