@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "store/dates.h"
+#include "store/keys.h"
 #include "store/schema.h"
 #include "store/sql.h"
 #include "sync/mapping.h"
@@ -654,6 +655,8 @@ class Sync {
         if (report_.problems.empty())
             writeInfo(db_, info::kToken,
                       newToken_.empty() ? std::nullopt : std::optional(newToken_));
+        keys::refresh(
+            db_);  // the contacts that came down leave the book keyed, as every writer does
         checkpoint("before-commit");
         tx.commit();
     }
