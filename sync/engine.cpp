@@ -655,8 +655,8 @@ class Sync {
         if (report_.problems.empty())
             writeInfo(db_, info::kToken,
                       newToken_.empty() ? std::nullopt : std::optional(newToken_));
-        keys::refresh(
-            db_);  // the contacts that came down leave the book keyed, as every writer does
+        // What came down leaves the book keyed, as every writer does.
+        keys::refresh(db_);
         checkpoint("before-commit");
         tx.commit();
     }
