@@ -21,6 +21,7 @@
 #include "store/collation.h"
 #include "store/contactquery.h"
 #include "store/engine.h"
+#include "store/keys.h"
 #include "store/pattern.h"
 #include "store/recordsets.h"
 
@@ -155,6 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             insert(db.handle(), name.data(), static_cast<int>(name.size()));
             at = next;
         }
+        // As every writer of ours does before it commits.
+        keys::refresh(db.handle());
     }
     check(db, filtro);
     if (extra) db.exec("ROLLBACK");

@@ -223,11 +223,16 @@ void weights(std::string_view text, std::vector<Weight>& out) {
     cl.flush();
 }
 
-Weight weight(char32_t c) {
-    std::vector<Weight> w;
-    Clusters cl(w);
+void characterWeights(char32_t c, std::vector<Weight>& out) {
+    out.clear();
+    Clusters cl(out);
     cl.add(c);
     cl.flush();
+}
+
+Weight weight(char32_t c) {
+    std::vector<Weight> w;
+    characterWeights(c, w);
     return w.empty() ? 0 : w.front();
 }
 

@@ -32,6 +32,9 @@ using Weight = std::uint64_t;
 void weights(std::string_view text, std::vector<Weight>& out);
 // The weight of one character as a pattern names it.
 Weight weight(char32_t c);
+// Every weight of one character: a Hangul syllable decomposes into several
+// letters, and a name's text is weighed by those letters.
+void characterWeights(char32_t c, std::vector<Weight>& out);
 bool isDigit(Weight w);
 
 // The key that orders a name: its weights, then ICU's accent and case levels

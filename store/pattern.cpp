@@ -45,14 +45,16 @@ Pattern::Pattern(std::string_view pattern, char32_t escape) : escape_(escape) {
         return p[j++];
     };
     bool literalsOnly = true;
+    std::vector<collation::Weight> letters;
     char32_t lastLiteral = 0;  // the character of the token before, when a literal
     for (std::size_t i = 0; i < n;) {
         char32_t c = p[i];
         Token t{Kind::Literal};
         const bool escaped = escape_ && c == escape_ && i + 1 < n;
         if (escaped) c = p[++i];
-        if (!escaped && u_getCombiningClass(static_cast<UChar32>(c)) != 0) {
-            // A mark belongs to the character before it: n + tilde is ñ.
+        // A mark belongs to the character before it: n + tilde is ñ. A name
+        // that begins with a mark weighs it as a letter, and so does a pattern.
+        if (!escaped && i > 0 && u_getCombiningClass(static_cast<UChar32>(c)) != 0) {
             ++i;
             if (c == 0x303 && (lastLiteral == 'n' || lastLiteral == 'N')) {
                 tokens_.back().weight = collation::weight(0xF1);
@@ -104,9 +106,16 @@ Pattern::Pattern(std::string_view pattern, char32_t escape) : escape_(escape) {
             if (t.first == t.last && !negate) continue;
             t.kind = negate ? Kind::NotSet : Kind::Set;
         } else {
-            t.weight = collation::weight(c);
             ++i;
             lastLiteral = c;
+            // A character weighed as several letters (a Hangul syllable) is
+            // as many literals, as its name is weighed.
+            collation::characterWeights(c, letters);
+            for (std::size_t k = 0; k + 1 < letters.size(); ++k) {
+                if (literalsOnly) prefix_.push_back(letters[k]);
+                tokens_.push_back(Token{Kind::Literal, letters[k]});
+            }
+            t.weight = letters.empty() ? 0 : letters.back();
         }
         // A character with no weight is skipped in names too.
         if (t.kind == Kind::Literal && t.weight == 0) continue;

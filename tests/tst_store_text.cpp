@@ -69,6 +69,10 @@ void TestStoreText::patternMatches_data() {
         {"ß", "ẞ", true},
         {"?", "e\u0301\u0302", true},
         {"ab", "a\u00ADb", true},  // a soft hyphen has no weight
+        // a Hangul syllable weighs as its letters, on both sides; a leading mark is a letter
+        {"\uD162", "\uD162", true},
+        {"\uD162*", "\u1110\u1166\u11BD", true},
+        {"\u036Aa", "\u036Aa", true},
         // one character, one digit, any run
         {"?", "", false},
         {"?", "x", true},
