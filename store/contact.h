@@ -35,11 +35,4 @@ class ContactCursor {
     sql::Statement st_;
 };
 
-// Two contacts are the same person when name, surname and date of birth are
-// equal, nulls equal to nulls only. The key is what the duplicate check hashes.
-std::string duplicateKey(const Value& nombre, const Value& apellido, const Value& fecha);
-inline std::string duplicateKey(const Contact& c) {
-    return duplicateKey(c[kNombre], c[kApellido], c[kFecha]);
-}
-
 }  // namespace orv
