@@ -51,18 +51,23 @@ class Label : public QLabel {
 };
 
 // A picture box: shows a fixed picture at its top left, takes the focus
-// (by Tab or click) and emits clicked() on a left click.
+// (by Tab or click) and emits clicked() on a left click, or on Enter or Space
+// while it has the focus, which a wide frame shows.
 class Picture : public QWidget {
     Q_OBJECT
   public:
     explicit Picture(const QPixmap& picture, QWidget* parent = nullptr);
     const QPixmap& picture() const { return picture_; }
+    void click() { emit clicked(); }
+    // The width of the focus frame, in pixels.
+    int focusFrameWidth() const;
 
   signals:
     void clicked();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
