@@ -10,6 +10,7 @@
 #include <QStylePainter>
 
 #include "ui/toolkit/services.h"
+#include "ui/toolkit/twips.h"
 
 namespace orv::ui {
 
@@ -146,7 +147,7 @@ int Picture::focusFrameWidth() const {
 
 void Picture::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.drawPixmap(0, 0, picture_);
+    drawScaled(painter, picture_);
     if (hasFocus()) {
         // A white band edged in black: seen on the navy window and on the
         // light parts of the picture alike.
@@ -177,6 +178,16 @@ void Picture::mousePressEvent(QMouseEvent* event) {
 
 void Picture::mouseReleaseEvent(QMouseEvent* event) {
     if (endsClick(pressed_, event, this)) emit clicked();
+}
+
+void drawScaled(QPainter& painter, const QPixmap& picture) {
+    const double scale = textScale();
+    if (scale == 1.0) {
+        painter.drawPixmap(0, 0, picture);
+        return;
+    }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawPixmap(QRect(QPoint(0, 0), (QSizeF(picture.size()) * scale).toSize()), picture);
 }
 
 // ---- Clicks --------------------------------------------------------------

@@ -10,6 +10,8 @@
 #include <QWidget>
 #include <functional>
 
+class QPainter;
+
 namespace orv::ui {
 
 // A command button that clicks on Enter as well as on Space while it has the
@@ -75,6 +77,10 @@ class Picture : public QWidget {
     QPixmap picture_;
     bool pressed_ = false;
 };
+
+// Draws a picture at the top left, grown with the desktop's text (textScale)
+// as the twips around it are.
+void drawScaled(QPainter& painter, const QPixmap& picture);
 
 // A left click on a widget is a press and a release on it: notePress at the
 // press, endsClick at the release (true when the two make a click).

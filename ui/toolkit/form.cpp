@@ -353,7 +353,7 @@ void Form::closeEvent(QCloseEvent* event) {
 void Form::paintEvent(QPaintEvent*) {
     if (background_.isNull()) return;
     QPainter painter(this);
-    painter.drawPixmap(0, 0, background_);
+    drawScaled(painter, background_);
 }
 
 void Form::mousePressEvent(QMouseEvent* event) {
