@@ -31,13 +31,8 @@ class TestTexts : public QObject {
 
   private slots:
     void initTestCase() {
-        if (const double points = qEnvironmentVariable("ORV_DESKTOP_PT").toDouble(); points > 0) {
-            QFont desktop = QApplication::font();
-            desktop.setPointSizeF(points);
-            QApplication::setFont(desktop);
-            setTextScale(0);
-            QVERIFY(textScale() > 1);
-        }
+        if (qEnvironmentVariableIsSet("ORV_DESKTOP_PT"))
+            QVERIFY(ut::useDesktopFontFromEnvironment() > 1);
         registerWindows();
         ut::initWindows();
         const QString book = ut::makeBookFolder(dir_);
