@@ -172,7 +172,8 @@ class TestA11y : public QObject {
                     row("frmmain", c.name, QAccessible::Button, c.accessibleName);
                     break;
                 case frmmain::Control::Panel:
-                    break;  // a plain container
+                    row("frmmain", c.name, QAccessible::Grouping, c.accessibleName);
+                    break;
             }
         }
         for (const frmfinal::Caption& c : frmfinal::captions()) {

@@ -46,6 +46,9 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
     if (className == QLatin1String(Picture::staticMetaObject.className()))
         return new PictureAccessible(widget);
     if (qobject_cast<Form*>(object) && widget->isWindow()) return new WindowAccessible(widget);
+    // A window's frame holds a group of controls (the letters): a panel, not a border.
+    if (className == QLatin1String("QFrame") && qobject_cast<Form*>(object->parent()))
+        return new QAccessibleWidget(widget, QAccessible::Grouping);
     return nullptr;
 }
 
