@@ -13,10 +13,12 @@ packages=(cmake g++ make qt6-base-dev libgl-dev libsqlite3-dev libicu-dev xvfb x
 # (bench.sh); radicale and openssl (CardDAV tests) and vdirsyncer (the sync
 # benchmark); Qt Svg (the art tool); xdotool and x11-utils (driving the
 # installed program under Xvfb), desktop-file-utils and appstream (validators),
-# man-db and groff-base (manual pages) for the install test.
+# man-db and groff-base (manual pages) for the install test; dbus, at-spi2-core
+# and python3-pyatspi (the windows read on a real accessibility bus).
 if [ "${1:-}" = "--tests" ]; then
     packages+=(sqlite3 clang libclang-rt-14-dev time radicale vdirsyncer openssl
-               qt6-svg-dev xdotool x11-utils desktop-file-utils appstream man-db groff-base)
+               qt6-svg-dev xdotool x11-utils desktop-file-utils appstream man-db groff-base
+               dbus at-spi2-core python3-pyatspi)
 fi
 missing=()
 for p in "${packages[@]}"; do

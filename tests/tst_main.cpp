@@ -3,6 +3,7 @@
 
 #include <QAbstractButton>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QTest>
 
@@ -237,6 +238,30 @@ class TestMain : public QObject {
         QVERIFY(ut::programEnds().isEmpty());
         QCOMPARE(button("cbPorLetra")->text(), QString("Ocultar letras <<<"));
         QTRY_COMPARE(QApplication::activeWindow(), main);
+    }
+
+    // The keyboard alone: Tab to the picture, then Enter or Space opens the
+    // about window; a held key opens it once.
+    void pictureByKeyOpensAbout_data() {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Enter") << int(Qt::Key_Return);
+        QTest::newRow("Space") << int(Qt::Key_Space);
+    }
+    void pictureByKeyOpensAbout() {
+        QFETCH(int, key);
+        for (int i = 0; i < 5; ++i) ut::key(main, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), w("Picture1"));
+        int opened = 0;
+        ut::whenShown("frmabout", [&](Form* about) {
+            ++opened;
+            about->Unload();
+        });
+        ut::key(main, Qt::Key(key));
+        QCOMPARE(opened, 1);
+        QKeyEvent repeat(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(w("Picture1"), &repeat);
+        QVERIFY(!Form::instance("frmabout"));
+        QCOMPARE(QApplication::focusWidget(), w("Picture1"));
     }
 
     void resultsWindowMissingIsHarmless() {

@@ -1,5 +1,6 @@
 // Every caption of every window whole in the font the machine actually
-// gives it: run as the machine is, and with DejaVu only (tests/fonts).
+// gives it: run as the machine is, with DejaVu only (tests/fonts), and with
+// a larger desktop font (ORV_DESKTOP_PT, as a desktop's settings give it).
 
 #include <QFontInfo>
 #include <QTemporaryDir>
@@ -30,6 +31,8 @@ class TestTexts : public QObject {
 
   private slots:
     void initTestCase() {
+        if (qEnvironmentVariableIsSet("ORV_DESKTOP_PT"))
+            QVERIFY(ut::useDesktopFontFromEnvironment() > 1);
         registerWindows();
         ut::initWindows();
         const QString book = ut::makeBookFolder(dir_);

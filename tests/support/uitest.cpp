@@ -173,4 +173,14 @@ bool showsFocusCue(QWidget* control) {
     return shown != bare;
 }
 
+double useDesktopFontFromEnvironment() {
+    if (const double points = qEnvironmentVariable("ORV_DESKTOP_PT").toDouble(); points > 0) {
+        QFont desktop = QApplication::font();
+        desktop.setPointSizeF(points);
+        QApplication::setFont(desktop);
+        orv::ui::setTextScale(0);
+    }
+    return orv::ui::textScale();
+}
+
 }  // namespace orv::uitest

@@ -63,6 +63,11 @@ void answerMessageBoxByKey(Qt::Key key, std::function<void(QMessageBox*)> inspec
 // be with the same focus before any Tab (when styles draw no cue).
 bool showsFocusCue(QWidget* control);
 
+// Gives the application the default font of a desktop set to ORV_DESKTOP_PT
+// points, when that is set (call before any window is built); returns the
+// text scale the windows then take.
+double useDesktopFontFromEnvironment();
+
 template <class T = QWidget>
 T* child(const QWidget* root, const char* name) {
     return root ? root->findChild<T*>(QString::fromLatin1(name)) : nullptr;

@@ -1,7 +1,9 @@
-// orvane-snap OUTDIR [--appdir DIR] [NAME...]
+// orvane-snap OUTDIR [--appdir DIR] [--desktop-pt N] [NAME...]
 // Renders windows to OUTDIR/NAME.png offscreen (every entry when no NAME is
 // given). --appdir makes the windows open DIR/orv.mdb instead of the one
-// beside this program. Message boxes are not shown: their texts are printed.
+// beside this program; --desktop-pt gives the application the default font
+// of a desktop set to N points. Message boxes are not shown: their texts are
+// printed.
 
 #include <QApplication>
 #include <QDir>
@@ -59,7 +61,7 @@ int main(int argc, char** argv) {
 
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty() || args.first().startsWith(QLatin1Char('-'))) {
-        err << "usage: orvane-snap OUTDIR [--appdir DIR] [NAME...]\n";
+        err << "usage: orvane-snap OUTDIR [--appdir DIR] [--desktop-pt N] [NAME...]\n";
         return 2;
     }
     const QString outDir = args.takeFirst();
@@ -71,6 +73,18 @@ int main(int argc, char** argv) {
         }
         orv::ui::AppPathSeam::set(QDir(args.at(appdir + 1)).absolutePath());
         args.remove(appdir, 2);
+    }
+    const int desktopPt = int(args.indexOf(QStringLiteral("--desktop-pt")));
+    if (desktopPt >= 0) {
+        const double points = desktopPt + 1 < args.size() ? args.at(desktopPt + 1).toDouble() : 0;
+        if (points <= 0) {
+            err << "orvane-snap: --desktop-pt needs a size in points\n";
+            return 2;
+        }
+        QFont desktop = QApplication::font();
+        desktop.setPointSizeF(points);
+        QApplication::setFont(desktop);
+        args.remove(desktopPt, 2);
     }
     if (!QDir().mkpath(outDir)) {
         err << "orvane-snap: cannot create " << outDir << "\n";

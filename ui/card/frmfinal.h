@@ -2,6 +2,7 @@
 // The record card: one contact in bound boxes, with its browse, new and
 // modify states and the commands that add, change and delete contacts.
 
+#include <QList>
 #include <QString>
 
 #include "store/datacontrol.h"
@@ -22,6 +23,16 @@ class frmfinal : public Form {
     // The code text Buscar searches for: the leading number of `codigo`
     // (leading blanks skipped, 0 when there is none) in its shortest form.
     static QString numeroDeCodigo(const QString& codigo);
+
+    // One caption as the definition builds it (frmfinal_def.cpp): it labels
+    // the box beside it, for the eye and for a screen reader.
+    struct Caption {
+        const char* name;
+        const char* text;
+        int left, top, width;
+        const char* box;
+    };
+    static const QList<Caption>& captions();
 
   private:
     // The window's definition (frmfinal_def.cpp): controls, texts, fonts,

@@ -24,6 +24,22 @@ void paintCaption(Label* label, const QColor& colour, const QString& family) {
 
 }  // namespace
 
+const QList<frmfinal::Caption>& frmfinal::captions() {
+    static const QList<Caption> table = {
+        {"Label2", "Nombre", 120, 120, 660, "txtnom"},
+        {"Label1", "Apellido", 120, 480, 690, "txtape"},
+        {"Label5", "Domicilio", 120, 840, 780, "txtdom"},
+        {"Label6", "Localidad/Provincia", 120, 1200, 1725, "txtlocprov"},
+        {"Label9", "Telefono", 120, 1560, 765, "txttel"},
+        {"Label11", "e-mail", 120, 1920, 510, "txtmail"},
+        {"Label4", "ICQ", 120, 2280, 330, "txticq"},
+        {"Label3", "Fecha de nacimiento", 120, 2640, 1785, "txtfnac"},
+        {"Label14", "Mas info", 120, 3000, 735, "txtinfo"},
+        {"Label7", "Codigo", 3960, 2640, 600, "txtcod"},
+    };
+    return table;
+}
+
 frmfinal::frmfinal() : Form(QStringLiteral("frmfinal")) {
     initAssets();
     define();
@@ -33,6 +49,7 @@ frmfinal::frmfinal() : Form(QStringLiteral("frmfinal")) {
 
 void frmfinal::define() {
     setStandardLook();
+    setAccessibleName(QStringLiteral("Ficha de contacto"));
     setClientSizeTwips(6480, 4545);
 
     struct Line {
@@ -55,6 +72,7 @@ void frmfinal::define() {
         // The limit holds for typing and pasting only: a longer stored
         // value is shown whole and goes back unchanged.
         setEntryLimit(box, l.limit);
+        setReadableWhenDisabled(box);
         *l.box = box;
     }
 
@@ -62,12 +80,14 @@ void frmfinal::define() {
     txtfnac->setObjectName(QStringLiteral("txtfnac"));
     placeTwips(txtfnac, 2280, 2640, 1455, 285);
     setTabIndex(txtfnac, 7);
+    setReadableWhenDisabled(txtfnac);
 
     txtinfo = new MultiLineBox(this);
     txtinfo->setObjectName(QStringLiteral("txtinfo"));
     txtinfo->setEntryLimit(200);
     placeTwips(txtinfo, 1560, 3000, 4815, 975);
     setTabIndex(txtinfo, 8);
+    setReadableWhenDisabled(txtinfo);
 
     // Display only: it shows the code and never takes the focus.
     txtcod = new MaskedBox(QStringLiteral("######"), QLatin1Char(' '), this);
@@ -77,6 +97,7 @@ void frmfinal::define() {
     txtcod->setEnabled(false);
     placeTwips(txtcod, 5040, 2640, 1335, 285);
     setTabIndex(txtcod, 9);
+    setReadableWhenDisabled(txtcod);
 
     cbNuevo = addButton(this, QStringLiteral("cbNuevo"), QStringLiteral("Nuevo"), 120, 4080, 855,
                         375, 10);
@@ -91,21 +112,11 @@ void frmfinal::define() {
     cbSalir = addButton(this, QStringLiteral("cbSalir"), QStringLiteral("Salir"), 5520, 4080, 855,
                         375, 15);
 
-    struct Caption {
-        const char* name;
-        const char* text;
-        int left, top, width;
-    };
-    const Caption captions[] = {
-        {"Label2", "Nombre", 120, 120, 660},     {"Label1", "Apellido", 120, 480, 690},
-        {"Label5", "Domicilio", 120, 840, 780},  {"Label6", "Localidad/Provincia", 120, 1200, 1725},
-        {"Label9", "Telefono", 120, 1560, 765},  {"Label11", "e-mail", 120, 1920, 510},
-        {"Label4", "ICQ", 120, 2280, 330},       {"Label3", "Fecha de nacimiento", 120, 2640, 1785},
-        {"Label14", "Mas info", 120, 3000, 735}, {"Label7", "Codigo", 3960, 2640, 600},
-    };
-    for (const Caption& c : captions) {
+    for (const Caption& c : captions()) {
         Label* label = addLabel(this, QString::fromLatin1(c.name), QString::fromLatin1(c.text),
                                 c.left, c.top, c.width, 195);
+        // Its box is read by this caption ("Nombre", not "text").
+        label->setBuddy(findChild<QWidget*>(QString::fromLatin1(c.box)));
         if (label->objectName() == QLatin1String("Label7"))
             paintCaption(label, kCaptionRed, QStringLiteral("Tahoma"));
         else

@@ -30,6 +30,9 @@ class frmmain : public Form {
         QString text;  // caption or initial text
         QRect twips;   // left, top, width, height
         int tabIndex;
+        // What a screen reader calls it, where its text does not say (a
+        // box's text is what was typed, a picture has none).
+        QString accessibleName = {};
     };
     // Every control, in the order it is built (a later one lies on top).
     static const QList<Control>& controls();

@@ -19,7 +19,7 @@ const QList<frmmain::Control>& frmmain::controls() {
     static const QList<Control> table = [] {
         QList<Control> t = {
             // The letter panel lies beyond the right edge until the window widens.
-            {Control::Panel, false, "frmLetras", "", {4080, 600, 855, 3375}, 33},
+            {Control::Panel, false, "frmLetras", "", {4080, 600, 855, 3375}, 33, "Letras"},
         };
         for (int i = 0; i < 26; ++i) {
             const QChar letter(char16_t(u'a' + i));
@@ -36,8 +36,20 @@ const QList<frmmain::Control>& frmmain::controls() {
             {Control::Command, false, "cbSalir", "Salir", {840, 4080, 2175, 345}, 0},
             {Control::Command, false, "Command29", "Nuevo", {120, 240, 1455, 345}, 4},
             {Control::Command, false, "cbBuscar", "Buscar", {3120, 3240, 735, 345}, 2},
-            {Control::TextBox, false, "txtBuscar", kPrompt, {0, 3240, 3135, 345}, 1},
-            {Control::PictureBox, false, "Picture1", "", {480, 360, 3000, 2715}, 32},
+            {Control::TextBox,
+             false,
+             "txtBuscar",
+             kPrompt,
+             {0, 3240, 3135, 345},
+             1,
+             "Nombre a buscar"},
+            {Control::PictureBox,
+             false,
+             "Picture1",
+             "",
+             {480, 360, 3000, 2715},
+             32,
+             "Acerca de Orvane"},
         };
         return t;
     }();
@@ -46,6 +58,7 @@ const QList<frmmain::Control>& frmmain::controls() {
 
 void frmmain::define() {
     setStandardLook();
+    setAccessibleName(QStringLiteral("Orvane"));
     setClientSizeTwips(3855, 4545);
 
     for (const Control& c : controls()) {
@@ -67,6 +80,8 @@ void frmmain::define() {
                            r.width(), r.height(), c.tabIndex);
                 break;
         }
+        if (!c.accessibleName.isEmpty())
+            findChild<QWidget*>(c.name)->setAccessibleName(c.accessibleName);
     }
     frmLetras->setEnabled(false);
     for (int i = 0; i < 26; ++i)

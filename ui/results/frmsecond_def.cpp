@@ -16,10 +16,12 @@ frmsecond::frmsecond() : Form(QStringLiteral("frmsecond")) {
 
 void frmsecond::define() {
     setStandardLook();
+    setAccessibleName(QStringLiteral("Resultados"));
     setClientSizeTwips(6480, 4545);
 
     data2 = new ResultsGrid(this);
     data2->setObjectName(QStringLiteral("data2"));
+    data2->setAccessibleName(QStringLiteral("Contactos encontrados"));
     placeTwips(data2, 120, 120, 6255, 3855);
     setTabIndex(data2, 2);
     model = new ResultsModel(this);

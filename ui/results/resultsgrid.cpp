@@ -57,7 +57,7 @@ RecordSelector::RecordSelector(QWidget* parent) : QHeaderView(Qt::Vertical, pare
 }
 
 QSize RecordSelector::sizeHint() const {
-    return QSize(px(kSelectorTwips), defaultSectionSize());
+    return QSize(scaledPx(kSelectorTwips), defaultSectionSize());
 }
 
 void RecordSelector::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const {

@@ -3,13 +3,14 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPen>
 #include <QPointer>
 #include <QStyle>
 #include <QStyleOptionButton>
-#include <QStyleOptionFocusRect>
 #include <QStylePainter>
 
 #include "ui/toolkit/services.h"
+#include "ui/toolkit/twips.h"
 
 namespace orv::ui {
 
@@ -140,15 +141,35 @@ Picture::Picture(const QPixmap& picture, QWidget* parent) : QWidget(parent), pic
     setAttribute(Qt::WA_NoMousePropagation);
 }
 
+int Picture::focusFrameWidth() const {
+    return qMax(3, fontMetrics().height() / 5);
+}
+
 void Picture::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.drawPixmap(0, 0, picture_);
+    drawScaled(painter, picture_);
     if (hasFocus()) {
-        QStyleOptionFocusRect option;
-        option.initFrom(this);
-        option.rect = rect().adjusted(1, 1, -1, -1);
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+        // A white band edged in black: seen on the navy window and on the
+        // light parts of the picture alike.
+        const int w = focusFrameWidth();
+        const QRectF band = QRectF(rect()).adjusted(w / 2.0, w / 2.0, -w / 2.0, -w / 2.0);
+        painter.setPen(QPen(Qt::black, w, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        painter.drawRect(band);
+        painter.setPen(QPen(Qt::white, w - 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        painter.drawRect(band);
     }
+}
+
+void Picture::keyPressEvent(QKeyEvent* event) {
+    const bool press = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
+                       event->key() == Qt::Key_Space;
+    if (press && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // As a button: one press, one click, however long the key is held.
+        if (!event->isAutoRepeat()) click();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void Picture::mousePressEvent(QMouseEvent* event) {
@@ -157,6 +178,16 @@ void Picture::mousePressEvent(QMouseEvent* event) {
 
 void Picture::mouseReleaseEvent(QMouseEvent* event) {
     if (endsClick(pressed_, event, this)) emit clicked();
+}
+
+void drawScaled(QPainter& painter, const QPixmap& picture) {
+    const double scale = textScale();
+    if (scale == 1.0) {
+        painter.drawPixmap(0, 0, picture);
+        return;
+    }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawPixmap(QRect(QPoint(0, 0), (QSizeF(picture.size()) * scale).toSize()), picture);
 }
 
 // ---- Clicks --------------------------------------------------------------

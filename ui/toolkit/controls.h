@@ -10,6 +10,8 @@
 #include <QWidget>
 #include <functional>
 
+class QPainter;
+
 namespace orv::ui {
 
 // A command button that clicks on Enter as well as on Space while it has the
@@ -51,18 +53,23 @@ class Label : public QLabel {
 };
 
 // A picture box: shows a fixed picture at its top left, takes the focus
-// (by Tab or click) and emits clicked() on a left click.
+// (by Tab or click) and emits clicked() on a left click, or on Enter or Space
+// while it has the focus, which a wide frame shows.
 class Picture : public QWidget {
     Q_OBJECT
   public:
     explicit Picture(const QPixmap& picture, QWidget* parent = nullptr);
     const QPixmap& picture() const { return picture_; }
+    void click() { emit clicked(); }
+    // The width of the focus frame, in pixels.
+    int focusFrameWidth() const;
 
   signals:
     void clicked();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
@@ -70,6 +77,10 @@ class Picture : public QWidget {
     QPixmap picture_;
     bool pressed_ = false;
 };
+
+// Draws a picture at the top left, grown with the desktop's text (textScale)
+// as the twips around it are.
+void drawScaled(QPainter& painter, const QPixmap& picture);
 
 // A left click on a widget is a press and a release on it: notePress at the
 // press, endsClick at the release (true when the two make a click).

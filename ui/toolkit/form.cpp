@@ -12,6 +12,7 @@
 #include <QPalette>
 #include <algorithm>
 
+#include "ui/toolkit/accessible.h"
 #include "ui/toolkit/controls.h"
 #include "ui/toolkit/services.h"
 #include "ui/toolkit/twips.h"
@@ -33,6 +34,9 @@ Registry& registry() {
 }
 
 const QColor kBackground(14, 17, 36);
+// The style's selection blue, darker: white text on it reads at 5.3:1, on
+// the style's own at 3.7:1.
+const QColor kSelection(0x22, 0x70, 0xa8);
 
 }  // namespace
 
@@ -152,6 +156,7 @@ void Form::destroyAll() {
 
 Form::Form(const QString& kind) : QWidget(nullptr), kind_(kind) {
     setObjectName(kind);
+    installAccessibility();
     // The program ends by unloading its start-up window, not by Qt's count
     // of visible windows.
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -254,6 +259,10 @@ void Form::setStandardLook() {
     setWindowTitle(QStringLiteral("ORV v0.90 beta"));
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kBackground);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(group, QPalette::Highlight, kSelection);
+        pal.setColor(group, QPalette::HighlightedText, Qt::white);
+    }
     setPalette(pal);
     setAutoFillBackground(true);
     setFont(defaultFont());
@@ -344,7 +353,7 @@ void Form::closeEvent(QCloseEvent* event) {
 void Form::paintEvent(QPaintEvent*) {
     if (background_.isNull()) return;
     QPainter painter(this);
-    painter.drawPixmap(0, 0, background_);
+    drawScaled(painter, background_);
 }
 
 void Form::mousePressEvent(QMouseEvent* event) {

@@ -1,6 +1,8 @@
 #pragma once
 // Geometry in twips (15 to a pixel at 96 dots per inch) and fonts sized for
 // that same resolution, so that text keeps to the boxes the twips give it.
+// When the desktop asks for larger text, twips and fonts grow together by
+// textScale(), as twips did with "large fonts", so nothing is cut.
 
 #include <QFont>
 #include <QRect>
@@ -23,6 +25,19 @@ constexpr int twips(int pixels) {
     return pixels * kTwipsPerPixel;
 }
 
+// How much larger than the default the desktop wants its text: its default
+// font's size over a stock desktop's (1 up to 11 pt, 14 pt gives 1.27).
+// Read from the application's font the first time it is asked. A higher dpi
+// or scale factor needs nothing here: Qt scales every pixel by it already.
+double textScale();
+// The factor a desktop font of `points` asks for.
+double textScaleFor(double points);
+// Sets the factor (tests, tools); 0 reads the application's font again.
+void setTextScale(double scale);
+
+// Twips to pixels at the desktop's text size (px() at the default).
+int scaledPx(int twips);
+
 QRect twipRect(int left, int top, int width, int height);
 
 // Places a control relative to its parent.
@@ -36,8 +51,8 @@ void setClientSizeTwips(QWidget* window, int width, int height);
 void setOuterWidthTwips(QWidget* window, int outerWidth);
 int outerWidthTwips(const QWidget* window);
 
-// A font of `points` at 96 dpi (set in pixels, so a screen's own dpi does not
-// make it outgrow its box). The family falls back to the system's
+// A font of `points` at 96 dpi times textScale() (set in pixels, so that it
+// grows with the twips and never outgrows its box). The family falls back to the system's
 // substitutes when it is not installed.
 QFont fontPt(const QString& family, double points, bool bold = false);
 
