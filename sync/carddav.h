@@ -87,6 +87,12 @@ struct CardDavOptions {
     int multigetBatch = 100;
 };
 
+// An address book found on the server.
+struct AddressBookInfo {
+    QUrl url;
+    QString name;  // its displayname, else the last part of its address
+};
+
 // `done` out of `total`: bytes of a listing (total -1 while unknown) or cards
 // of a fetch.
 using DavProgress = std::function<void(qint64 done, qint64 total)>;
@@ -118,6 +124,11 @@ class CardDavClient {
     DavResult<QString> put(const QString& href, const QByteArray& vcard, const QString& etag);
     // DELETE with If-Match: etag (unconditional when empty).
     DavError remove(const QString& href, const QString& etag);
+    // The user's address books, from options().collection taken as the
+    // server's address: /.well-known/carddav, the current user's principal,
+    // its addressbook-home-set, and the address books in it. An address
+    // book's own address, a principal's or a home's work as well.
+    DavResult<std::vector<AddressBookInfo>> discover();
     // Extended MKCOL of an address book at the collection's address.
     DavError createAddressBook(const QString& displayName);
 
@@ -135,6 +146,10 @@ class CardDavClient {
     std::optional<detail::Multistatus> multistatus(const QByteArray& verb, const char* depth,
                                                    const QByteArray& body,
                                                    const DavProgress& progress, DavError& error);
+    // PROPFIND on `url`, following redirects on the same host; `url`
+    // becomes where the answer came from.
+    std::optional<detail::Multistatus> propfindAt(QUrl& url, const char* depth,
+                                                  const QByteArray& body, DavError& error);
     DavResult<Changes> syncCollection(const QString& syncToken, const DavProgress& progress);
     static bool tokenRefused(const DavError& error);
     bool isCollection(const QString& href) const;
@@ -145,6 +160,7 @@ class CardDavClient {
     struct Net;
     std::unique_ptr<Net> net_;
     DavError setupError_;  // the CA file could not be read
+    bool manualRedirects_ = false;
 };
 
 }  // namespace orv::sync

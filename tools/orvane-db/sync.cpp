@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -18,8 +19,8 @@ namespace orv::db {
 namespace {
 
 constexpr const char* kUsage =
-    "uso: orvane-db sync ARCHIVO [URL --user NOMBRE] [--password-file F] [--ca-file F] "
-    "[--dry-run]\n";
+    "uso: orvane-db sync ARCHIVO [URL [--user NOMBRE] [--address-book NOMBRE]] "
+    "[--password-file F] [--ca-file F] [--allow-http] [--other-address-book] [--dry-run]\n";
 constexpr std::size_t kShown = 20;  // names listed of each kind before a summary
 
 int usage(const Console& con, const std::string& problem) {
@@ -64,20 +65,62 @@ void list(const Console& con, const char* title, const std::vector<std::string>&
     if (lines.size() > kShown) con.out << "  ... y " << lines.size() - kShown << " más\n";
 }
 
+// Loopback never leaves this machine: a password there travels nowhere.
+bool isLoopback(const QUrl& url) {
+    const QString host = url.host();
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) return true;
+    QHostAddress address;
+    return address.setAddress(host) && address.isLoopback();
+}
+
+// The same address book, however spelt ("…/libreta" or "…/libreta/").
+bool sameBook(const QUrl& a, const QUrl& b) {
+    auto key = [](const QUrl& u) {
+        QString p = u.path(QUrl::FullyDecoded);
+        while (p.endsWith(QLatin1Char('/'))) p.chop(1);
+        return p;
+    };
+    return key(a) == key(b);
+}
+
+// The address book to sync among those found: the one named, else the only
+// one, else the one last synced; nullopt when the user must choose.
+std::optional<QUrl> choose(const std::vector<sync::AddressBookInfo>& books,
+                           const std::optional<std::string>& wanted,
+                           const std::optional<std::string>& last) {
+    if (wanted) {
+        const QString w = QString::fromStdString(*wanted);
+        for (const sync::AddressBookInfo& b : books)
+            if (b.name.compare(w, Qt::CaseInsensitive) == 0 || sameBook(b.url, QUrl(w)) ||
+                b.url.toString() == w)
+                return b.url;
+        for (const sync::AddressBookInfo& b : books)
+            if (b.url.path(QUrl::FullyDecoded).section('/', -2, -2) == w) return b.url;
+        return std::nullopt;
+    }
+    if (books.size() == 1) return books.front().url;
+    if (last)
+        for (const sync::AddressBookInfo& b : books)
+            if (sameBook(b.url, QUrl(QString::fromStdString(*last)))) return b.url;
+    return std::nullopt;
+}
+
 }  // namespace
 
 int syncCommand(const std::vector<std::string>& args, const Console& con) {
     std::vector<std::string> positional;
-    std::optional<std::string> user, passwordFile, caFile;
-    bool dryRun = false;
+    std::optional<std::string> user, passwordFile, caFile, addressBook;
+    bool dryRun = false, allowHttp = false, otherAddressBook = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         std::string name = args[i], value;
         if (name.rfind("--", 0) != 0) {
             positional.push_back(name);
             continue;
         }
-        if (name == "--dry-run") {
-            dryRun = true;
+        if (name == "--dry-run" || name == "--allow-http" || name == "--other-address-book") {
+            (name == "--dry-run"      ? dryRun
+             : name == "--allow-http" ? allowHttp
+                                      : otherAddressBook) = true;
             continue;
         }
         bool hasValue = false;
@@ -89,6 +132,7 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
         std::optional<std::string>* target = name == "--user"            ? &user
                                              : name == "--password-file" ? &passwordFile
                                              : name == "--ca-file"       ? &caFile
+                                             : name == "--address-book"  ? &addressBook
                                                                          : nullptr;
         if (!target) {
             // Never echo a value: it may be a password given where it does not belong.
@@ -105,15 +149,16 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
 
     auto db = Database::open(positional[0]);
     std::string url;
-    if (positional.size() == 2) {
+    const auto last = sync::lastSyncTarget(db->handle());
+    const bool find = positional.size() == 2;
+    if (find) {
         url = positional[1];
-        if (!user) return usage(con, "falta --user NOMBRE");
+        if (!user) user = last ? last->user : "";
     } else {
-        auto last = sync::lastSyncTarget(db->handle());
         if (!last)
             return usage(con,
-                         "esta agenda no se ha sincronizado nunca: indique la dirección de la "
-                         "libreta y --user");
+                         "esta agenda no se ha sincronizado nunca: indique la dirección del "
+                         "servidor y, si pide contraseña, --user");
         url = last->url;
         if (!user) user = last->user;
     }
@@ -124,8 +169,15 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
         address.host().isEmpty())
         return usage(con, "dirección no válida: " + url + " (debe empezar por https:// o http://)");
 
+    if (!user->empty() && address.scheme() == "http" && !isLoopback(address) && !allowHttp)
+        return usage(con, "la contraseña de " + *user + " viajaría sin cifrar a " +
+                              address.host().toStdString() +
+                              ": use https:// (o --allow-http si la red es de confianza)");
+
+    // A server that asks no password needs no user, and then no password.
     std::string password;
-    if (passwordFile) {
+    if (user->empty()) {
+    } else if (passwordFile) {
         password = firstLine(*passwordFile);
     } else if (const char* env = std::getenv("ORVANE_CARDDAV_PASSWORD")) {
         password = env;
@@ -153,6 +205,32 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
     options.dav.password = QString::fromStdString(password);
     if (caFile) options.dav.caFile = QString::fromStdString(*caFile);
     options.dryRun = dryRun;
+    options.otherAddressBook = otherAddressBook;
+
+    if (find) {
+        // The address may be the server's, the user's or the address book's own.
+        const auto found = sync::CardDavClient(options.dav).discover();
+        if (!found.ok()) {
+            con.err << "orvane-db: no se ha sincronizado: " << found.error.message.toStdString()
+                    << "\n";
+            return 1;
+        }
+        const std::optional<QUrl> chosen =
+            choose(found.value, addressBook, last ? std::optional(last->url) : std::nullopt);
+        if (!chosen) {
+            con.err << "orvane-db: "
+                    << (addressBook ? "no hay ninguna libreta llamada " + *addressBook +
+                                          "; las libretas de " + url + " son:"
+                                    : "el servidor tiene " + std::to_string(found.value.size()) +
+                                          " libretas; elija una con --address-book NOMBRE:")
+                    << "\n";
+            for (const sync::AddressBookInfo& b : found.value)
+                con.err << "  " << b.name.toStdString() << "  "
+                        << b.url.toDisplayString(QUrl::RemoveUserInfo).toStdString() << "\n";
+            return 2;
+        }
+        options.dav.collection = *chosen;
+    }
     std::unique_ptr<Progress> progress;
     std::string stageShown;
     if (con.progress) {
@@ -174,7 +252,10 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
     const sync::SyncReport r = sync::syncBook(db->handle(), options);
     if (progress) progress->finish();
     if (!r.fatal.empty()) {
-        con.err << "No se ha sincronizado: " << r.fatal << "\n";
+        con.err << "orvane-db: no se ha sincronizado: " << r.fatal << "\n";
+        if (r.otherBook)
+            con.err << "orvane-db: para enlazarla con esta libreta de todos modos (los contactos "
+                       "iguales se emparejan), use --other-address-book\n";
         return 1;
     }
     if (dryRun) con.out << "Simulación: no se ha cambiado nada en ningún lado\n";
@@ -184,9 +265,10 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
     list(con, dryRun ? "Se borrarían en el servidor" : "Borrados en el servidor", r.deletedThere);
     list(con, "Conflictos (el valor de esta agenda queda en Mas info)", r.conflicts);
     list(con, "Borrados en un lado y cambiados en el otro (se conservan)", r.kept);
-    for (const std::string& p : r.problems) con.err << "Sin sincronizar: " << p << "\n";
+    list(con, "Grupos del servidor (esta agenda no tiene grupos: se quedan fuera)", r.groups);
+    for (const std::string& p : r.problems) con.err << "orvane-db: sin sincronizar: " << p << "\n";
     if (!r.complete()) {
-        con.err << "La sincronización no ha terminado: vuelva a ejecutarla\n";
+        con.err << "orvane-db: la sincronización no ha terminado: vuelva a ejecutarla\n";
         return 1;
     }
     const bool nothing = r.up.empty() && r.down.empty() && r.deletedHere.empty() &&
