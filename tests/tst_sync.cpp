@@ -594,6 +594,58 @@ class TestSync : public QObject {
         backDirectThenNothingToDo();
     }
 
+    // From the server's address alone (the well-known address, the user's
+    // principal, its address books): one book is synced; the choice is
+    // remembered when a second appears; a new book with several to choose
+    // from lists them and asks, then takes --address-book. A password is
+    // never sent in clear off this machine.
+    void discoveryFindsTheAddressBooks() {
+        rt::DavServer fresh(server_.kind());
+        const QString why = fresh.start();
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        auto make = [&](const QString& path, const QString& name) {
+            url_ = fresh.bookUrl(path);
+            const DavError made = CardDavClient(dav()).createAddressBook(name);
+            QVERIFY2(!made.failed(), qPrintable(made.message));
+        };
+        make("personal", "Personal");
+        const QString server = fresh.url("/").toString();
+        const QString passwordFile = dir_.filePath("clave");
+        storetest::writeFile(passwordFile, rt::kPassword.toUtf8());
+        storetest::makeBook(book_, {contact({"Ana"})});
+        storetest::Run run = storetest::runTool(withUser({"sync", book_, server}, passwordFile));
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QVERIFY2(run.out.contains("Subidos al servidor: 1"), run.out.constData());
+
+        make("trabajo", "Trabajo");
+        run = storetest::runTool(withUser({"sync", book_, server}, passwordFile));
+        QVERIFY2(run.exitCode == 0 && run.out.contains("Nada que sincronizar"),
+                 run.err.constData());
+
+        const QString other = dir_.filePath(QStringLiteral("otra%1.mdb").arg(serial_));
+        storetest::makeBook(other, {});
+        run = storetest::runTool(withUser({"sync", other, server}, passwordFile));
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(
+            run.err.contains("--address-book") &&
+                run.err.contains("Personal  " + fresh.bookUrl("personal").toString().toUtf8()) &&
+                run.err.contains("Trabajo"),
+            run.err.constData());
+        run = storetest::runTool(
+            withUser({"sync", other, server, "--address-book", "trabajo"}, passwordFile));
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QVERIFY2(run.out.contains("Nada que sincronizar"), run.out.constData());
+        url_ = fresh.bookUrl("trabajo");
+        QCOMPARE(storetest::readBook(other).size(), std::size_t(0));
+
+        // Basic authentication over plain http, off loopback: refused.
+        run = storetest::runTool({"sync", other, "http://agenda.example.invalid/", "--user", "ana",
+                                  "--password-file", passwordFile});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains("sin cifrar") && run.err.contains("--allow-http"),
+                 run.err.constData());
+    }
+
     // A sync killed at each of its steps, then run again: both sides end
     // equal, nothing doubled or lost.
     void killedMidwayThenRunAgain_data() {
