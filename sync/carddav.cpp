@@ -506,6 +506,7 @@ DavResult<Listing> CardDavClient::list(const DavProgress& progress) {
         return {{}, {DavErrorKind::NotFound, 207, notAnAddressBook()}};
     out.value.syncCollection = self->reports.contains(QLatin1String("sync-collection"));
     out.value.multiget = self->reports.contains(QLatin1String("addressbook-multiget"));
+    out.value.query = query_ = self->reports.contains(QLatin1String("addressbook-query"));
 
     // An initial sync-collection lists the cards with the token, and some
     // servers (radicale) answer it several times faster than a PROPFIND.
@@ -606,6 +607,42 @@ DavResult<Changes> CardDavClient::changesSince(const QString& syncToken,
 DavResult<Fetched> CardDavClient::fetch(const QStringList& hrefs, const DavProgress& progress) {
     DavResult<Fetched> out;
     if (setupError_.failed()) return {{}, setupError_};
+    if (query_ && hrefs.size() >= 4 * std::max(1, options_.multigetBatch)) {
+        DavError error;
+        std::optional<Multistatus> ms =
+            multistatus("REPORT", "1", xmlBody([&](QXmlStreamWriter& w) {
+                            w.writeStartElement(kCard, QStringLiteral("addressbook-query"));
+                            writeProps(w, {{kDav, "getetag"}, {kCard, "address-data"}});
+                            w.writeEndElement();
+                        }),
+                        {}, error);
+        if (ms) {
+            QHash<QString, QString> asked;
+            for (const QString& href : hrefs)
+                asked.insert(pathKey(options_.collection, href), href);
+            for (DavResponse& r : ms->responses) {
+                auto it = asked.find(pathKey(options_.collection, r.href));
+                if (it == asked.end() || !r.addressData || r.status / 100 == 4) continue;
+                out.value.cards.push_back({it.value(), r.etag, r.addressData->toUtf8()});
+                asked.erase(it);
+            }
+            // What the query left out (a server may cap its answers) comes by multiget.
+            DavResult<Fetched> rest = fetchEach(QStringList(asked.begin(), asked.end()), {});
+            if (!rest.ok()) return rest;
+            for (Card& c : rest.value.cards) out.value.cards.push_back(std::move(c));
+            out.value.missing = rest.value.missing;
+            if (progress) progress(hrefs.size(), hrefs.size());
+            return out;
+        }
+        if (!tokenRefused(error) && error.httpStatus != 404 && error.httpStatus != 415)
+            return {{}, error};
+        query_ = false;
+    }
+    return fetchEach(hrefs, progress);
+}
+
+DavResult<Fetched> CardDavClient::fetchEach(const QStringList& hrefs, const DavProgress& progress) {
+    DavResult<Fetched> out;
     const qsizetype batch = std::max(1, options_.multigetBatch);
     for (qsizetype start = 0; start < hrefs.size(); start += batch) {
         const QStringList part = hrefs.mid(start, batch);

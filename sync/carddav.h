@@ -61,6 +61,7 @@ struct Listing {
     QString syncToken;            // empty when the server keeps none
     bool syncCollection = false;  // offers REPORT sync-collection
     bool multiget = false;        // offers REPORT addressbook-multiget
+    bool query = false;           // offers REPORT addressbook-query
     std::vector<CardInfo> cards;
 };
 
@@ -115,7 +116,10 @@ class CardDavClient {
     // REPORT sync-collection from `syncToken`; an empty token, or one the
     // server refuses (403, 409), gives the full listing instead.
     DavResult<Changes> changesSince(const QString& syncToken, const DavProgress& progress = {});
-    // REPORT addressbook-multiget, `multigetBatch` hrefs a request.
+    // REPORT addressbook-multiget, `multigetBatch` hrefs a request; many
+    // cards of a collection that offers addressbook-query (as list() found)
+    // come in one query for every card instead: some servers (xandikos) look
+    // each href up on its own, a query reads the collection once.
     DavResult<Fetched> fetch(const QStringList& hrefs, const DavProgress& progress = {});
     // PUT with If-Match: etag, or If-None-Match: * when etag is empty (a new
     // card). The value is the card's new ETag, empty when the server gave
@@ -150,6 +154,7 @@ class CardDavClient {
     // becomes where the answer came from.
     std::optional<detail::Multistatus> propfindAt(QUrl& url, const char* depth,
                                                   const QByteArray& body, DavError& error);
+    DavResult<Fetched> fetchEach(const QStringList& hrefs, const DavProgress& progress);
     DavResult<Changes> syncCollection(const QString& syncToken, const DavProgress& progress);
     static bool tokenRefused(const DavError& error);
     bool isCollection(const QString& href) const;
@@ -161,6 +166,7 @@ class CardDavClient {
     std::unique_ptr<Net> net_;
     DavError setupError_;  // the CA file could not be read
     bool manualRedirects_ = false;
+    bool query_ = false;  // list() found addressbook-query offered
 };
 
 }  // namespace orv::sync

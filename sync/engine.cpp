@@ -324,7 +324,7 @@ class Sync {
             takeOurToken();
         }
         const bool anything = tellWhatHappened();
-        const bool keepToken = report_.problems.empty() && newToken_ != token_.value_or("");
+        const bool keepToken = !newsLost_ && newToken_ != token_.value_or("");
         if (!o_.dryRun && (anything || keepToken)) writeBook();
         return std::move(report_);
     }
@@ -524,6 +524,7 @@ class Sync {
                 s.contact = contactFromCard(s.text);
             } catch (const std::runtime_error& e) {
                 it.failed = true;
+                newsLost_ = true;
                 report_.problems.push_back("no se puede leer la tarjeta " + it.href + ": " +
                                            e.what());
                 continue;
@@ -539,6 +540,7 @@ class Sync {
         for (const auto& [href, index] : fetchedFor_)
             if (!answered.count(index)) {
                 items_[index].failed = true;
+                newsLost_ = true;
                 report_.problems.push_back("el servidor no ha enviado la tarjeta " + href);
             }
         return true;
@@ -799,7 +801,12 @@ class Sync {
             else if (codigo)
                 dropLink(db_, codigo);
         }
-        if (report_.problems.empty())
+        // A write that failed leaves its contact changed here against what
+        // was last synced, so the next sync finds it without the old token;
+        // keeping the old one would hide what the server deleted since (a
+        // server lists no delete of a card it did not have at that token).
+        // Only news from the server that did not arrive needs the old token.
+        if (!newsLost_)
             writeInfo(db_, info::kToken,
                       newToken_.empty() ? std::nullopt : std::optional(newToken_));
         // What came down leaves the book keyed, as every writer does.
@@ -819,6 +826,7 @@ class Sync {
     std::map<std::int64_t, Contact> book_;
     bool tables_ = false, retarget_ = false, moved_ = false, relinked_ = false;
     std::string newToken_;
+    bool newsLost_ = false;  // a card the server changed was not read: keep the old token
     std::map<std::string, std::string> groups_, oldGroups_;  // href -> ETag
 
     std::vector<Item> items_;
