@@ -3,9 +3,11 @@
 #include <filesystem>
 #include <functional>
 #include <unordered_map>
+#include <utility>
 
 #include "exchange/csv.h"
 #include "exchange/directory.h"
+#include "exchange/properties.h"
 #include "exchange/text.h"
 #include "exchange/vcard.h"
 #include "store/ascii.h"
@@ -197,18 +199,25 @@ ImportResult importContacts(sqlite3* db, const std::vector<Located>& contacts,
         tx.emplace(db);
 
     BookMatcher book(db, contacts.size());
+    KeptReader kept(db);
     std::optional<ContactInserter> ins;
     if (tx) ins.emplace(db);
     for (const Located& item : contacts) {
         std::int64_t alike = 0;
-        if (const std::int64_t equal = book.find(item.contact, alike)) {
+        std::int64_t equal = book.find(item.contact, alike);
+        // Equal columns with another photo or other kept lines is another card.
+        if (equal && kept.of(equal) != item.kept) alike = std::exchange(equal, 0);
+        if (equal) {
             result.duplicates.push_back({&item, equal});
             if (!options.keepDuplicates) continue;
         } else if (alike) {
             result.lookalikes.push_back({&item, alike});
         }
-        if (ins) ins->insert(item.contact);
+        result.listed.push_back(&item);
         ++result.imported;
+        if (!ins) continue;
+        ins->insert(item.contact);
+        if (!item.kept.empty()) keepProperties(db, sqlite3_last_insert_rowid(db), item.kept);
     }
     if (tx) {
         keys::refresh(db);  // the new rows' sort keys, in the same transaction

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/contact.h"
 
@@ -15,5 +16,10 @@ namespace orv::sync {
 Contact contactFromCard(std::string_view vcard);
 // A vCard 3.0 card of the contact with this UID (Codigo is not written).
 std::string cardFromContact(const Contact& c, const std::string& uid);
+// The card the contact was read from (its kept lines, see
+// exchange/properties.h) with what the book changed since written into
+// it; every other property as it came. No lines: the card above.
+std::string cardFromContact(const Contact& c, const std::string& uid,
+                            const std::vector<std::string>& kept);
 
 }  // namespace orv::sync

@@ -15,6 +15,7 @@
 #include "exchange/card.h"
 #include "exchange/csv.h"
 #include "exchange/import.h"
+#include "exchange/properties.h"
 #include "exchange/text.h"
 #include "exchange/vcard.h"
 #include "store/ascii.h"
@@ -27,6 +28,7 @@
 #include "store/keys.h"
 #include "store/schema.h"
 #include "store/sql.h"
+#include "sync/mapping.h"
 #include "tools/orvane-db/demo.h"
 #include "tools/orvane-db/progress.h"
 
@@ -364,10 +366,21 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
         Progress progress("contactos", total, con.progress ? stderr : nullptr);
         if (format == Format::Csv) write(csvHeader());
         Contact c;
-        std::size_t moved = 0;
+        std::size_t moved = 0, unwritten = 0, unwrittenContacts = 0;
+        exchange::KeptReader kept(h);
         while (contacts.next(c)) {
             bool movedDate = false;
-            write(format == Format::Csv ? csvRecord(c, &movedDate) : vcardFromContact(c));
+            const std::vector<std::string> lines = kept.of(std::stoll(*c[kCodigo]));
+            if (format == Format::Csv) {
+                // A CSV has no place for a photo or an X- line: say how many stay behind.
+                const auto n = std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+                    return exchange::keptAside(l);
+                });
+                unwritten += static_cast<std::size_t>(n);
+                unwrittenContacts += n > 0;
+            }
+            write(format == Format::Csv ? csvRecord(c, &movedDate)
+                                        : sync::cardFromContact(c, {}, lines));
             if (movedDate && ++moved <= 20)
                 con.err << "código " << *c[kCodigo] << ": la fecha de nacimiento \""
                         << printable(*c[kFecha]) << "\" no es una fecha; va en Mas info\n";
@@ -375,6 +388,12 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
         }
         progress.finish();
         if (moved > 20) con.err << "... y " << moved - 20 << " fechas más en Mas info\n";
+        if (unwritten)
+            con.err << "orvane-db: el CSV no puede llevar "
+                    << plural(unwritten, "propiedad", "propiedades") << " de "
+                    << plural(unwrittenContacts, "contacto", "contactos")
+                    << " (fotos, claves, GEO, TZ, X-...): quedan en la agenda; expórtela como "
+                       "vCard para llevarlas\n";
         if (std::fflush(f) != 0 || ::fsync(fileno(f)) != 0)
             throw ToolError("no se puede escribir " + output + ": " + std::strerror(errno));
         int err = 0;
