@@ -47,7 +47,17 @@ std::string head(std::string_view line) {
 // quoted-printable one is broken with soft line breaks, never inside "=XX".
 std::string fold21(std::string_view line) {
     const std::string h = head(line);
-    if (h.find("BASE64") != std::string::npos) return foldLine(line);  // blanks are ignored
+    if (h.find("BASE64") != std::string::npos) {
+        // Its folds kept their blanks when read: each run of them starts a
+        // line again, as the file had it. Base64 ignores them.
+        if (line.find(' ') == std::string_view::npos) return foldLine(line);
+        std::string out;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == ' ' && i > 0 && line[i - 1] != ' ') out += "\r\n";
+            out += line[i];
+        }
+        return out + "\r\n";
+    }
     if (h.find("QUOTED-PRINTABLE") == std::string::npos) return std::string(line) + "\r\n";
     std::string out;
     while (line.size() > 75) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -283,15 +284,21 @@ ImportResult importBook(const std::string& path, const std::string& input,
         importContacts(db->handle(), reading.contacts, {options.dryRun, options.keepDuplicates});
     result.imported = written.imported;
     result.duplicates = written.duplicates.size();
+    // A dry run is for looking: it names every contact, not the first few.
+    const std::size_t shown = options.dryRun ? SIZE_MAX : kShown;
+    if (options.dryRun)
+        for (const exchange::Located* item : written.listed)
+            con.out << where(item->line) << "se importaría: " << printable(describe(item->contact))
+                    << "\n";
     const auto list = [&](const std::vector<exchange::Match>& matches, const char* what,
                           const char* many, const char* tail) {
-        for (std::size_t i = 0; i < std::min(kShown, matches.size()); ++i) {
+        for (std::size_t i = 0; i < std::min(shown, matches.size()); ++i) {
             const auto& m = matches[i];
             con.err << where(m.item->line) << what << ": " << printable(describe(m.item->contact))
                     << " (como el código " << m.code << " de la agenda)" << tail << "\n";
         }
-        if (matches.size() > kShown)
-            con.err << "... y " << plural(matches.size() - kShown, what, many) << " más\n";
+        if (matches.size() > shown)
+            con.err << "... y " << plural(matches.size() - shown, what, many) << " más\n";
     };
     list(written.duplicates, "repetido", "repetidos",
          options.keepDuplicates ? " (se importa igualmente)" : " (se omite)");
@@ -311,6 +318,26 @@ ImportResult importBook(const std::string& path, const std::string& input,
         con.out << ", "
                 << plural(written.lookalikes.size(), "posible repetido", "posibles repetidos");
     con.out << "\n";
+    if (!reading.assumedOrder.empty())
+        con.out << "Las fechas del archivo no dicen si el día va antes que el mes: se leen como "
+                << reading.assumedOrder << ", como escribe el idioma de su cabecera\n";
+    // Where every kind of property went: nothing is left out without a word.
+    for (const auto& [name, fate] : reading.fates) {
+        std::string parts;
+        const auto part = [&parts](std::size_t n, const char* one, const char* many) {
+            if (n) parts += (parts.empty() ? "" : ", ") + plural(n, one, many);
+        };
+        part(fate.field, "a su campo", "a su campo");
+        part(fate.info, "a Mas info", "a Mas info");
+        part(fate.aside, "guardada aparte", "guardadas aparte");
+        if (!parts.empty()) con.out << "  " << printable(name) << ": " << parts << "\n";
+    }
+    const auto aside = std::count_if(reading.fates.begin(), reading.fates.end(),
+                                     [](const auto& f) { return f.second.aside > 0; });
+    if (aside)
+        con.out
+            << "Lo guardado aparte (fotos, claves, X-...) vuelve a salir al exportar como vCard "
+               "y al sincronizar\n";
     return result;
 }
 
