@@ -339,7 +339,8 @@ class TestSync : public QObject {
         const storetest::Run run = storetest::runTool(
             {"sync", book_, url.toString(), "--user", rt::kUser, "--password-file", passwordFile});
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.contains("No se ha sincronizado: ") && run.err.contains(says.toUtf8()),
+        QVERIFY2(run.err.contains("orvane-db: no se ha sincronizado: ") &&
+                     run.err.contains(says.toUtf8()),
                  run.err.constData());
         QCOMPARE(storetest::fileBytes(book_), before);
         QVERIFY(serverCards().empty());

@@ -101,7 +101,7 @@ bash -c '
         got=$(complete_words "$@")
         [ "$got" = "$want" ] || { echo "completing \"$*\": \"$got\", expected \"$want\"" >&2; exit 1; }
     }
-    check "$2--help" orvane-db ""
+    check "$2--help --version" orvane-db ""
     check import orvane-db im
     check "--dry-run" orvane-db import a.mdb b.csv --d
     check "csv vcard" orvane-db export a.mdb b.vcf --format ""

@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 
 #include "store/engine.h"
+#include "store/syserror.h"
 #include "sync/engine.h"
 #include "tools/orvane-db/progress.h"
 
@@ -17,19 +19,15 @@ namespace orv::db {
 
 namespace {
 
-constexpr const char* kUsage =
-    "uso: orvane-db sync ARCHIVO [URL --user NOMBRE] [--password-file F] [--ca-file F] "
-    "[--dry-run]\n";
 constexpr std::size_t kShown = 20;  // names listed of each kind before a summary
-
-int usage(const Console& con, const std::string& problem) {
-    con.err << "orvane-db: " << problem << "\n" << kUsage;
-    return 2;
-}
 
 std::string firstLine(const std::string& path) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!f) throw ToolError("no se puede leer el archivo de la contraseña " + path);
+    if (!f) {
+        const int err = errno;
+        throw ToolError("no se puede leer el archivo de la contraseña " + path + ": " +
+                        systemErrorText(err));
+    }
     std::string line;
     for (int ch; (ch = std::fgetc(f.get())) != EOF && ch != '\n';) line += static_cast<char>(ch);
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -66,63 +64,33 @@ void list(const Console& con, const char* title, const std::vector<std::string>&
 
 }  // namespace
 
-int syncCommand(const std::vector<std::string>& args, const Console& con) {
-    std::vector<std::string> positional;
-    std::optional<std::string> user, passwordFile, caFile;
-    bool dryRun = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        std::string name = args[i], value;
-        if (name.rfind("--", 0) != 0) {
-            positional.push_back(name);
-            continue;
-        }
-        if (name == "--dry-run") {
-            dryRun = true;
-            continue;
-        }
-        bool hasValue = false;
-        if (auto eq = name.find('='); eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.erase(eq);
-            hasValue = true;
-        }
-        std::optional<std::string>* target = name == "--user"            ? &user
-                                             : name == "--password-file" ? &passwordFile
-                                             : name == "--ca-file"       ? &caFile
-                                                                         : nullptr;
-        if (!target) {
-            // Never echo a value: it may be a password given where it does not belong.
-            return usage(con, "opción desconocida: " + name);
-        }
-        if (!hasValue) {
-            if (i + 1 >= args.size()) return usage(con, "falta el valor de " + name);
-            value = args[++i];
-        }
-        *target = value;
-    }
-    if (positional.empty() || positional.size() > 2)
-        return usage(con, "sync necesita la agenda y, la primera vez, la dirección de la libreta");
+int syncCommand(const Invocation& a, const Console& con) {
+    std::optional<std::string> user = a.value("--user");
+    const std::optional<std::string> passwordFile = a.value("--password-file");
+    const std::optional<std::string> caFile = a.value("--ca-file");
+    const bool dryRun = a.has("--dry-run");
+    const std::vector<std::string>& positional = a.positional;
 
     auto db = Database::open(positional[0]);
     std::string url;
     if (positional.size() == 2) {
         url = positional[1];
-        if (!user) return usage(con, "falta --user NOMBRE");
+        if (!user) throw UsageError("falta --user NOMBRE");
     } else {
         auto last = sync::lastSyncTarget(db->handle());
         if (!last)
-            return usage(con,
-                         "esta agenda no se ha sincronizado nunca: indique la dirección de la "
-                         "libreta y --user");
+            throw UsageError(
+                "esta agenda no se ha sincronizado nunca: indique la dirección de la "
+                "libreta y --user");
         url = last->url;
         if (!user) user = last->user;
     }
     const QUrl address(QString::fromStdString(url), QUrl::StrictMode);
     if (!address.password().isEmpty())
-        return usage(con, "la contraseña nunca va en la dirección: use --password-file");
+        throw UsageError("la contraseña nunca va en la dirección: use --password-file");
     if (!address.isValid() || (address.scheme() != "http" && address.scheme() != "https") ||
         address.host().isEmpty())
-        return usage(con, "dirección no válida: " + url + " (debe empezar por https:// o http://)");
+        throw UsageError("dirección no válida: " + url + " (debe empezar por https:// o http://)");
 
     std::string password;
     if (passwordFile) {
@@ -133,9 +101,9 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
                                    address.host().toStdString() + ": ")) {
         password = *typed;
     } else {
-        return usage(con,
-                     "falta la contraseña: use --password-file o la variable "
-                     "ORVANE_CARDDAV_PASSWORD");
+        throw UsageError(
+            "falta la contraseña: use --password-file o la variable "
+            "ORVANE_CARDDAV_PASSWORD");
     }
 
     // The CardDAV client runs Qt's network code, which needs an application object.
@@ -174,7 +142,7 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
     const sync::SyncReport r = sync::syncBook(db->handle(), options);
     if (progress) progress->finish();
     if (!r.fatal.empty()) {
-        con.err << "No se ha sincronizado: " << r.fatal << "\n";
+        con.err << "no se ha sincronizado: " << r.fatal << "\n";
         return 1;
     }
     if (dryRun) con.out << "Simulación: no se ha cambiado nada en ningún lado\n";
@@ -184,9 +152,9 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
     list(con, dryRun ? "Se borrarían en el servidor" : "Borrados en el servidor", r.deletedThere);
     list(con, "Conflictos (el valor de esta agenda queda en Mas info)", r.conflicts);
     list(con, "Borrados en un lado y cambiados en el otro (se conservan)", r.kept);
-    for (const std::string& p : r.problems) con.err << "Sin sincronizar: " << p << "\n";
+    for (const std::string& p : r.problems) con.err << "sin sincronizar: " << p << "\n";
     if (!r.complete()) {
-        con.err << "La sincronización no ha terminado: vuelva a ejecutarla\n";
+        con.err << "la sincronización no ha terminado: vuelva a ejecutarla\n";
         return 1;
     }
     const bool nothing = r.up.empty() && r.down.empty() && r.deletedHere.empty() &&
