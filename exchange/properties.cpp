@@ -81,6 +81,93 @@ std::string keptCard(const std::vector<std::string>& lines) {
     return out + "END:VCARD\r\n";
 }
 
+namespace {
+
+// One 2.1 line in 3.0's forms.
+std::string line30(std::string_view line) {
+    const std::size_t colon = std::min(valueColon(line), line.size());
+    std::string_view head = line.substr(0, colon);
+    std::string value(colon < line.size() ? line.substr(colon + 1) : std::string_view());
+    std::vector<std::string> params;
+    bool qp = false, base64 = false;
+    std::string charset;
+    std::string name;
+    for (std::size_t start = 0, i = 0; i <= head.size(); ++i) {
+        if (i < head.size() && head[i] != ';') continue;
+        std::string_view p = trimmed(head.substr(start, i - start));
+        start = i + 1;
+        if (name.empty()) {
+            name = std::string(p);
+            continue;
+        }
+        const std::size_t eq = p.find('=');
+        const std::string key = upper(trimmed(p.substr(0, eq)));
+        const std::string val =
+            eq == std::string_view::npos ? key : std::string(trimmed(p.substr(eq + 1)));
+        if (eq == std::string_view::npos ? key == "QUOTED-PRINTABLE"
+                                         : key == "ENCODING" && upper(val) == "QUOTED-PRINTABLE")
+            qp = true;
+        else if (eq == std::string_view::npos
+                     ? key == "BASE64"
+                     : key == "ENCODING" && (upper(val) == "BASE64" || upper(val) == "B"))
+            base64 = true;
+        else if (key == "CHARSET")
+            charset = val;
+        else if (eq == std::string_view::npos && (key == "8BIT" || key == "7BIT"))
+            continue;
+        else if (key == "ENCODING")
+            continue;
+        else
+            params.push_back(eq == std::string_view::npos ? "TYPE=" + key : std::string(p));
+    }
+    std::string out = name;
+    for (const std::string& p : params) out += ";" + p;
+    if (base64) {
+        std::erase_if(value, [](char c) { return c == ' ' || c == '\t'; });
+        return out + ";ENCODING=b:" + value;
+    }
+    if (qp) value = decodeQuotedPrintable(value);
+    if (!charset.empty()) {
+        if (auto t = toUtf8(value, charset)) value = *t;
+    } else if (!validUtf8(value)) {
+        value = fromWindows1252(value);
+    }
+    std::string bare = upper(name);
+    if (std::size_t dot = bare.rfind('.'); dot != std::string::npos) bare.erase(0, dot + 1);
+    // Addresses of things and lists keep their commas.
+    if (bare == "URL" || bare == "CATEGORIES" || bare == "NICKNAME" ||
+        upper(std::string(head)).find("VALUE=URI") != std::string::npos)
+        return out + ":" + value;
+    // 2.1 escapes only ';' (and the backslash): each component is text again.
+    std::string text;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= value.size(); ++i) {
+        if (i < value.size() && value[i] == '\\' && i + 1 < value.size()) {
+            ++i;
+            continue;
+        }
+        if (i < value.size() && value[i] != ';') continue;
+        std::string part = unescapeText(std::string_view(value).substr(start, i - start));
+        std::erase(part, '\r');
+        text += (start ? ";" : "") + escapeText(part);
+        start = i + 1;
+    }
+    return out + ":" + text;
+}
+
+}  // namespace
+
+std::vector<std::string> asVersion30(const std::vector<std::string>& lines) {
+    bool v21 = false;
+    for (const std::string& l : lines)
+        if (head(l) == "VERSION") v21 = trimmed(std::string_view(l).substr(8)) == "2.1";
+    if (!v21) return lines;
+    std::vector<std::string> out;
+    for (const std::string& l : lines)
+        out.push_back(head(l) == "VERSION" ? "VERSION:3.0" : line30(l));
+    return out;
+}
+
 bool keptAside(std::string_view line) {
     std::string name = head(line);
     name = name.substr(0, name.find(';'));

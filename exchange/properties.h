@@ -33,6 +33,12 @@ class KeptReader {
 // (2.1's quoted-printable with soft breaks), ended by CRLF.
 std::string keptCard(const std::vector<std::string>& lines);
 
+// A 2.1 card's lines in 3.0's forms, for servers, which take 3.0 and 4.0
+// only: quoted-printable and character sets undone, bare parameters named
+// (CELL -> TYPE=CELL), BASE64 as ENCODING=b, commas escaped. Lines of any
+// other version come back as they are.
+std::vector<std::string> asVersion30(const std::vector<std::string>& lines);
+
 // True for a line no field or line of "Mas info" holds (PHOTO, KEY, an
 // unknown X- property): what a CSV export cannot write.
 bool keptAside(std::string_view line);

@@ -552,7 +552,8 @@ class CardReader {
             return;
         }
         if (n == "X-ANDROID-CUSTOM") {
-            auto c = splitUnescaped(text, ';');
+            // Servers that take it for text escape its semicolons: read it either way.
+            auto c = splitUnescaped(text.find("\\;") == std::string::npos ? text : v, ';');
             c.resize(std::max<std::size_t>(c.size(), 4));
             const std::string_view mime = trimmed(c[0]);
             const std::string value = unescapeText(c[1]), type(trimmed(c[2]));

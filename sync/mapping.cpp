@@ -105,4 +105,11 @@ std::string cardFromContact(const Contact& c, const std::string& uid,
     return mergeVCard(card, mapped);
 }
 
+void keepCard(sqlite3* db, std::int64_t codigo, std::string_view card) {
+    exchange::Reading read;
+    exchange::readVCards(card, read);
+    if (read.contacts.empty()) return;
+    exchange::keepProperties(db, codigo, read.contacts.front().kept);
+}
+
 }  // namespace orv::sync

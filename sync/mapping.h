@@ -3,6 +3,9 @@
 // a server's card read as a contact (nothing dropped), and a contact written
 // as a new vCard 3.0 card.
 
+#include <sqlite3.h>
+
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,5 +24,8 @@ std::string cardFromContact(const Contact& c, const std::string& uid);
 // it; every other property as it came. No lines: the card above.
 std::string cardFromContact(const Contact& c, const std::string& uid,
                             const std::vector<std::string>& kept);
+// Keeps the card's properties with the contact (none for a card of ours
+// that the row holds whole).
+void keepCard(sqlite3* db, std::int64_t codigo, std::string_view card);
 
 }  // namespace orv::sync
