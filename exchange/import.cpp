@@ -49,20 +49,20 @@ std::optional<Format> formatFromText(std::string_view bytes) {
 
 Reading readContacts(std::string_view bytes, Format format, const ProgressFn& progress) {
     Reading r;
-    // vCard and LDIF say their own character sets; only UTF-16 needs undoing.
+    // vCard and LDIF say their own character sets; only UTF-16 needs undoing,
+    // and the rest is read in place (a file of photos is not copied again).
     std::optional<std::string> text;
-    if (format == Format::Csv || format == Format::Abook || bytes.substr(0, 2) == "\xFF\xFE" ||
-        bytes.substr(0, 2) == "\xFE\xFF")
-        text = decodeText(bytes);
-    else
-        text = std::string(bytes);
-    if (!text) {
+    const bool decode = format == Format::Csv || format == Format::Abook ||
+                        bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF";
+    if (decode) text = decodeText(bytes);
+    if (decode && !text) {
         r.problems.push_back({1, "texto UTF-16 cortado o mal formado"});
         return r;
     }
     using Reader = void (*)(std::string_view, Reading&, const ProgressFn&);
     static constexpr Reader kReaders[] = {readCsvContacts, readVCards, readLdif, readAbook};
-    kReaders[static_cast<std::size_t>(format)](*text, r, progress);
+    kReaders[static_cast<std::size_t>(format)](decode ? std::string_view(*text) : bytes, r,
+                                               progress);
     return r;
 }
 

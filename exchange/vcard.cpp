@@ -755,7 +755,11 @@ std::string readCard(const Body& body, CardResult& result) {
     }
     Contact c = toContact(card.finish(), &result.extra, &result.fates);
     if (card.keep())
-        for (LogicalLine& l : lines) result.kept.push_back(std::move(l.text));
+        for (LogicalLine& l : lines) {
+            // A photo's line grew by doubling: kept, it takes only its size.
+            if (l.text.capacity() > 4096) l.text.shrink_to_fit();
+            result.kept.push_back(std::move(l.text));
+        }
     cleanContact(c);
     result.extra = cleanText(result.extra);
     result.contact = std::move(c);

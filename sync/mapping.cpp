@@ -102,6 +102,7 @@ std::string cardFromContact(const Contact& c, const std::string& uid,
         }
         mapped.push_back({"NOTE", note});
     }
+    if (mapped.empty()) return card;  // nothing changed: the card as it came
     return mergeVCard(card, mapped);
 }
 
