@@ -205,8 +205,10 @@ ImportResult importContacts(sqlite3* db, const std::vector<Located>& contacts,
     for (const Located& item : contacts) {
         std::int64_t alike = 0;
         std::int64_t equal = book.find(item.contact, alike);
-        // Equal columns with another photo or other kept lines is another card.
-        if (equal && kept.of(equal) != item.kept) alike = std::exchange(equal, 0);
+        // Equal columns with another photo or other kept lines is another card;
+        // a record that brings no card (a CSV of our own export) is a repeat.
+        if (equal && !item.kept.empty() && kept.of(equal) != item.kept)
+            alike = std::exchange(equal, 0);
         if (equal) {
             result.duplicates.push_back({&item, equal});
             if (!options.keepDuplicates) continue;

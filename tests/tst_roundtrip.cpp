@@ -241,6 +241,9 @@ class TestRoundTrip : public QObject {
         QFile::remove(path("all.csv"));
         const auto csv = runTool({"export", book, path("all.csv")});
         QVERIFY2(csv.err.contains("el CSV no puede llevar"), csv.err.constData());
+        // Brought back, the CSV adds nothing: it carries no card of its own.
+        const auto back = runTool({"import", book, path("all.csv")});
+        QVERIFY2(back.out.startsWith("0 contactos importados, 8 repetidos"), back.out.constData());
 
         {
             auto db = orv::Database::open(book.toStdString());
