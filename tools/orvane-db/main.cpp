@@ -171,9 +171,11 @@ const Command kCommands[] = {
      import},
     {"export", "ARCHIVO SALIDA [--format csv|vcard]",
      "escribe todos los contactos en SALIDA (.csv o .vcf), que no debe existir", exportTo},
-    {"sync", "ARCHIVO [URL --user NOMBRE] [--password-file F] [--ca-file F] [--dry-run]",
-     "sincroniza en los dos sentidos con la libreta CardDAV URL (sin URL, la de la\n"
-     "última vez); la contraseña, de F, de ORVANE_CARDDAV_PASSWORD o preguntada",
+    {"sync",
+     "ARCHIVO [URL] [--user NOMBRE] [--address-book NOMBRE] [--password-file F] [--ca-file F] "
+     "[--allow-http] [--other-address-book] [--dry-run]",
+     "sincroniza en los dos sentidos con una libreta CardDAV del servidor URL (sin URL,\n"
+     "la de la última vez); la contraseña, de F, de ORVANE_CARDDAV_PASSWORD o preguntada",
      orv::db::syncCommand},
 };
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -62,26 +63,68 @@ void list(const Console& con, const char* title, const std::vector<std::string>&
     if (lines.size() > kShown) con.out << "  ... y " << lines.size() - kShown << " más\n";
 }
 
+// Loopback never leaves this machine: a password there travels nowhere.
+bool isLoopback(const QUrl& url) {
+    const QString host = url.host();
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) return true;
+    QHostAddress address;
+    return address.setAddress(host) && address.isLoopback();
+}
+
+// The same address book, however spelt ("…/libreta" or "…/libreta/").
+bool sameBook(const QUrl& a, const QUrl& b) {
+    auto key = [](const QUrl& u) {
+        QString p = u.path(QUrl::FullyDecoded);
+        while (p.endsWith(QLatin1Char('/'))) p.chop(1);
+        return p;
+    };
+    return key(a) == key(b);
+}
+
+// The address book to sync among those found: the one named, else the only
+// one, else the one last synced; nullopt when the user must choose.
+std::optional<QUrl> choose(const std::vector<sync::AddressBookInfo>& books,
+                           const std::optional<std::string>& wanted,
+                           const std::optional<std::string>& last) {
+    if (wanted) {
+        const QString w = QString::fromStdString(*wanted);
+        for (const sync::AddressBookInfo& b : books)
+            if (b.name.compare(w, Qt::CaseInsensitive) == 0 || sameBook(b.url, QUrl(w)) ||
+                b.url.toString() == w)
+                return b.url;
+        for (const sync::AddressBookInfo& b : books)
+            if (b.url.path(QUrl::FullyDecoded).section('/', -2, -2) == w) return b.url;
+        return std::nullopt;
+    }
+    if (books.size() == 1) return books.front().url;
+    if (last)
+        for (const sync::AddressBookInfo& b : books)
+            if (sameBook(b.url, QUrl(QString::fromStdString(*last)))) return b.url;
+    return std::nullopt;
+}
+
 }  // namespace
 
 int syncCommand(const Invocation& a, const Console& con) {
     std::optional<std::string> user = a.value("--user");
     const std::optional<std::string> passwordFile = a.value("--password-file");
     const std::optional<std::string> caFile = a.value("--ca-file");
+    const std::optional<std::string> addressBook = a.value("--address-book");
     const bool dryRun = a.has("--dry-run");
     const std::vector<std::string>& positional = a.positional;
 
     auto db = Database::open(positional[0]);
     std::string url;
-    if (positional.size() == 2) {
+    const auto last = sync::lastSyncTarget(db->handle());
+    const bool find = positional.size() == 2;
+    if (find) {
         url = positional[1];
-        if (!user) throw UsageError("falta --user NOMBRE");
+        if (!user) user = last ? last->user : "";
     } else {
-        auto last = sync::lastSyncTarget(db->handle());
         if (!last)
             throw UsageError(
-                "esta agenda no se ha sincronizado nunca: indique la dirección de la "
-                "libreta y --user");
+                "esta agenda no se ha sincronizado nunca: indique la dirección del servidor "
+                "y, si pide contraseña, --user");
         url = last->url;
         if (!user) user = last->user;
     }
@@ -92,8 +135,16 @@ int syncCommand(const Invocation& a, const Console& con) {
         address.host().isEmpty())
         throw UsageError("dirección no válida: " + url + " (debe empezar por https:// o http://)");
 
+    if (!user->empty() && address.scheme() == "http" && !isLoopback(address) &&
+        !a.has("--allow-http"))
+        throw UsageError("la contraseña de " + *user + " viajaría sin cifrar a " +
+                         address.host().toStdString() +
+                         ": use https:// (o --allow-http si la red es de confianza)");
+
+    // A server that asks no password needs no user, and then no password.
     std::string password;
-    if (passwordFile) {
+    if (user->empty()) {
+    } else if (passwordFile) {
         password = firstLine(*passwordFile);
     } else if (const char* env = std::getenv("ORVANE_CARDDAV_PASSWORD")) {
         password = env;
@@ -121,6 +172,30 @@ int syncCommand(const Invocation& a, const Console& con) {
     options.dav.password = QString::fromStdString(password);
     if (caFile) options.dav.caFile = QString::fromStdString(*caFile);
     options.dryRun = dryRun;
+    options.otherAddressBook = a.has("--other-address-book");
+
+    if (find) {
+        // The address may be the server's, the user's or the address book's own.
+        const auto found = sync::CardDavClient(options.dav).discover();
+        if (!found.ok()) {
+            con.err << "no se ha sincronizado: " << found.error.message.toStdString() << "\n";
+            return kFailed;
+        }
+        const std::optional<QUrl> chosen =
+            choose(found.value, addressBook, last ? std::optional(last->url) : std::nullopt);
+        if (!chosen) {
+            con.err << (addressBook ? "no hay ninguna libreta llamada " + *addressBook +
+                                          "; las libretas de " + url + " son:"
+                                    : "el servidor tiene " + std::to_string(found.value.size()) +
+                                          " libretas; elija una con --address-book NOMBRE:")
+                    << "\n";
+            for (const sync::AddressBookInfo& b : found.value)
+                con.err << "  " << b.name.toStdString() << "  "
+                        << b.url.toDisplayString(QUrl::RemoveUserInfo).toStdString() << "\n";
+            return kWrongUse;
+        }
+        options.dav.collection = *chosen;
+    }
     std::unique_ptr<Progress> progress;
     std::string stageShown;
     if (con.progress) {
@@ -143,6 +218,9 @@ int syncCommand(const Invocation& a, const Console& con) {
     if (progress) progress->finish();
     if (!r.fatal.empty()) {
         con.err << "no se ha sincronizado: " << r.fatal << "\n";
+        if (r.otherBook)
+            con.err << "para enlazarla con esta libreta de todos modos (los contactos iguales se "
+                       "emparejan), use --other-address-book\n";
         return 1;
     }
     if (dryRun) con.out << "Simulación: no se ha cambiado nada en ningún lado\n";
@@ -152,6 +230,7 @@ int syncCommand(const Invocation& a, const Console& con) {
     list(con, dryRun ? "Se borrarían en el servidor" : "Borrados en el servidor", r.deletedThere);
     list(con, "Conflictos (el valor de esta agenda queda en Mas info)", r.conflicts);
     list(con, "Borrados en un lado y cambiados en el otro (se conservan)", r.kept);
+    list(con, "Grupos del servidor (esta agenda no tiene grupos: se quedan fuera)", r.groups);
     for (const std::string& p : r.problems) con.err << "sin sincronizar: " << p << "\n";
     if (!r.complete()) {
         con.err << "la sincronización no ha terminado: vuelva a ejecutarla\n";
