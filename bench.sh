@@ -125,6 +125,9 @@ for fmt in csv vcf; do
     done
 done
 
+# The same 100,000 with a photo each, against them without (three runs).
+bench/photos.sh "$tool" "$mid" 3 >>"$rows"
+
 # orvane-db import of one contact into the book of 1,000,000 against the same
 # into the book of 1,000: the duplicate check seeks the name index, so the cost
 # is the contact's, not the book's. Copies of the books, a new name each run.

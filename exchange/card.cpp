@@ -1,5 +1,7 @@
 #include "exchange/card.h"
 
+#include <algorithm>
+
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
@@ -98,18 +100,30 @@ std::optional<std::string> birthIso(std::string_view text, bool monthFirst) {
     return isoFromImported(s);
 }
 
-Contact toContact(const Card& k, std::string* extraOut) {
+Contact toContact(const Card& k, std::string* extraOut, Fates* fates) {
     Contact c;
     std::vector<std::string> lines;
-    const auto line = [&lines](std::string_view label, std::string_view value) {
-        if (!trimmed(value).empty())
-            lines.push_back(std::string(label) + ": " + std::string(value));
+    // Each line says where it came from, for the report.
+    const auto count = [fates](std::string_view prop, bool field) {
+        if (!fates || prop.empty()) return;
+        Fate& f = (*fates)[std::string(prop)];
+        ++(field ? f.field : f.info);
+    };
+    const auto line = [&lines, &count](std::string_view label, std::string_view value,
+                                       std::string_view prop = {}) {
+        if (trimmed(value).empty()) return;
+        lines.push_back(std::string(label) + ": " + std::string(value));
+        count(prop, false);
     };
 
-    const Labelled* phone = mainOf(k.phones, noValue);
-    const Labelled* email = mainOf(k.emails, noValue);
-    const Labelled* icq = mainOf(k.icqs, noValue);
-    const Address* home = mainOf(k.addresses, [](const Address& a) { return a.empty(); });
+    // On our own cards the columns come exact (k.exact): what is left in the
+    // lists is what another program added, and it all goes to "Mas info".
+    const Labelled* phone = k.own[kTelefono] ? nullptr : mainOf(k.phones, noValue);
+    const Labelled* email = k.own[kEmail] ? nullptr : mainOf(k.emails, noValue);
+    const Labelled* icq = k.own[kIcq] ? nullptr : mainOf(k.icqs, noValue);
+    const Address* home = k.own[kDomicilio]
+                              ? nullptr
+                              : mainOf(k.addresses, [](const Address& a) { return a.empty(); });
 
     // Nombre: the given name, else the full name, else the company, the
     // e-mail or the phone; never null, so that "Todos" lists the contact.
@@ -127,7 +141,7 @@ Contact toContact(const Card& k, std::string* extraOut) {
     else if (!family.empty())
         c[kNombre] = family;
     else if (!company.empty())
-        c[kNombre] = company, companyIsName = true;
+        c[kNombre] = company, companyIsName = !k.own[kNombre];
     else if (email)
         c[kNombre] = email->value;
     else if (phone)
@@ -144,48 +158,71 @@ Contact toContact(const Card& k, std::string* extraOut) {
             town.empty() || home->region.empty() ? town + home->region : town + "/" + home->region;
         if (c[kDomicilio]->empty()) c[kDomicilio].reset();
         if (c[kLocalidad]->empty()) c[kLocalidad].reset();
+        count(home->prop, true);
     }
-    if (phone) c[kTelefono] = phone->value;
-    if (email) c[kEmail] = email->value;
-    if (icq) c[kIcq] = icq->value;
+    if (phone) c[kTelefono] = phone->value, count(phone->prop, true);
+    if (email) c[kEmail] = email->value, count(email->prop, true);
+    if (icq) c[kIcq] = icq->value, count(icq->prop, true);
     const std::string* born = nullptr;
     for (const std::string& b : k.birthdays)
         if (auto iso = birthIso(b, k.monthFirst)) {
             c[kFecha] = *iso;
             born = &b;
+            count("BDAY", true);
             break;
         }
 
     line("Tratamiento", k.prefix);
     line("Sufijo", k.suffix);
-    line("Apodo", k.nickname);
-    if (!companyIsName) line("Empresa", company);
+    line("Apodo", k.nickname, "NICKNAME");
+    if (!companyIsName) line("Empresa", company, "ORG");
     line("Departamento", k.department);
-    line("Cargo", k.title);
-    line("Función", k.role);
+    line("Cargo", k.title, "TITLE");
+    line("Función", k.role, "ROLE");
     if (home) line("País", home->country);
     for (const Address& a : k.addresses) {
         if (&a == home || a.empty()) continue;
         line(labelled("Dirección", a.label),
-             joined({a.street, a.extended, a.poBox, townLine(a), a.region, a.country}, ", "));
+             joined({a.street, a.extended, a.poBox, townLine(a), a.region, a.country}, ", "),
+             a.prop);
     }
     for (const Labelled& p : k.phones)
-        if (&p != phone) line(labelled("Teléfono", p.label), p.value);
+        if (&p != phone) line(labelled("Teléfono", p.label), p.value, p.prop);
     for (const Labelled& e : k.emails)
-        if (&e != email) line(labelled("e-mail", e.label), e.value);
+        if (&e != email) line(labelled("e-mail", e.label), e.value, e.prop);
     for (const Labelled& i : k.icqs)
-        if (&i != icq) line("ICQ", i.value);
-    for (const Labelled& i : k.ims) line(labelled("Mensajería", i.label), i.value);
-    for (const Labelled& w : k.webs) line(labelled("Web", w.label), w.value);
+        if (&i != icq) line("ICQ", i.value, i.prop);
+    for (const Labelled& i : k.ims) line(labelled("Mensajería", i.label), i.value, i.prop);
+    for (const Labelled& w : k.webs) line(labelled("Web", w.label), w.value, w.prop);
     for (const std::string& b : k.birthdays)
-        if (&b != born && !noDate(b)) line("Fecha de nacimiento", shownDate(b, k.monthFirst));
+        if (&b != born && !noDate(b))
+            line("Fecha de nacimiento", shownDate(b, k.monthFirst), "BDAY");
     for (const Labelled& d : k.dates)
         if (!noDate(d.value))
-            line(d.label.empty() ? "Fecha" : d.label, shownDate(d.value, k.monthFirst));
+            line(d.label.empty() ? "Fecha" : d.label, shownDate(d.value, k.monthFirst), d.prop);
     std::string cats;
     for (const std::string& cat : k.categories) cats = joined({cats, trimmed(cat)}, ", ");
-    line("Categorías", cats);
-    for (const auto& [label, value] : k.others) line(label, value);
+    line("Categorías", cats, "CATEGORIES");
+    for (std::size_t i = 0; i < k.others.size(); ++i)
+        line(k.others[i].first, k.others[i].second,
+             i < k.othersFrom.size() ? std::string_view(k.othersFrom[i]) : std::string_view());
+    if (fates)
+        for (const std::string& a : k.aside) ++(*fates)[a].aside;
+
+    // A line our own note already holds is not added twice: a card of ours
+    // that a phone sent back carries both the NOTE and what it came from.
+    if (k.own[kMasInfo] && k.exact[kMasInfo]) {
+        std::vector<std::string_view> have;
+        std::string_view note = *k.exact[kMasInfo];
+        for (std::size_t pos = 0; pos <= note.size();) {
+            std::size_t end = std::min(note.find('\n', pos), note.size());
+            have.push_back(note.substr(pos, end - pos));
+            pos = end + 1;
+        }
+        std::erase_if(lines, [&](const std::string& l) {
+            return std::find(have.begin(), have.end(), l) != have.end();
+        });
+    }
 
     std::string notes, extra;
     for (const std::string& n : k.notes)

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,12 +23,14 @@ struct Labelled {
     std::string value;
     std::string label;
     bool preferred = false;
+    std::string prop{};  // the property it came from, for the report ("TEL")
 };
 
 struct Address {
     std::string street, extended, poBox, town, region, postcode, country;
     std::string label;
     bool preferred = false;
+    std::string prop{};
     bool empty() const;
 };
 
@@ -46,6 +49,9 @@ struct Card {
     std::vector<std::string> categories;
     // Values with no column and no label of ours: "label: value" lines.
     std::vector<std::pair<std::string, std::string>> others;
+    // Where each property went, for the report (see Fates).
+    std::vector<std::string> othersFrom;  // the property of each of `others`
+    std::vector<std::string> aside;       // properties with neither field nor line
 
     // Orvane's own files: each column exactly as written (null kept), with
     // `own[col]` saying the file named that column.
@@ -53,15 +59,26 @@ struct Card {
     std::array<bool, kColumnCount> own{};
 };
 
+// How many properties of one kind ("TEL", "PHOTO", a CSV column) went to a
+// field of the book, to a line of "Mas info", or were only kept aside.
+struct Fate {
+    std::size_t field = 0, info = 0, aside = 0;
+};
+using Fates = std::map<std::string, Fate>;
+
 // The row for a card, texts as they came (see cleanContact). `extra`, when
-// given, receives the lines that went to "Mas info" beside the note.
-Contact toContact(const Card& card, std::string* extra = nullptr);
+// given, receives the lines that went to "Mas info" beside the note;
+// `fates`, when given, counts where each property went.
+Contact toContact(const Card& card, std::string* extra = nullptr, Fates* fates = nullptr);
 
 // What a reader made of a file: the contacts with the line each starts on,
 // and what could not be read, as "line: reason".
 struct Located {
     Contact contact;
     long line = 0;
+    // The card's properties as read (logical lines), kept with the contact
+    // for what the book has no column for; empty when the row holds it all.
+    std::vector<std::string> kept{};
 };
 struct Problem {
     long line = 0;
@@ -71,6 +88,10 @@ struct Reading {
     std::vector<Located> contacts;
     std::vector<Problem> problems;
     std::size_t groups = 0;  // group cards (lists, not people) left out
+    Fates fates;
+    // How the file's dates were read when they could not tell: "día/mes" or
+    // "mes/día", assumed from the header's language; empty when they told.
+    std::string assumedOrder;
 };
 // Told the bytes read so far, now and then.
 using ProgressFn = std::function<void(std::size_t bytes)>;

@@ -171,7 +171,7 @@ birthday | birthday
 notes | notes
 labels | categories
 group membership | categories
-photo | ignore
+photo | other | Foto
 file as | ignore
 phonetic first name | ignore
 phonetic middle name | ignore
@@ -752,7 +752,8 @@ Card cardFromRecord(const std::vector<Column>& columns, std::vector<Value>& fiel
                 k.ims.push_back({v, "", false});
                 break;
             case S::Other:
-                k.others.emplace_back(col.header, v);
+                // Google's photo is the address of the picture: kept as a line.
+                k.others.emplace_back(col.entry->label.empty() ? col.header : col.entry->label, v);
                 break;
             default:
                 break;
@@ -828,6 +829,65 @@ std::string knownColumns() {
 
 }  // namespace
 
+namespace {
+
+struct DayMonth {
+    int first = 0, second = 0;
+    std::string rest;  // "/yyyy" and what follows
+};
+// The two numbers before a four-digit year of "a/b/yyyy".
+std::optional<DayMonth> dayMonth(std::string_view text) {
+    std::string_view t = trimmed(text);
+    const std::size_t a = t.find('/'), b = a == std::string_view::npos ? a : t.find('/', a + 1);
+    if (b == std::string_view::npos || a == 0 || a > 2 || b - a < 2 || b - a > 3)
+        return std::nullopt;
+    const auto num = [](std::string_view d) {
+        int v = 0;
+        for (char c : d) {
+            if (c < '0' || c > '9') return -1;
+            v = v * 10 + (c - '0');
+        }
+        return v;
+    };
+    const int x = num(t.substr(0, a)), y = num(t.substr(a + 1, b - a - 1));
+    if (x < 1 || y < 1 || t.size() < b + 5) return std::nullopt;
+    return DayMonth{x, y, std::string(t.substr(b))};
+}
+
+// For each column of dates, whether its dates are month first: told by its
+// own dates (a first part above 12 is a day, a second part above 12 too),
+// else by the header's language, and then `assumed` says which order was
+// taken for dates that could be either.
+std::vector<bool> dateOrders(const std::vector<Column>& columns,
+                             const std::vector<CsvRecord>& records, bool headerMonthFirst,
+                             std::string& assumed) {
+    std::vector<bool> swap(columns.size(), false);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const Entry* e = columns[i].entry;
+        if (!e ||
+            !(e->slot == Slot::Birthday || e->slot == Slot::Anniversary || e->kind == Kind::Event))
+            continue;
+        bool dayFirst = false, monthFirst = false, either = false;
+        for (const CsvRecord& r : records) {
+            if (i >= r.fields.size() || !r.fields[i]) continue;
+            auto d = dayMonth(*r.fields[i]);
+            if (!d) continue;
+            dayFirst = dayFirst || (d->first > 12 && d->second <= 12);
+            monthFirst = monthFirst || (d->second > 12 && d->first <= 12);
+            either = either || (d->first <= 12 && d->second <= 12 && d->first != d->second);
+        }
+        if (dayFirst != monthFirst) {
+            swap[i] = monthFirst;
+            continue;
+        }
+        swap[i] = headerMonthFirst;
+        if (either) assumed = headerMonthFirst ? "mes/día" : "día/mes";
+    }
+    return swap;
+}
+
+}  // namespace
+
 void readCsvContacts(std::string_view text, Reading& out, const ProgressFn& progress) {
     text = withoutBom(text);
     CsvReader reader(text, detectDelimiter(text));
@@ -874,11 +934,23 @@ void readCsvContacts(std::string_view text, Reading& out, const ProgressFn& prog
                 {rec.line, "columna desconocida: " + quotedName(u) + "; " + knownColumns()});
     if (!out.problems.empty()) return;
 
-    std::size_t records = 0;
+    // All records first: a date column's day/month order is known only
+    // once all its dates have been seen.
+    std::vector<CsvRecord> records;
+    std::vector<std::string> errors;
     while (reader.next(rec, error)) {
-        if (progress && ++records % 512 == 0) progress(reader.offset());
-        if (!error.empty()) {
-            out.problems.push_back({rec.line, error});
+        if (progress && records.size() % 512 == 511) progress(reader.offset());
+        records.push_back(std::move(rec));
+        errors.push_back(std::move(error));
+        rec = {};
+        error.clear();
+    }
+    const std::vector<bool> swap = dateOrders(columns, records, monthFirst, out.assumedOrder);
+
+    for (std::size_t r = 0; r < records.size(); ++r) {
+        rec = std::move(records[r]);
+        if (!errors[r].empty()) {
+            out.problems.push_back({rec.line, errors[r]});
             continue;
         }
         if (rec.fields.size() != columns.size()) {
@@ -913,8 +985,13 @@ void readCsvContacts(std::string_view text, Reading& out, const ProgressFn& prog
             }
             k.own.fill(true);
         } else if (bad.empty()) {
+            // Each date column in day-first order, as the book reads dates.
+            for (std::size_t i = 0; i < columns.size(); ++i)
+                if (swap[i] && rec.fields[i])
+                    if (auto parts = dayMonth(*rec.fields[i]))
+                        rec.fields[i] = std::to_string(parts->second) + "/" +
+                                        std::to_string(parts->first) + parts->rest;
             k = cardFromRecord(columns, rec.fields);
-            k.monthFirst = monthFirst;
         }
         if (!bad.empty()) {
             out.problems.push_back({rec.line, bad});

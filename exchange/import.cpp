@@ -3,9 +3,11 @@
 #include <filesystem>
 #include <functional>
 #include <unordered_map>
+#include <utility>
 
 #include "exchange/csv.h"
 #include "exchange/directory.h"
+#include "exchange/properties.h"
 #include "exchange/text.h"
 #include "exchange/vcard.h"
 #include "store/ascii.h"
@@ -47,20 +49,20 @@ std::optional<Format> formatFromText(std::string_view bytes) {
 
 Reading readContacts(std::string_view bytes, Format format, const ProgressFn& progress) {
     Reading r;
-    // vCard and LDIF say their own character sets; only UTF-16 needs undoing.
+    // vCard and LDIF say their own character sets; only UTF-16 needs undoing,
+    // and the rest is read in place (a file of photos is not copied again).
     std::optional<std::string> text;
-    if (format == Format::Csv || format == Format::Abook || bytes.substr(0, 2) == "\xFF\xFE" ||
-        bytes.substr(0, 2) == "\xFE\xFF")
-        text = decodeText(bytes);
-    else
-        text = std::string(bytes);
-    if (!text) {
+    const bool decode = format == Format::Csv || format == Format::Abook ||
+                        bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF";
+    if (decode) text = decodeText(bytes);
+    if (decode && !text) {
         r.problems.push_back({1, "texto UTF-16 cortado o mal formado"});
         return r;
     }
     using Reader = void (*)(std::string_view, Reading&, const ProgressFn&);
     static constexpr Reader kReaders[] = {readCsvContacts, readVCards, readLdif, readAbook};
-    kReaders[static_cast<std::size_t>(format)](*text, r, progress);
+    kReaders[static_cast<std::size_t>(format)](decode ? std::string_view(*text) : bytes, r,
+                                               progress);
     return r;
 }
 
@@ -197,18 +199,27 @@ ImportResult importContacts(sqlite3* db, const std::vector<Located>& contacts,
         tx.emplace(db);
 
     BookMatcher book(db, contacts.size());
+    KeptReader kept(db);
     std::optional<ContactInserter> ins;
     if (tx) ins.emplace(db);
     for (const Located& item : contacts) {
         std::int64_t alike = 0;
-        if (const std::int64_t equal = book.find(item.contact, alike)) {
+        std::int64_t equal = book.find(item.contact, alike);
+        // Equal columns with another photo or other kept lines is another card;
+        // a record that brings no card (a CSV of our own export) is a repeat.
+        if (equal && !item.kept.empty() && kept.of(equal) != item.kept)
+            alike = std::exchange(equal, 0);
+        if (equal) {
             result.duplicates.push_back({&item, equal});
             if (!options.keepDuplicates) continue;
         } else if (alike) {
             result.lookalikes.push_back({&item, alike});
         }
-        if (ins) ins->insert(item.contact);
+        result.listed.push_back(&item);
         ++result.imported;
+        if (!ins) continue;
+        ins->insert(item.contact);
+        if (!item.kept.empty()) keepProperties(db, sqlite3_last_insert_rowid(db), item.kept);
     }
     if (tx) {
         keys::refresh(db);  // the new rows' sort keys, in the same transaction

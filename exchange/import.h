@@ -37,9 +37,10 @@ struct Match {
     std::int64_t code;    // the one in the book it equals or looks like
 };
 struct ImportResult {
-    std::size_t imported = 0;       // written (or, on a dry run, that would be)
-    std::vector<Match> duplicates;  // equal in every field to one in the book
-    std::vector<Match> lookalikes;  // same name, and surname case and accents aside
+    std::size_t imported = 0;            // written (or, on a dry run, that would be)
+    std::vector<Match> duplicates;       // equal in every field to one in the book
+    std::vector<Match> lookalikes;       // same name, and surname case and accents aside
+    std::vector<const Located*> listed;  // the contacts written (or that would be)
 };
 // Writes `contacts` (all in one transaction, which takes the write lock only
 // after the file was read). A contact equal in every field to one already

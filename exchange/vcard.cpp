@@ -1,5 +1,6 @@
 #include "exchange/vcard.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -167,7 +168,8 @@ struct Param {
 };
 
 struct Property {
-    std::string name;  // upper case, group prefix removed
+    std::string name;   // upper case, group prefix removed
+    std::string group;  // "item1" of item1.TEL, upper case
     std::vector<Param> params;
     std::string_view raw;  // the value as written
     long line = 0;
@@ -189,6 +191,54 @@ struct Property {
     }
 };
 
+static constexpr std::string_view kRead[] = {"N",
+                                             "FN",
+                                             "NICKNAME",
+                                             "ORG",
+                                             "TITLE",
+                                             "ROLE",
+                                             "ADR",
+                                             "TEL",
+                                             "EMAIL",
+                                             "X-ICQ",
+                                             "IMPP",
+                                             "URL",
+                                             "BDAY",
+                                             "NOTE",
+                                             "CATEGORIES",
+                                             "ANNIVERSARY",
+                                             "X-ANNIVERSARY",
+                                             "X-MS-ANNIVERSARY",
+                                             "X-EVOLUTION-ANNIVERSARY",
+                                             "KIND",
+                                             "X-ADDRESSBOOKSERVER-KIND",
+                                             "PRODID",
+                                             "X-JABBER",
+                                             "X-AIM",
+                                             "X-MSN",
+                                             "X-YAHOO",
+                                             "X-SKYPE",
+                                             "X-SKYPE-USERNAME",
+                                             "X-GTALK",
+                                             "X-GADUGADU",
+                                             "X-GROUPWISE",
+                                             "X-ORVANE-NULL",
+                                             "X-ABLABEL",
+                                             "X-SOCIALPROFILE",
+                                             "X-ANDROID-CUSTOM",
+                                             "RELATED",
+                                             "X-ABRELATEDNAMES"};
+
+}  // namespace
+
+bool mappedProperty(std::string_view name) {
+    for (auto n : kRead)
+        if (name == n) return true;
+    return false;
+}
+
+namespace {
+
 std::optional<Property> parseProperty(std::string_view line, long lineNo) {
     std::size_t colon = valueColon(line);
     if (colon == std::string_view::npos) return std::nullopt;
@@ -198,8 +248,10 @@ std::optional<Property> parseProperty(std::string_view line, long lineNo) {
     std::string_view head = line.substr(0, colon);
     std::size_t semi = head.find(';');
     std::string_view name = head.substr(0, semi);
-    if (std::size_t dot = name.rfind('.'); dot != std::string_view::npos)
+    if (std::size_t dot = name.rfind('.'); dot != std::string_view::npos) {
+        p.group = upper(trimmed(name.substr(0, dot)));
         name.remove_prefix(dot + 1);  // item1.TEL
+    }
     p.name = upper(trimmed(name));
     if (p.name.empty()) return std::nullopt;
     if (semi == std::string_view::npos) return p;
@@ -281,6 +333,83 @@ std::vector<std::string> components(std::string_view text, std::size_t atLeast,
     return out;
 }
 
+// An address's components, each exactly as written: a comma inside one
+// ("Castellana 200, 5ºA", escaped or not) is part of the text, not a list.
+std::vector<std::string> addressParts(std::string_view text) {
+    std::vector<std::string> out;
+    for (auto part : splitUnescaped(text, ';')) out.push_back(unescapeText(part));
+    if (out.size() < 7) out.resize(7);
+    return out;
+}
+
+// An iPhone's label for a grouped property ("_$!<Mobile>!$_" or its own
+// words) in Spanish.
+std::string appleLabel(std::string_view text) {
+    std::string_view t = trimmed(text);
+    if (t.starts_with("_$!<") && t.ends_with(">!$_")) t = t.substr(4, t.size() - 8);
+    static const std::pair<std::string_view, std::string_view> kWords[] = {
+        {"Mobile", "móvil"},
+        {"Home", "casa"},
+        {"Work", "trabajo"},
+        {"Other", "otro"},
+        {"Main", "principal"},
+        {"HomePage", "web"},
+        {"HomeFAX", "fax"},
+        {"WorkFAX", "fax"},
+        {"Pager", "buscapersonas"},
+        {"Brother", "hermano"},
+        {"Sister", "hermana"},
+        {"Mother", "madre"},
+        {"Father", "padre"},
+        {"Parent", "padre o madre"},
+        {"Child", "hijo"},
+        {"Friend", "amigo"},
+        {"Spouse", "cónyuge"},
+        {"Partner", "pareja"},
+        {"Assistant", "asistente"},
+        {"Manager", "jefe"},
+        {"Anniversary", "aniversario"}};
+    for (const auto& [word, spanish] : kWords)
+        if (ascii::iequals(t, word)) return std::string(spanish);
+    return std::string(t);
+}
+
+// A relation's kind in Spanish, from RELATED's TYPE or Android's type number.
+std::string relationWord(std::string_view kind) {
+    static const std::pair<std::string_view, std::string_view> kWords[] = {
+        {"1", "asistente"},
+        {"2", "hermano"},
+        {"3", "hijo"},
+        {"4", "pareja de hecho"},
+        {"5", "padre"},
+        {"6", "amigo"},
+        {"7", "jefe"},
+        {"8", "madre"},
+        {"9", "padre o madre"},
+        {"10", "pareja"},
+        {"11", "recomendado por"},
+        {"12", "familiar"},
+        {"13", "hermana"},
+        {"14", "cónyuge"},
+        {"FRIEND", "amigo"},
+        {"CO-WORKER", "compañero de trabajo"},
+        {"COLLEAGUE", "colega"},
+        {"NEIGHBOR", "vecino"},
+        {"CHILD", "hijo"},
+        {"PARENT", "padre o madre"},
+        {"SIBLING", "hermano"},
+        {"SPOUSE", "cónyuge"},
+        {"KIN", "familiar"},
+        {"SWEETHEART", "pareja"},
+        {"EMERGENCY", "emergencias"},
+        {"ACQUAINTANCE", "conocido"},
+        {"CONTACT", "contacto"},
+        {"AGENT", "agente"}};
+    for (const auto& [word, spanish] : kWords)
+        if (ascii::iequals(kind, word)) return std::string(spanish);
+    return std::string(kind);
+}
+
 std::string withoutScheme(std::string v, std::string_view scheme) {
     if (v.size() >= scheme.size() &&
         ascii::iequals(std::string_view(v).substr(0, scheme.size()), scheme))
@@ -326,41 +455,11 @@ class CardReader {
     }
 
     bool add(const Property& p) {
-        static constexpr std::string_view kRead[] = {"N",
-                                                     "FN",
-                                                     "NICKNAME",
-                                                     "ORG",
-                                                     "TITLE",
-                                                     "ROLE",
-                                                     "ADR",
-                                                     "TEL",
-                                                     "EMAIL",
-                                                     "X-ICQ",
-                                                     "IMPP",
-                                                     "URL",
-                                                     "BDAY",
-                                                     "NOTE",
-                                                     "CATEGORIES",
-                                                     "ANNIVERSARY",
-                                                     "X-ANNIVERSARY",
-                                                     "X-MS-ANNIVERSARY",
-                                                     "X-EVOLUTION-ANNIVERSARY",
-                                                     "KIND",
-                                                     "X-ADDRESSBOOKSERVER-KIND",
-                                                     "PRODID",
-                                                     "X-JABBER",
-                                                     "X-AIM",
-                                                     "X-MSN",
-                                                     "X-YAHOO",
-                                                     "X-SKYPE",
-                                                     "X-SKYPE-USERNAME",
-                                                     "X-GTALK",
-                                                     "X-GADUGADU",
-                                                     "X-GROUPWISE",
-                                                     "X-ORVANE-NULL"};
-        bool wanted = false;
-        for (auto n : kRead) wanted = wanted || p.name == n;
-        if (!wanted) return true;
+        if (!mappedProperty(p.name)) {
+            // Kept with the contact as read (see kept()), and named in the report.
+            if (p.name != "VERSION") aside_.push_back(p.name);
+            return true;
+        }
         auto text = decoded(p);
         if (!text) return false;
         props_.push_back({p, std::move(*text)});
@@ -377,11 +476,31 @@ class CardReader {
 
     Card finish() {
         Card k;
-        for (const auto& [p, text] : props_)
+        for (const auto& [p, text] : props_) {
             if (p.name == "PRODID" && unescapeText(text) == kProdId) own_ = true;
+            if (p.name == "X-ABLABEL" && !p.group.empty())
+                groupLabels_.emplace_back(p.group, appleLabel(unescapeText(text)));
+        }
         for (const auto& [p, text] : props_) take(k, p, text);
         if (own_) ownColumns(k);
+        k.aside = aside_;
         return k;
+    }
+
+    // Whether the card must be kept with the contact: anything but one of
+    // our own cards holding only what the columns hold.
+    bool keep() const {
+        if (!own_ || !aside_.empty()) return true;
+        static constexpr std::string_view kOwn[] = {
+            "PRODID", "UID",   "N",    "FN",   "ADR",          "TEL",
+            "EMAIL",  "X-ICQ", "BDAY", "NOTE", "X-ORVANE-NULL"};
+        std::vector<std::string_view> seen;
+        for (const auto& [p, text] : props_) {
+            if (std::find(std::begin(kOwn), std::end(kOwn), p.name) == std::end(kOwn)) return true;
+            if (std::find(seen.begin(), seen.end(), p.name) != seen.end()) return true;
+            seen.push_back(p.name);
+        }
+        return false;
     }
 
     const std::string& error() const { return error_; }
@@ -392,11 +511,68 @@ class CardReader {
         return std::nullopt;
     }
 
+    // The property's Spanish label: its types, else its group's X-ABLabel.
+    std::string labelOf(const Property& p) const {
+        std::string l = label(p);
+        if (l.empty() && !p.group.empty())
+            for (const auto& [group, word] : groupLabels_)
+                if (group == p.group) return word;
+        return l;
+    }
+
+    void other(Card& k, std::string label, std::string value, const std::string& prop) {
+        if (trimmed(value).empty()) return;
+        k.others.emplace_back(std::move(label), std::move(value));
+        k.othersFrom.resize(k.others.size() - 1);
+        k.othersFrom.push_back(prop);
+    }
+
     void take(Card& k, const Property& p, const std::string& text) {
         const std::string& n = p.name;
         // Our own cards have one of each; the order they were written in decides.
         const bool pref = !own_ && preferred(p);
         std::string v = unescapeText(text);
+        if (n == "X-ABLABEL") return;  // read by finish()
+        if (n == "N" || n == "FN") {
+            if (fates_) ++(*fates_)[n].field;
+        } else if (n == "NOTE") {
+            if (fates_) ++(*fates_)[n].info;
+        }
+        if (n == "X-SOCIALPROFILE") {
+            std::string kind = p.param("TYPE").value_or("");
+            if (v.empty()) v = p.param("X-USER").value_or("");
+            other(k, kind.empty() ? "Perfil social" : "Perfil social (" + kind + ")", v, n);
+            return;
+        }
+        if (n == "RELATED" || n == "X-ABRELATEDNAMES") {
+            std::string kind =
+                n == "RELATED" ? relationWord(p.param("TYPE").value_or("")) : labelOf(p);
+            other(k, kind.empty() ? "Relación" : "Relación (" + kind + ")",
+                  withoutScheme(std::move(v), "urn:uuid:"), n);
+            return;
+        }
+        if (n == "X-ANDROID-CUSTOM") {
+            // Servers that take it for text escape its semicolons: read it either way.
+            auto c = splitUnescaped(text.find("\\;") == std::string::npos ? text : v, ';');
+            c.resize(std::max<std::size_t>(c.size(), 4));
+            const std::string_view mime = trimmed(c[0]);
+            const std::string value = unescapeText(c[1]), type(trimmed(c[2]));
+            if (mime.ends_with("/relation")) {
+                std::string kind = type == "0" ? unescapeText(c[3]) : relationWord(type);
+                other(k, kind.empty() ? "Relación" : "Relación (" + kind + ")", value, n);
+            } else if (mime.ends_with("/nickname")) {
+                other(k, "Apodo", value, n);
+            } else if (mime.ends_with("/contact_event")) {
+                const std::string kind = type == "1"   ? "Aniversario"
+                                         : type == "3" ? "Fecha de nacimiento"
+                                         : type == "0" ? unescapeText(c[3])
+                                                       : "Fecha";
+                other(k, kind.empty() ? "Fecha" : kind, value, n);
+            } else {
+                aside_.push_back(n);
+            }
+            return;
+        }
         if (n == "N") {
             if (n_) return;
             n_ = text;
@@ -418,32 +594,32 @@ class CardReader {
         } else if (n == "ROLE") {
             if (k.role.empty()) k.role = v;
         } else if (n == "ADR") {
-            auto c = components(text, 7);
+            auto c = addressParts(text);
             // Our own cards put the street alone, and never join lists.
             if (own_) adrs_.push_back(text);
-            k.addresses.push_back({c[2], c[1], c[0], c[3], c[4], c[5], c[6], label(p), pref});
+            k.addresses.push_back({c[2], c[1], c[0], c[3], c[4], c[5], c[6], labelOf(p), pref, n});
         } else if (n == "TEL") {
             // 4.0 (and a 3.0 with VALUE=uri) may write the number as a tel: URI.
             auto type = p.param("VALUE");
             if (version_ == "4.0" || (type && ascii::iequals(*type, "uri")))
                 v = withoutScheme(std::move(v), "tel:");
-            if (own_ || !trimmed(v).empty()) k.phones.push_back({v, label(p), pref});
+            if (own_ || !trimmed(v).empty()) k.phones.push_back({v, labelOf(p), pref, n});
         } else if (n == "EMAIL") {
-            if (own_ || !trimmed(v).empty()) k.emails.push_back({v, label(p), pref});
+            if (own_ || !trimmed(v).empty()) k.emails.push_back({v, labelOf(p), pref, n});
         } else if (n == "X-ICQ") {
-            if (own_ || !trimmed(v).empty()) k.icqs.push_back({v, "", pref});
+            if (own_ || !trimmed(v).empty()) k.icqs.push_back({v, "", pref, n});
         } else if (n == "X-ORVANE-NULL") {
             for (auto name : splitUnescaped(text, ','))
                 for (std::size_t col = kNombre; col < kColumnCount; ++col)
                     if (trimmed(name) == schema::kColumns[col]) nulls_.push_back(col);
         } else if (n.find("ANNIVERSARY") != std::string::npos) {
-            if (!trimmed(v).empty()) k.dates.push_back({v, "Aniversario", false});
+            if (!trimmed(v).empty()) k.dates.push_back({v, "Aniversario", false, n});
         } else if (n.find("KIND") != std::string::npos) {
             // Read by group().
         } else if (n == "IMPP" || n.rfind("X-", 0) == 0) {
             if (!trimmed(v).empty()) takeIm(k, p, std::move(v), pref);
         } else if (n == "URL") {
-            if (!trimmed(v).empty()) k.webs.push_back({v, label(p), pref});
+            if (!trimmed(v).empty()) k.webs.push_back({v, labelOf(p), pref, n});
         } else if (n == "BDAY") {
             takeBirthday(k, p, v);
         } else if (n == "NOTE") {
@@ -465,7 +641,7 @@ class CardReader {
             service = type ? upper(*type) : scheme;
             if (service == "ICQ" || scheme == "ICQ") {
                 if (colon != std::string::npos) v.erase(0, colon + 1);
-                k.icqs.push_back({v, "", pref});
+                k.icqs.push_back({v, "", pref, p.name});
                 return;
             }
         } else {
@@ -475,7 +651,7 @@ class CardReader {
         }
         std::string lower;
         for (char c : service) lower += ascii::lower(c);
-        k.ims.push_back({v, lower, pref});
+        k.ims.push_back({v, lower, pref, p.name});
     }
 
     void takeBirthday(Card& k, const Property& p, std::string v) {
@@ -504,6 +680,12 @@ class CardReader {
             const std::string town = unescapeText(parts[3]), region = unescapeText(parts[4]);
             c[kDomicilio] = unescapeText(parts[2]);
             c[kLocalidad] = town.empty() ? region : region.empty() ? town : town + "/" + region;
+            // What another program added to our address still reaches the book.
+            const Address& a = k.addresses.front();
+            other(k, "Apartado", a.poBox, "ADR");
+            other(k, "Dirección (más)", a.extended, "ADR");
+            other(k, "Código postal", a.postcode, "ADR");
+            other(k, "País", a.country, "ADR");
             k.addresses.erase(k.addresses.begin());
         }
         const auto first = [](std::vector<Labelled>& items, Value& into) {
@@ -535,6 +717,11 @@ class CardReader {
     std::optional<std::string> n_, note_, birth_;
     std::vector<std::string> adrs_;
     std::vector<std::size_t> nulls_;
+    std::vector<std::string> aside_;
+    std::vector<std::pair<std::string, std::string>> groupLabels_;
+
+  public:
+    Fates* fates_ = nullptr;
 };
 
 // BEGIN and END stand at the start of a line: an indented one is the
@@ -555,7 +742,9 @@ std::string readCard(const Body& body, CardResult& result) {
             break;
         }
     CardReader card(version);
-    for (const LogicalLine& l : unfold(body, version == "2.1")) {
+    card.fates_ = &result.fates;
+    std::vector<LogicalLine> lines = unfold(body, version == "2.1");
+    for (const LogicalLine& l : lines) {
         auto p = parseProperty(l.text, l.line);
         if (!p) return "línea " + std::to_string(l.line) + ": falta \":\"";
         if (!card.add(*p)) return card.error();
@@ -564,7 +753,13 @@ std::string readCard(const Body& body, CardResult& result) {
         result.group = true;
         return {};
     }
-    Contact c = toContact(card.finish(), &result.extra);
+    Contact c = toContact(card.finish(), &result.extra, &result.fates);
+    if (card.keep())
+        for (LogicalLine& l : lines) {
+            // A photo's line grew by doubling: kept, it takes only its size.
+            if (l.text.capacity() > 4096) l.text.shrink_to_fit();
+            result.kept.push_back(std::move(l.text));
+        }
     cleanContact(c);
     result.extra = cleanText(result.extra);
     result.contact = std::move(c);
@@ -701,11 +896,14 @@ void readAll(std::string_view text, Reading& out, const ProgressFn& progress, Ca
             out.problems.push_back({begin, error});
         else if (card.group)
             ++out.groups;
-        else if (first && out.contacts.empty() && !out.groups) {
-            *first = card;
-            out.contacts.push_back({std::move(*card.contact), begin});
-        } else
-            out.contacts.push_back({std::move(*card.contact), begin});
+        else {
+            for (const auto& [name, f] : card.fates) {
+                Fate& to = out.fates[name];
+                to.field += f.field, to.info += f.info, to.aside += f.aside;
+            }
+            if (first && out.contacts.empty() && !out.groups) *first = card;
+            out.contacts.push_back({std::move(*card.contact), begin, std::move(card.kept)});
+        }
         if (progress) progress(pos);
     }
 }

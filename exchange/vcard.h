@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "exchange/card.h"
 
@@ -27,6 +28,9 @@ void readVCards(std::string_view text, Reading& out, const ProgressFn& progress 
 struct CardResult {
     std::optional<Contact> contact;
     std::string extra;
+    // The card's properties as read, when the row cannot hold them all.
+    std::vector<std::string> kept;
+    Fates fates;
     std::string error;
     bool group = false;
 };
@@ -35,6 +39,10 @@ CardResult contactFromVcard(std::string_view card);
 // One contact as a vCard 3.0 with our PRODID (and `uid` as its UID when
 // given), lines folded at 75 octets, ended by CRLF.
 std::string vcardFromContact(const Contact& c, std::string_view uid = {});
+
+// Whether the reader maps a property (upper case, no group) onto a field
+// or a line of "Mas info"; every other one is only kept with the contact.
+bool mappedProperty(std::string_view name);
 
 // Pieces, exposed for their own tests.
 std::string decodeQuotedPrintable(std::string_view s);

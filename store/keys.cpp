@@ -44,12 +44,12 @@ bool exists(sqlite3* db, std::string_view name) {
     return s.step();
 }
 
-// Our tables, their indexes and the three triggers are all there.
+// Our tables, their indexes and the four triggers are all there.
 bool complete(sqlite3* db) {
     return count(db,
                  "SELECT count(*) FROM main.sqlite_schema WHERE name IN ('OrvMeta', 'OrvClaves', "
                  "'OrvClavesOrden', 'OrvCambios', 'RegistrosNombreExacto', 'OrvAlta', "
-                 "'OrvCambio', 'OrvBaja')") == 8;
+                 "'OrvCambio', 'OrvBaja', 'OrvPropiedades', 'OrvBajaPropiedades')") == 10;
 }
 
 std::string storedVersion(sqlite3* db) {

@@ -22,6 +22,9 @@ CREATE TABLE Registros (
 CREATE INDEX RegistrosNombreExacto ON Registros (Nombre);
 )sql";
 
+// OrvPropiedades keeps a card's properties as they were read, one logical
+// line each, for what the book has no column for (photos, keys, X- lines);
+// a contact deleted by any program takes its lines with it.
 // Every insert, delete and change of a name or code, ours or another
 // program's, notes the code; the program rekeys the noted rows when it next
 // reads the book. A change of other fields writes nothing more.
@@ -41,6 +44,12 @@ WHEN OLD.Codigo IS NOT NEW.Codigo OR OLD.Nombre IS NOT NEW.Nombre BEGIN
 END;
 CREATE TRIGGER IF NOT EXISTS OrvBaja AFTER DELETE ON Registros BEGIN
     INSERT OR IGNORE INTO OrvCambios (Codigo) VALUES (OLD.Codigo);
+END;
+CREATE TABLE IF NOT EXISTS OrvPropiedades (
+    Codigo INTEGER NOT NULL, Orden INTEGER NOT NULL, Linea TEXT NOT NULL,
+    PRIMARY KEY (Codigo, Orden)) WITHOUT ROWID;
+CREATE TRIGGER IF NOT EXISTS OrvBajaPropiedades AFTER DELETE ON Registros BEGIN
+    DELETE FROM OrvPropiedades WHERE Codigo = OLD.Codigo;
 END;
 )sql";
 

@@ -38,8 +38,9 @@ inline constexpr std::string_view kBirthDate = kColumns[kFecha];
 // Nothing in the book names a collation or function of ours, so any SQLite
 // tool can read and change it. The order lives in a key table beside it.
 inline constexpr std::string_view kKeyTable = "OrvClaves";  // Codigo, Clave; index OrvClavesOrden
-inline constexpr std::string_view kChangeTable = "OrvCambios";  // codes changed since keyed
-inline constexpr std::string_view kMetaTable = "OrvMeta";       // Nombre, Valor
+inline constexpr std::string_view kChangeTable = "OrvCambios";        // codes changed since keyed
+inline constexpr std::string_view kMetaTable = "OrvMeta";             // Nombre, Valor
+inline constexpr std::string_view kPropertyTable = "OrvPropiedades";  // Codigo, Orden, Linea
 // Plain (binary) index on Nombre, for exact look-ups by name.
 inline constexpr std::string_view kNameIndex = "RegistrosNombreExacto";
 // The previous release's collation (its name index was RegistrosNombre).

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "exchange/properties.h"
 #include "store/dates.h"
 #include "store/keys.h"
 #include "store/schema.h"
@@ -318,6 +319,7 @@ class Sync {
         linkOrAddFresh();
         for (Item& it : items_)
             if (!it.failed && !it.group) decide(it);
+        withKeptProperties();
         if (!o_.dryRun) {
             reserveUids();
             writeServer();
@@ -337,6 +339,19 @@ class Sync {
         return [this, stage](qint64 done, qint64 total) {
             if (o_.progress) o_.progress(stage, done, total);
         };
+    }
+
+    // A contact sent up for the first time goes as the card it was read
+    // from, its photo and X- lines included (exchange/properties.h).
+    void withKeptProperties() {
+        exchange::KeptReader kept(db_);
+        for (Item& it : items_) {
+            if (it.failed || it.op != Item::Op::PutNew || !it.codigo) continue;
+            const std::vector<std::string> lines = exchange::asVersion30(kept.of(it.codigo));
+            if (lines.empty()) continue;
+            it.card = cardFromContact(*it.book, it.uid, lines);
+            settle(it);
+        }
     }
 
     // The book as it is now, read from one state of it.
@@ -794,6 +809,13 @@ class Sync {
                 remove.bind(1, codigo);
                 remove.step();
                 remove.reset();
+            }
+            // The contact keeps the card as the server now has it.
+            if (it.result && codigo && (it.bookWrite || it.op != Item::Op::None)) {
+                const std::string& card = !it.card.empty() ? it.card
+                                          : it.server      ? it.server->text
+                                                           : it.card;
+                if (!card.empty()) keepCard(db_, codigo, card);
             }
             if (it.result)
                 writeLink(db_,

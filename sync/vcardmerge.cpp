@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "exchange/text.h"
 #include "exchange/vcard.h"
 #include "store/ascii.h"
 
@@ -141,6 +142,163 @@ bool isCardMarker(const Line& l, std::string_view name) {
     return l.name == name && iequals(trimmed(l.value), "VCARD");
 }
 
+// A parameter's value (quotes removed), nullopt when the head has none.
+std::optional<std::string_view> param(std::string_view head, std::string_view key) {
+    std::vector<std::string_view> parts = splitParams(head);
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        std::string_view p = trimmed(parts[i]);
+        std::size_t eq = p.find('=');
+        if (eq == std::string_view::npos || !iequals(trimmed(p.substr(0, eq)), key)) continue;
+        std::string_view v = trimmed(p.substr(eq + 1));
+        if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+        return v;
+    }
+    return std::nullopt;
+}
+
+// The line's value as text, 2.1's quoted-printable and character set undone.
+std::string plainValue(const Line& l) {
+    std::string head(l.head);
+    for (char& c : head) c = upperAscii(c);
+    if (head.find("QUOTED-PRINTABLE") == std::string::npos) return std::string(l.value);
+    std::string bytes = exchange::decodeQuotedPrintable(l.value);
+    if (auto charset = param(l.head, "CHARSET"))
+        if (auto text = exchange::toUtf8(bytes, *charset)) return *text;
+    return bytes;
+}
+
+std::vector<std::string> splitUnescaped(std::string_view s, char sep) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\') {
+            ++i;
+        } else if (s[i] == sep) {
+            parts.emplace_back(s.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    parts.emplace_back(s.substr(start));
+    return parts;
+}
+
+std::string joined(std::initializer_list<std::string_view> parts, std::string_view sep) {
+    std::string out;
+    for (std::string_view p : parts)
+        if (!p.empty()) out += (out.empty() ? "" : std::string(sep)) + std::string(p);
+    return out;
+}
+
+// An address written anew: the book's two fields (street; town and
+// province, the postal code in front) change only the parts they carry.
+// What they do not carry (country, extended address, post box, a postal
+// code still written in front of the town) stays as the card had it, so
+// that reading the card again gives the book's fields and nothing else
+// moves. `label` receives the address as lines, for LABEL.
+std::string mergedAddress(const Line& l, std::string_view wanted, bool v21, std::string& label) {
+    std::vector<std::string> old = splitUnescaped(plainValue(l), ';');
+    old.resize(std::max<std::size_t>(old.size(), 7));
+    std::vector<std::string> now = splitUnescaped(wanted, ';');
+    now.resize(std::max<std::size_t>(now.size(), 7));
+    std::vector<std::string> u(old.size());
+    for (std::size_t i = 0; i < old.size(); ++i) u[i] = exchange::unescapeText(old[i]);
+    const auto escape = [v21](std::string_view t) {
+        std::string out;
+        if (v21) {
+            exchange::appendBackslashed(out, t, "\\;");
+            return out;
+        }
+        return exchange::escapeText(t);
+    };
+    const std::string street = exchange::unescapeText(now[2]);
+    const std::string town = exchange::unescapeText(now[3]),
+                      region = exchange::unescapeText(now[4]);
+    const std::string place = town.empty() ? region : region.empty() ? town : town + "/" + region;
+
+    std::vector<std::string> r = old;
+    if (street != joined({u[2], u[1], u[0]}, ", ")) {
+        const std::string rest = joined({u[1], u[0]}, ", ");
+        if (!rest.empty() && street.size() > rest.size() + 2 && street.ends_with(", " + rest)) {
+            r[2] = escape(street.substr(0, street.size() - rest.size() - 2));
+        } else {
+            r[2] = escape(street);
+            r[1].clear(), r[0].clear();
+        }
+    }
+    const std::string line = joined({u[5], u[3]}, " ");
+    const std::string oldPlace = line.empty() || u[4].empty() ? line + u[4] : line + "/" + u[4];
+    if (place != oldPlace) {
+        std::string t = place, rg;
+        if (std::size_t slash = t.find('/');
+            slash != std::string::npos && slash > 0 && slash + 1 < t.size())
+            rg = t.substr(slash + 1), t.erase(slash);
+        std::string code;
+        const std::size_t blank = t.find(' ');
+        if (!u[5].empty() && (t == u[5] || t.starts_with(u[5] + " "))) {
+            code = u[5];
+        } else if (blank != std::string::npos && blank >= 3 && blank <= 10 &&
+                   std::all_of(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(blank),
+                               [](char c) { return c >= '0' && c <= '9'; })) {
+            code = t.substr(0, blank);  // a new postal code typed in front of the town
+        }
+        if (!code.empty()) t = t.size() > code.size() ? t.substr(code.size() + 1) : std::string();
+        r[3] = escape(t), r[4] = escape(rg), r[5] = escape(code);
+    }
+    std::vector<std::string> ru(r.size());
+    for (std::size_t i = 0; i < r.size(); ++i) ru[i] = exchange::unescapeText(r[i]);
+    label = joined({joined({ru[2], ru[1], ru[0]}, ", "), joined({ru[5], ru[3]}, " "),
+                    ru[4] == ru[3] ? std::string() : ru[4], ru[6]},
+                   "\n");
+    std::string out;
+    for (std::size_t i = 0; i < r.size(); ++i) out += (i ? ";" : "") + r[i];
+    return out;
+}
+
+// The head with its LABEL parameter (4.0) saying `label`, in the newline
+// form the card already used (RFC 6868's ^n or a backslash n).
+std::string withLabel(std::string_view head, std::string_view label) {
+    std::vector<std::string_view> parts = splitParams(head);
+    std::string out(parts.front());
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        std::string_view p = trimmed(parts[i]);
+        if (!iequals(trimmed(p.substr(0, p.find('='))), "LABEL")) {
+            out.append(";").append(parts[i]);
+            continue;
+        }
+        const bool caret = p.find("^n") != std::string_view::npos;
+        std::string v;
+        for (char c : label) {
+            if (c == '\n')
+                v += caret ? "^n" : "\\n";
+            else if (c == '"')
+                v += caret ? "^'" : "'";
+            else if (c == '^' && caret)
+                v += "^^";
+            else
+                v += c;
+        }
+        out.append(";").append(std::string(trimmed(p.substr(0, p.find('='))))).append("=\"");
+        out.append(v).append("\"");
+    }
+    return out;
+}
+
+std::string groupOf(const Line& l) {
+    std::string_view name = trimmed(l.head.substr(0, l.head.find(';')));
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string_view::npos ? std::string() : std::string(name.substr(0, dot));
+}
+
+// 4.0's own forms: a tel: URI has no blanks, a date is written 19810516.
+std::string version4Value(const std::string& name, std::string value, bool uri) {
+    if (name == "TEL" && uri) std::erase(value, ' ');
+    if (name == "BDAY" && value.size() == 10 && value[4] == '-' && value[7] == '-' &&
+        std::all_of(value.begin(), value.end(),
+                    [](char c) { return c == '-' || (c >= '0' && c <= '9'); }))
+        std::erase(value, '-');
+    return value;
+}
+
 }  // namespace
 
 std::string mergeVCard(std::string_view card, const std::vector<MappedProperty>& mapped) {
@@ -161,21 +319,39 @@ std::string mergeVCard(std::string_view card, const std::vector<MappedProperty>&
         return out + "END:VCARD\r\n";
     }
 
+    // The card's version decides the forms of what is written into it.
+    std::string version = "3.0";
+    for (std::size_t i = begin + 1; i < end; ++i)
+        if (lines[i].name == "VERSION") {
+            version = std::string(trimmed(lines[i].value));
+            break;
+        }
+    const bool v4 = version == "4.0", v21 = version == "2.1";
+    // The card's lines at its own level (not inside a nested card).
+    std::vector<std::size_t> top;
+    for (std::size_t i = begin + 1, depth = 0; i < end; ++i) {
+        if (isCardMarker(lines[i], "BEGIN")) ++depth;
+        if (depth == 0) top.push_back(i);
+        if (isCardMarker(lines[i], "END") && depth > 0) --depth;
+    }
+
     // What becomes of each line of the card: kept (nullopt), replaced or
     // removed (an empty string).
     std::vector<std::optional<std::string>> replaced(lines.size());
     std::string added;
     for (const MappedProperty& p : mapped) {
-        std::size_t i = begin + 1;
-        for (int depth = 0; i < end; ++i) {
-            if (isCardMarker(lines[i], "BEGIN")) ++depth;
-            if (isCardMarker(lines[i], "END")) --depth;
-            if (depth == 0 && matches(lines[i], p.name)) break;
-        }
-        if (i == end) {
-            if (p.value) added += foldLine(p.name + ":" + *p.value);
+        const auto at = std::find_if(top.begin(), top.end(),
+                                     [&](std::size_t i) { return matches(lines[i], p.name); });
+        if (at == top.end()) {
+            if (!p.value) continue;
+            if (v4 && p.name == "TEL")
+                added += foldLine("TEL;VALUE=uri:tel:" + version4Value("TEL", *p.value, true));
+            else
+                added += foldLine(p.name + ":" +
+                                  (v4 ? version4Value(p.name, *p.value, false) : *p.value));
             continue;
         }
+        const std::size_t i = *at;
         const Line& l = lines[i];
         if (!p.value) {
             replaced[i] = std::string();
@@ -183,7 +359,31 @@ std::string mergeVCard(std::string_view card, const std::vector<MappedProperty>&
         }
         std::string_view scheme = schemeOf(l);
         if (l.value.substr(scheme.size()) == *p.value) continue;
-        replaced[i] = foldLine(headForNewValue(l.head) + ":" + std::string(scheme) + *p.value);
+        std::string head = headForNewValue(l.head), value = *p.value;
+        if (v4) value = version4Value(p.name, std::move(value), !scheme.empty());
+        if (p.name == "ADR") {
+            std::string label;
+            value = mergedAddress(l, value, v21, label);
+            if (value == plainValue(l)) continue;
+            if (param(l.head, "LABEL")) head = withLabel(head, label);
+            // A 3.0 LABEL of this address (its group's, or the card's only one
+            // beside its only address) says the same lines.
+            const auto count = [&](const char* name) {
+                return std::count_if(top.begin(), top.end(),
+                                     [&](std::size_t j) { return lines[j].name == name; });
+            };
+            for (std::size_t j : top) {
+                if (lines[j].name != "LABEL") continue;
+                const bool same =
+                    groupOf(lines[j]).empty()
+                        ? groupOf(l).empty() && count("ADR") == 1 && count("LABEL") == 1
+                        : groupOf(lines[j]) == groupOf(l);
+                if (same)
+                    replaced[j] = foldLine(headForNewValue(lines[j].head) + ":" +
+                                           exchange::escapeText(label));
+            }
+        }
+        replaced[i] = foldLine(head + ":" + std::string(scheme) + value);
     }
 
     std::string out;

@@ -397,7 +397,7 @@ class TestDbTool : public QObject {
 
         r = runTool({"import", book, in, "--skip-bad"});
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out, QByteArray("2 contactos importados, 0 repetidos\n"));
+        QCOMPARE(r.out, QByteArray("2 contactos importados, 0 repetidos\n  FN: 2 a su campo\n"));
         QVERIFY2(r.err.contains("1 registro omitido por errores"), r.err.constData());
         QCOMPARE(storetest::readBook(book).size(), std::size_t(2));
     }
@@ -409,7 +409,10 @@ class TestDbTool : public QObject {
         const QByteArray before = fileBytes(book);
         auto r = runTool({"import", book, in, "--dry-run"});
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out, QByteArray("2 contactos para importar, 1 repetido\n"));
+        // Each contact that would come in is named, with its line.
+        QCOMPARE(r.out, (in + ":3: se importaría: Eva Gil\n" + in +
+                         ":4: se importaría: Pío\n2 contactos para importar, 1 repetido\n")
+                            .toUtf8());
         QCOMPARE(fileBytes(book), before);
     }
 

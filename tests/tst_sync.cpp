@@ -373,6 +373,35 @@ class TestSync : public QObject {
         expectNothingToDo();
     }
 
+    // What an import kept with a contact (a phone's photo, its X- lines) goes
+    // up with it; what comes down is kept with the contact for an export.
+    void keptPropertiesTravel() {
+        storetest::makeBook(book_, {});
+        const auto imported = storetest::runTool(
+            {"import", book_, QStringLiteral(ORV_SOURCE_DIR) + "/tests/data/android-2.1.vcf"});
+        QVERIFY2(imported.exitCode == 0, imported.err.constData());
+        CardDavClient client(dav());
+        QVERIFY(client.put(client.hrefForUid("carlos"), kPhoneCard, {}).ok());
+        const SyncReport r = sync();
+        for (const std::string& p : r.problems) qWarning("%s", p.c_str());
+        QVERIFY2(r.complete(), r.fatal.c_str());
+        std::optional<Card> ana = cardOf("Ana");
+        QVERIFY(ana);
+        const QString card = unfolded(ana->vcard).join('\n');
+        // radicale escapes the semicolons of a property it does not know.
+        QVERIFY2(QString(card).remove('\\').contains(
+                     "X-ANDROID-CUSTOM:vnd.android.cursor.item/relation;Pedro;14;"),
+                 qPrintable(card));
+        QVERIFY2(card.contains(QRegularExpression(
+                     "(^|\\n)PHOTO;[^:\\n]*ENCODING=b[^:\\n]*:/9j/4AAQSkZJRgABAQ")),
+                 qPrintable(card));
+        const QString out = dir_.filePath(QStringLiteral("export%1.vcf").arg(serial_));
+        QCOMPARE(storetest::runTool({"export", book_, out}).exitCode, 0);
+        const QStringList exported = unfolded(storetest::fileBytes(out));
+        QVERIFY(exported.contains("PHOTO;ENCODING=b;TYPE=JPEG:" + QString(200, 'A')));
+        expectNothingToDo();
+    }
+
     void faultsLeaveTheBookUntouched_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("password");

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "exchange/card.h"
 #include "exchange/csv.h"
 #include "exchange/import.h"
+#include "exchange/properties.h"
 #include "exchange/text.h"
 #include "exchange/vcard.h"
 #include "store/ascii.h"
@@ -28,6 +30,7 @@
 #include "store/schema.h"
 #include "store/sql.h"
 #include "store/syserror.h"
+#include "sync/mapping.h"
 #include "tools/orvane-db/demo.h"
 #include "tools/orvane-db/progress.h"
 
@@ -296,15 +299,21 @@ ImportResult importBook(const std::string& path, const std::string& input,
         importContacts(db->handle(), reading.contacts, {options.dryRun, options.keepDuplicates});
     result.imported = written.imported;
     result.duplicates = written.duplicates.size();
+    // A dry run is for looking: it names every contact, not the first few.
+    const std::size_t shown = options.dryRun ? SIZE_MAX : kShown;
+    if (options.dryRun)
+        for (const exchange::Located* item : written.listed)
+            con.out << where(item->line) << "se importaría: " << printable(describe(item->contact))
+                    << "\n";
     const auto list = [&](const std::vector<exchange::Match>& matches, const char* what,
                           const char* many, const char* tail) {
-        for (std::size_t i = 0; i < std::min(kShown, matches.size()); ++i) {
+        for (std::size_t i = 0; i < std::min(shown, matches.size()); ++i) {
             const auto& m = matches[i];
             con.err << where(m.item->line) << what << ": " << printable(describe(m.item->contact))
                     << " (como el código " << m.code << " de la agenda)" << tail << "\n";
         }
-        if (matches.size() > kShown)
-            con.err << "... y " << plural(matches.size() - kShown, what, many) << " más\n";
+        if (matches.size() > shown)
+            con.err << "... y " << plural(matches.size() - shown, what, many) << " más\n";
     };
     list(written.duplicates, "repetido", "repetidos",
          options.keepDuplicates ? " (se importa igualmente)" : " (se omite)");
@@ -324,6 +333,26 @@ ImportResult importBook(const std::string& path, const std::string& input,
         con.out << ", "
                 << plural(written.lookalikes.size(), "posible repetido", "posibles repetidos");
     con.out << "\n";
+    if (!reading.assumedOrder.empty())
+        con.out << "Las fechas del archivo no dicen si el día va antes que el mes: se leen como "
+                << reading.assumedOrder << ", como escribe el idioma de su cabecera\n";
+    // Where every kind of property went: nothing is left out without a word.
+    for (const auto& [name, fate] : reading.fates) {
+        std::string parts;
+        const auto part = [&parts](std::size_t n, const char* one, const char* many) {
+            if (n) parts += (parts.empty() ? "" : ", ") + plural(n, one, many);
+        };
+        part(fate.field, "a su campo", "a su campo");
+        part(fate.info, "a Mas info", "a Mas info");
+        part(fate.aside, "guardada aparte", "guardadas aparte");
+        if (!parts.empty()) con.out << "  " << printable(name) << ": " << parts << "\n";
+    }
+    const auto aside = std::count_if(reading.fates.begin(), reading.fates.end(),
+                                     [](const auto& f) { return f.second.aside > 0; });
+    if (aside)
+        con.out
+            << "Lo guardado aparte (fotos, claves, X-...) vuelve a salir al exportar como vCard "
+               "y al sincronizar\n";
     return result;
 }
 
@@ -385,10 +414,21 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
         Progress progress("contactos", total, con.progress ? stderr : nullptr);
         if (format == Format::Csv) write(csvHeader());
         Contact c;
-        std::size_t moved = 0;
+        std::size_t moved = 0, unwritten = 0, unwrittenContacts = 0;
+        exchange::KeptReader kept(h);
         while (contacts.next(c)) {
             bool movedDate = false;
-            write(format == Format::Csv ? csvRecord(c, &movedDate) : vcardFromContact(c));
+            const std::vector<std::string> lines = kept.of(std::stoll(*c[kCodigo]));
+            if (format == Format::Csv) {
+                // A CSV has no place for a photo or an X- line: say how many stay behind.
+                const auto n = std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+                    return exchange::keptAside(l);
+                });
+                unwritten += static_cast<std::size_t>(n);
+                unwrittenContacts += n > 0;
+            }
+            write(format == Format::Csv ? csvRecord(c, &movedDate)
+                                        : sync::cardFromContact(c, {}, lines));
             if (movedDate && ++moved <= 20)
                 con.err << "código " << *c[kCodigo] << ": la fecha de nacimiento \""
                         << printable(*c[kFecha]) << "\" no es una fecha; va en Mas info\n";
@@ -396,6 +436,11 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
         }
         progress.finish();
         if (moved > 20) con.err << "... y " << moved - 20 << " fechas más en Mas info\n";
+        if (unwritten)
+            con.err << "el CSV no puede llevar " << plural(unwritten, "propiedad", "propiedades")
+                    << " de " << plural(unwrittenContacts, "contacto", "contactos")
+                    << " (fotos, claves, GEO, TZ, X-...): quedan en la agenda; expórtela como "
+                       "vCard para llevarlas\n";
         if (std::fflush(f) != 0 || ::fsync(fileno(f)) != 0) {
             const int e = errno;
             throw systemFailure("no se puede escribir " + output, e);

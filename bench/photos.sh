@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Import and export of 100,000 contacts with a photo each (about 5 KB of
+# base64, a small JPEG's size) against the same contacts without: time and
+# peak memory (GNU time's maximum resident set) of each, and the book's size.
+# Prints rows for bench.sh's table.
+#   bench/photos.sh TOOL BOOK RUNS
+set -euo pipefail
+tool=$1 book=$2 runs=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+med() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+timed() {
+    local into=$1
+    shift
+    /usr/bin/time -o "$work/time" -f "%e %M" "$@" >/dev/null 2>"$work/err" ||
+        { cat "$work/err" >&2; exit 1; }
+    cat "$work/time" >>"$into"
+}
+
+"$tool" export "$book" "$work/plain.vcf" >/dev/null
+n=$(grep -c '^BEGIN:VCARD' "$work/plain.vcf")
+# One photo line, folded as vCard 3.0 folds (75 octets, CRLF and a blank).
+photo=$(head -c 3750 /dev/urandom | base64 -w0)
+folded=$(printf 'PHOTO;ENCODING=b;TYPE=JPEG:%s' "$photo" |
+    awk '{ s = $0; printf "%s", substr(s, 1, 75); s = substr(s, 76)
+           while (length(s)) { printf "\r\n %s", substr(s, 1, 74); s = substr(s, 75) } }')
+awk -v p="$folded" '/^END:VCARD/ { printf "%s\r\n", p } { print }' "$work/plain.vcf" >"$work/photos.vcf"
+
+for kind in plain photos; do
+    for ((i = 0; i <= runs; i++)); do  # the first warms up
+        rm -f "$work/$kind.mdb" "$work/$kind-out.vcf"
+        "$tool" init "$work/$kind.mdb" >/dev/null
+        timed "$work/import-$kind.$((i > 0))" "$tool" import "$work/$kind.mdb" "$work/$kind.vcf"
+        timed "$work/export-$kind.$((i > 0))" "$tool" export "$work/$kind.mdb" "$work/$kind-out.vcf"
+    done
+    stat -c %s "$work/$kind.mdb" >"$work/size-$kind"
+    stat -c %s "$work/$kind.vcf" >"$work/file-$kind"
+done
+for op in import export; do
+    pt=$(cut -d' ' -f1 "$work/$op-photos.1" | med)
+    pm=$(cut -d' ' -f2 "$work/$op-photos.1" | med)
+    ft=$(cut -d' ' -f1 "$work/$op-plain.1" | med)
+    fm=$(cut -d' ' -f2 "$work/$op-plain.1" | med)
+    awk -v op="$op" -v n="$n" -v pt="$pt" -v pm="$pm" -v ft="$ft" -v fm="$fm" \
+        -v pf="$(cat "$work/file-photos")" -v ff="$(cat "$work/file-plain")" 'BEGIN {
+        OFS = "\t"
+        print "orvane-db " op " FILE, vcf, a 5 KB photo each (" sprintf("%.0f", pf / 1048576) " MiB file), time",
+            n, sprintf("%.0f ms", pt * 1000), "the same without photos (" sprintf("%.0f", ff / 1048576) " MiB)",
+            sprintf("%.0f ms", ft * 1000), sprintf("%.2f", pt / ft), "–", "–"
+        print "orvane-db " op " FILE, vcf, a 5 KB photo each, peak memory", n,
+            sprintf("%.1f MiB", pm / 1024), "the same without photos", sprintf("%.1f MiB", fm / 1024),
+            sprintf("%.2f", pm / fm), "–", "–"
+    }'
+done
+awk -v n="$n" -v p="$(cat "$work/size-photos")" -v f="$(cat "$work/size-plain")" 'BEGIN {
+    OFS = "\t"
+    print "the book with a 5 KB photo each, size", n, sprintf("%.0f MiB", p / 1048576),
+        "the same without photos", sprintf("%.0f MiB", f / 1048576), sprintf("%.2f", p / f), "–", "–"
+}'
