@@ -121,7 +121,7 @@ END {
     for (i = 1; i <= nsyn; i++) print (i > 1 ? ".br\n" : "") synopsis[i]
     print ".SH DESCRIPCIÓN"
     print "\\fBorvane\\-db\\fR es el compañero de línea de órdenes de \\fBorvane\\fR(1): trabaja"
-    print "sobre una agenda, el archivo \\fIorv.mdb\\fR, que \\fBorvane\\fR abre y nunca crea."
+    print "sobre una agenda, el archivo \\fIorv.mdb\\fR que abre \\fBorvane\\fR."
     print "Los mensajes se escriben en la salida de errores, cada uno con la forma"
     print "\\(Foorvane\\-db: texto\\(Fc; el estado de salida dice si la orden ha ido bien."
     print ".SH ÓRDENES"
@@ -129,8 +129,8 @@ END {
     print ".SH ARCHIVOS"
     print ".TP"
     print ".I ~/.local/share/orvane/orv.mdb"
-    print "la agenda de una instalación (\\fI$XDG_DATA_HOME/orvane/orv.mdb\\fR si esa"
-    print "variable tiene valor)."
+    print "la agenda de cada usuario (\\fI$XDG_DATA_HOME/orvane/orv.mdb\\fR si esa"
+    print "variable tiene valor), la que abre \\fBorvane\\fR instalado."
     print ".SH VÉASE TAMBIÉN"
     print ".BR orvane (1)"
 }
