@@ -40,6 +40,7 @@ struct ImportResult {
     std::size_t imported = 0;       // written (or, on a dry run, that would be)
     std::vector<Match> duplicates;  // equal in every field to one in the book
     std::vector<Match> lookalikes;  // same name, and surname case and accents aside
+    std::string copy;               // the copy of the book kept first, if any
 };
 // Writes `contacts` (all in one transaction, which takes the write lock only
 // after the file was read). A contact equal in every field to one already

@@ -102,8 +102,20 @@ WriteTransaction::~WriteTransaction() {
 }
 
 void WriteTransaction::commit() {
+    if (marked_) exec(db_, "DELETE FROM main.OrvOrigen");
+    marked_ = false;
     exec(db_, "COMMIT");
     open_ = false;
+}
+
+void WriteTransaction::markSource(const char* who) {
+    if (sqlite3_table_column_metadata(db_, "main", "OrvOrigen", "Origen", nullptr, nullptr, nullptr,
+                                      nullptr, nullptr) != SQLITE_OK)
+        return;
+    Statement s(db_, "INSERT OR REPLACE INTO main.OrvOrigen (Id, Origen) VALUES (1, ?1)");
+    s.bind(1, who);
+    s.step();
+    marked_ = true;
 }
 
 ReadTransaction::ReadTransaction(sqlite3* db) : db_(db) {

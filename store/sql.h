@@ -88,10 +88,14 @@ class WriteTransaction : Unique {
     ~WriteTransaction();
     // A failed commit throws and leaves the rollback to the destructor.
     void commit();
+    // Names who writes (history::kCard, ...) for the history's triggers;
+    // cleared again at commit. Does nothing in a book without history.
+    void markSource(const char* who);
 
   private:
     sqlite3* db_;
     bool open_ = false;
+    bool marked_ = false;
 };
 
 // A read of several statements under one lock and from one state of the

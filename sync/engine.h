@@ -24,6 +24,8 @@ namespace orv::sync {
 struct SyncOptions {
     CardDavOptions dav;
     bool dryRun = false;  // decide and report, write nothing on either side
+    // Let through a sync that deletes all, or most, of a side's contacts.
+    bool allowDeletions = false;
     // `stage` in Spanish ("Listando", "Descargando", "Subiendo").
     std::function<void(const char* stage, qint64 done, qint64 total)> progress;
     // Called at the points between the sync's steps ("reserved", "writing",
@@ -39,6 +41,8 @@ struct SyncReport {
     // Why nothing was done (wrong password, wrong address, server down);
     // empty when the sync ran.
     std::string fatal;
+    // The copy of the book kept before a sync that changes many contacts.
+    std::string copy;
     bool complete() const { return fatal.empty() && problems.empty(); }
 };
 

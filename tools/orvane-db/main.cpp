@@ -12,6 +12,7 @@
 
 #include "store/engine.h"
 #include "tools/orvane-db/commands.h"
+#include "tools/orvane-db/history.h"
 #include "tools/orvane-db/sync.h"
 
 namespace {
@@ -38,7 +39,17 @@ constexpr const char* kUsage =
     "  orvane-db sync ARCHIVO URL --user NOMBRE [--password-file F] [--ca-file F] [--dry-run]\n"
     "  orvane-db sync ARCHIVO\n"
     "      sincroniza en los dos sentidos con la libreta CardDAV URL (sin URL, la de la\n"
-    "      última vez); la contraseña, de F, de ORVANE_CARDDAV_PASSWORD o preguntada\n";
+    "      última vez); la contraseña, de F, de ORVANE_CARDDAV_PASSWORD o preguntada;\n"
+    "      no borra la mayoría de los contactos de un lado sin --allow-deletions\n"
+    "  orvane-db history ARCHIVO [CÓDIGO] [--deleted]\n"
+    "      los cambios, del último al primero (de un contacto; o los contactos borrados)\n"
+    "  orvane-db restore ARCHIVO CÓDIGO [--at MOMENTO]\n"
+    "      devuelve un contacto borrado, o uno como estaba en MOMENTO\n"
+    "  orvane-db undo ARCHIVO --to MOMENTO [--dry-run]\n"
+    "      devuelve toda la agenda a como estaba en MOMENTO (\"2026-12-07 14:30\", \"hace 2 "
+    "horas\")\n"
+    "  orvane-db backup ARCHIVO [DESTINO]\n"
+    "      copia coherente de la agenda aunque esté abierta (sin DESTINO, en copias/)\n";
 
 constexpr std::size_t kMaxDemo = 50'000'000;
 
@@ -196,6 +207,7 @@ int run(const std::vector<std::string>& args) {
         return r.ok ? 0 : 1;
     }
     if (cmd == "sync") return orv::db::syncCommand(args, con);
+    if (auto rc = orv::db::historyCommands(args, con)) return *rc;
     return usage("orden desconocida: " + cmd);
 }
 

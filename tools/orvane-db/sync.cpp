@@ -19,7 +19,7 @@ namespace {
 
 constexpr const char* kUsage =
     "uso: orvane-db sync ARCHIVO [URL --user NOMBRE] [--password-file F] [--ca-file F] "
-    "[--dry-run]\n";
+    "[--dry-run] [--allow-deletions]\n";
 constexpr std::size_t kShown = 20;  // names listed of each kind before a summary
 
 int usage(const Console& con, const std::string& problem) {
@@ -69,7 +69,7 @@ void list(const Console& con, const char* title, const std::vector<std::string>&
 int syncCommand(const std::vector<std::string>& args, const Console& con) {
     std::vector<std::string> positional;
     std::optional<std::string> user, passwordFile, caFile;
-    bool dryRun = false;
+    bool dryRun = false, allowDeletions = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         std::string name = args[i], value;
         if (name.rfind("--", 0) != 0) {
@@ -78,6 +78,10 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
         }
         if (name == "--dry-run") {
             dryRun = true;
+            continue;
+        }
+        if (name == "--allow-deletions") {
+            allowDeletions = true;
             continue;
         }
         bool hasValue = false;
@@ -153,6 +157,7 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
     options.dav.password = QString::fromStdString(password);
     if (caFile) options.dav.caFile = QString::fromStdString(*caFile);
     options.dryRun = dryRun;
+    options.allowDeletions = allowDeletions;
     std::unique_ptr<Progress> progress;
     std::string stageShown;
     if (con.progress) {
@@ -177,6 +182,7 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
         con.err << "No se ha sincronizado: " << r.fatal << "\n";
         return 1;
     }
+    if (!r.copy.empty()) con.out << "Copia de la agenda de antes en " << r.copy << "\n";
     if (dryRun) con.out << "Simulación: no se ha cambiado nada en ningún lado\n";
     list(con, dryRun ? "Se subirían al servidor" : "Subidos al servidor", r.up);
     list(con, dryRun ? "Se traerían a esta agenda" : "Traídos a esta agenda", r.down);
