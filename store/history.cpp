@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -321,15 +322,19 @@ std::string keepCopy(const std::string& path) {
     if (ec)
         throw EngineError(kErrEngine, "No se puede crear la carpeta '" + dir.string() +
                                           "': " + ec.message() + ".");
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
-    const std::string stem = book.stem().string() + "-" + stamp;
-    fs::path dest = dir / (stem + book.extension().string());
-    for (int i = 2; fs::exists(dest, ec); ++i)
-        dest = dir / (stem + "-" + std::to_string(i) + book.extension().string());
+    // Named by the moment, to the millisecond, so that names sort as copies were made.
+    fs::path dest;
+    do {
+        const std::int64_t ms = nowMs();
+        const std::time_t t = static_cast<std::time_t>(ms / 1000);
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        char stamp[40];
+        const std::size_t n = std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
+        std::snprintf(stamp + n, sizeof stamp - n, "%03d", static_cast<int>(ms % 1000));
+        dest = dir / (book.stem().string() + "-" + stamp + book.extension().string());
+        if (fs::exists(dest, ec)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } while (fs::exists(dest, ec));
     backup(book.string(), dest.string());
     // The last copies of this book; older ones go.
     std::vector<fs::path> copies;
