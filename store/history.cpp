@@ -49,12 +49,13 @@ std::string makeCreateSql() {
     };
     return "CREATE TABLE IF NOT EXISTS OrvOrigen (Id INTEGER PRIMARY KEY CHECK (Id = 1), "
            "Origen TEXT NOT NULL);"
-           "CREATE TABLE IF NOT EXISTS OrvHistoria (Id INTEGER PRIMARY KEY, Codigo INTEGER NOT "
-           "NULL, Momento INTEGER NOT NULL, Tipo TEXT NOT NULL, Origen TEXT NOT NULL" +
+           // No constraint that could abort: with one, every write to
+           // Registros would copy its pages to a statement journal.
+           "CREATE TABLE IF NOT EXISTS OrvHistoria (Id INTEGER PRIMARY KEY, Codigo INTEGER, "
+           "Momento INTEGER, Tipo TEXT, Origen TEXT" +
            cols +
            ");"
            "CREATE INDEX IF NOT EXISTS OrvHistoriaCodigo ON OrvHistoria (Codigo);"
-           "CREATE INDEX IF NOT EXISTS OrvHistoriaMomento ON OrvHistoria (Momento);"
            "CREATE TRIGGER IF NOT EXISTS OrvHistoriaAlta AFTER INSERT ON Registros BEGIN " +
            entry("NEW.Codigo", "alta", false) +
            " END;"
@@ -76,11 +77,38 @@ std::int64_t count(sqlite3* db, const std::string& sql) {
     return s.step() ? s.int64(0) : 0;
 }
 
+}  // namespace
+
+// Changes are numbered as they are made, so their moments rise with Id: the
+// first after a moment is found by halving over Id (a second index, on the
+// moment, would double what every write to Registros costs).
+std::int64_t firstAfter(sqlite3* db, std::int64_t ms) {
+    sql::Statement bounds(db, "SELECT min(Id), max(Id) FROM main.OrvHistoria");
+    if (!bounds.step() || bounds.isNull(0)) return 1;
+    std::int64_t lo = bounds.int64(0), hi = bounds.int64(1) + 1;  // answer in [lo, hi]
+    sql::Statement at(
+        db, "SELECT Id, Momento FROM main.OrvHistoria WHERE Id >= ?1 ORDER BY Id LIMIT 1");
+    while (lo < hi) {
+        const std::int64_t mid = lo + (hi - lo) / 2;
+        at.bind(1, mid);
+        const bool found = at.step();
+        const std::int64_t id = found ? at.int64(0) : 0, when = found ? at.int64(1) : 0;
+        at.reset();
+        if (!found || when > ms)
+            hi = mid;  // no change from mid on is at or before ms
+        else
+            lo = id + 1;
+    }
+    return lo;
+}
+
+namespace {
+
 // The first change of each contact after `ms`: its "before" is the contact at `ms`.
-std::string firstAfter(std::int64_t ms) {
+std::string firstChanges(sqlite3* db, std::int64_t ms) {
     return "SELECT h.* FROM main.OrvHistoria h JOIN (SELECT min(Id) AS Id FROM main.OrvHistoria "
-           "WHERE Momento > " +
-           std::to_string(ms) + " GROUP BY Codigo) f ON f.Id = h.Id";
+           "WHERE Id >= " +
+           std::to_string(firstAfter(db, ms)) + " GROUP BY Codigo) f ON f.Id = h.Id";
 }
 
 }  // namespace
@@ -91,8 +119,8 @@ const char* const kCreateSql = createSql.c_str();
 bool complete(sqlite3* db) {
     return count(db,
                  "SELECT count(*) FROM main.sqlite_schema WHERE name IN ('OrvOrigen', "
-                 "'OrvHistoria', 'OrvHistoriaCodigo', 'OrvHistoriaMomento', 'OrvHistoriaAlta', "
-                 "'OrvHistoriaCambio', 'OrvHistoriaRecodigo', 'OrvHistoriaBaja')") == 8;
+                 "'OrvHistoria', 'OrvHistoriaCodigo', 'OrvHistoriaAlta', 'OrvHistoriaCambio', "
+                 "'OrvHistoriaRecodigo', 'OrvHistoriaBaja')") == 7;
 }
 
 std::int64_t nowMs() {
@@ -101,7 +129,7 @@ std::int64_t nowMs() {
 }
 
 bool stale(sqlite3* db) {
-    sql::Statement s(db, "SELECT min(Momento) FROM main.OrvHistoria");
+    sql::Statement s(db, "SELECT Momento FROM main.OrvHistoria ORDER BY Id LIMIT 1");
     return s.step() && !s.isNull(0) && s.int64(0) < nowMs() - kKeptMs;
 }
 
@@ -110,8 +138,8 @@ void prepare(sqlite3* db) {
     // A source left behind by a writer that never committed cannot be, but
     // one written by hand would mislabel every later change.
     sql::exec(db, "DELETE FROM main.OrvOrigen");
-    sql::Statement prune(db, "DELETE FROM main.OrvHistoria WHERE Momento < ?1");
-    prune.bind(1, nowMs() - kKeptMs);
+    sql::Statement prune(db, "DELETE FROM main.OrvHistoria WHERE Id < ?1");
+    prune.bind(1, firstAfter(db, nowMs() - kKeptMs));
     prune.step();
 }
 
@@ -156,10 +184,10 @@ std::vector<Entry> deleted(sqlite3* db) {
 
 std::optional<Contact> stateAt(sqlite3* db, std::int64_t codigo, std::int64_t ms, bool& changed) {
     sql::Statement s(db, "SELECT Tipo, " + dataColumns() +
-                             " FROM main.OrvHistoria WHERE Codigo = ?1 AND Momento > ?2 ORDER "
+                             " FROM main.OrvHistoria WHERE Codigo = ?1 AND Id >= ?2 ORDER "
                              "BY Id LIMIT 1");
     s.bind(1, codigo);
-    s.bind(2, ms);
+    s.bind(2, firstAfter(db, ms));
     changed = s.step();
     Contact c;
     c[kCodigo] = std::to_string(codigo);
@@ -179,7 +207,7 @@ std::optional<Contact> stateAt(sqlite3* db, std::int64_t codigo, std::int64_t ms
 
 UndoCounts undoTo(sqlite3* db, std::int64_t ms, bool dryRun) {
     sql::exec(db, "DROP TABLE IF EXISTS temp.OrvDeshacer; CREATE TEMP TABLE OrvDeshacer AS " +
-                      firstAfter(ms) +
+                      firstChanges(db, ms) +
                       ";CREATE INDEX temp.OrvDeshacerCodigo ON OrvDeshacer (Codigo)");
     UndoCounts n;
     n.removed = count(db,
@@ -251,7 +279,7 @@ std::int64_t size(sqlite3* db, std::int64_t& bytes) {
     try {
         bytes = count(db,
                       "SELECT coalesce(sum(pgsize), 0) FROM dbstat('main') WHERE name IN "
-                      "('OrvHistoria', 'OrvHistoriaCodigo', 'OrvHistoriaMomento')");
+                      "('OrvHistoria', 'OrvHistoriaCodigo')");
     } catch (const EngineError&) {
         // No dbstat: what the rows hold.
         std::string len = "16";

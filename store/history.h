@@ -40,6 +40,8 @@ bool stale(sqlite3* db);
 void prepare(sqlite3* db);
 
 std::int64_t nowMs();
+// The Id of the first change after `ms` (one past the last when none).
+std::int64_t firstAfter(sqlite3* db, std::int64_t ms);
 
 struct Entry {
     std::int64_t id = 0, codigo = 0, momento = 0;

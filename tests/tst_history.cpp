@@ -125,6 +125,51 @@ class TestHistory : public QObject {
         return out;
     }
 
+    void copiesWhileWriting() {
+        // A writer with pauses, as programs write: one that never lets go
+        // starves every reader of a rollback-journal book, a copy included.
+        QString script = ".timeout 10000\n";
+        for (int i = 0; i < 150; ++i)
+            script +=
+                "BEGIN; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                "WHERE i < 10) INSERT INTO Registros (Nombre) SELECT 'Lote' FROM n; "
+                "COMMIT;\n.shell sleep 0.03\n";
+        const QString file = dir_.filePath("lotes.sql");
+        storetest::writeFile(file, script.toUtf8());
+        QProcess writer;
+        writer.start("sqlite3", {book_, ".read " + file});
+        QVERIFY(writer.waitForStarted());
+        int copies = 0;
+        auto committed = [&] {
+            auto db = Database::open(book_.toStdString(), false);
+            sql::Statement n(db->handle(), "SELECT count(*) FROM Registros");
+            return n.step() ? n.int64(0) : -1;
+        };
+        do {
+            const std::int64_t before = committed();
+            const std::string copy =
+                dir_.filePath(QStringLiteral("copia%1.mdb").arg(++serial_)).toStdString();
+            history::backup(book_.toStdString(), copy);
+            auto db = Database::open(copy, false);
+            sql::Statement ok(db->handle(), "PRAGMA integrity_check");
+            QVERIFY(ok.step() && ok.text(0) == "ok");
+            sql::Statement n(db->handle(), "SELECT count(*) FROM Registros");
+            QVERIFY(n.step() && n.int64(0) >= before && n.int64(0) % 10 == 0);
+            ++copies;
+            writer.waitForFinished(100);  // also notices that it ended
+        } while (writer.state() != QProcess::NotRunning || copies < 3);
+        QCOMPARE(writer.exitCode(), 0);
+        qInfo("%d copies while the shell wrote", copies);
+
+        // A write transaction open elsewhere: the copy is the book before it.
+        auto db = Database::open(book_.toStdString());
+        sql::WriteTransaction tx(db->handle());
+        db->exec("DELETE FROM Registros");
+        const auto r = runTool({"backup", book_, dir_.filePath("abierta.mdb")});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QVERIFY2(r.out.contains("(1500 contactos)"), r.out.constData());
+    }
+
   private slots:
     void initTestCase() {
         const QString why = server_.start();
@@ -349,54 +394,19 @@ class TestHistory : public QObject {
     // Every copy sound and holding every contact committed before it began,
     // with whole transactions only, while the shell writes in batches of 10.
     void backupWhileAnotherProcessWrites() {
-        QString script = ".timeout 10000\n";
-        for (int i = 0; i < 400; ++i)
-            script +=
-                "BEGIN; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
-                "WHERE i < 10) INSERT INTO Registros (Nombre) SELECT 'Lote' FROM n; COMMIT;\n";
-        const QString file = dir_.filePath("lotes.sql");
-        storetest::writeFile(file, script.toUtf8());
-        QProcess writer;
-        writer.start("sqlite3", {book_, ".read " + file});
-        QVERIFY(writer.waitForStarted());
-        int copies = 0;
-        auto committed = [&] {
-            auto db = Database::open(book_.toStdString(), false);
-            sql::Statement n(db->handle(), "SELECT count(*) FROM Registros");
-            return n.step() ? n.int64(0) : -1;
-        };
-        do {
-            const std::int64_t before = committed();
-            const std::string copy =
-                dir_.filePath(QStringLiteral("copia%1.mdb").arg(++serial_)).toStdString();
-            history::backup(book_.toStdString(), copy);
-            auto db = Database::open(copy, false);
-            sql::Statement ok(db->handle(), "PRAGMA integrity_check");
-            QVERIFY(ok.step() && ok.text(0) == "ok");
-            sql::Statement n(db->handle(), "SELECT count(*) FROM Registros");
-            QVERIFY(n.step() && n.int64(0) >= before && n.int64(0) % 10 == 0);
-            ++copies;
-            writer.waitForFinished(1);  // also notices that it ended
-        } while (writer.state() != QProcess::NotRunning || copies < 3);
-        QCOMPARE(writer.exitCode(), 0);
-        qInfo("%d copies while the shell wrote", copies);
-
-        // A write transaction open elsewhere: the copy is the book before it.
-        auto db = Database::open(book_.toStdString());
-        sql::WriteTransaction tx(db->handle());
-        db->exec("DELETE FROM Registros");
-        const auto r = runTool({"backup", book_, dir_.filePath("abierta.mdb")});
-        QVERIFY2(r.exitCode == 0, r.err.constData());
-        QVERIFY2(r.out.contains("(4000 contactos)"), r.out.constData());
+        try {
+            copiesWhileWriting();
+        } catch (const EngineError& e) {
+            QFAIL(e.what());
+        }
     }
-
     // A year's changes kept, older ones dropped at the next write; the last
     // seven copies kept.
     void historyAndCopiesBounded() {
         importCards({"Ana"});
         const std::int64_t old = history::nowMs() - history::kKeptMs - 1000;
-        shell(QStringLiteral("INSERT INTO OrvHistoria (Codigo, Momento, Tipo, Origen) VALUES "
-                             "(99, %1, 'alta', 'x')")
+        shell(QStringLiteral("UPDATE OrvHistoria SET Momento = %1; INSERT INTO Registros "
+                             "(Nombre) VALUES ('Eva')")
                   .arg(old));
         QCOMPARE(changes().size(), std::size_t(2));
         Database::open(book_.toStdString());
