@@ -48,12 +48,11 @@ double seconds(const QElapsedTimer& t) {
     return static_cast<double>(t.nsecsElapsed()) / 1e9;
 }
 
-// The floor: the same book with nothing written to the history, nor its
-// source named.
+// The floor: the same book with no history at all.
 void dropHistory(Database& db) {
     db.exec(
         "DROP TRIGGER OrvHistoriaAlta; DROP TRIGGER OrvHistoriaCambio; DROP TRIGGER "
-        "OrvHistoriaRecodigo; DROP TRIGGER OrvHistoriaBaja; DROP TABLE OrvOrigen");
+        "OrvHistoriaRecodigo; DROP TRIGGER OrvHistoriaBaja; DROP TABLE OrvHistoria");
 }
 // A floor that got its triggers back (the book was prepared again) measures nothing.
 void expectWithout(Database& db) {

@@ -35,8 +35,7 @@ std::string makeCreateSql() {
     for (std::size_t c = kNombre; c < kColumnCount; ++c)
         cols += ", " + schema::quoted(schema::kColumns[c]);
     const std::string now = "CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER)";
-    const std::string origin =
-        "coalesce((SELECT Origen FROM OrvOrigen WHERE Id = 1), '" + std::string(kOther) + "')";
+    const std::string origin = "'" + std::string(kOther) + "'";
     std::string differs;
     for (std::size_t c = kNombre; c < kColumnCount; ++c) {
         const std::string q = schema::quoted(schema::kColumns[c]);
@@ -47,29 +46,26 @@ std::string makeCreateSql() {
                (before ? ", " + dataColumns() : std::string()) + ") VALUES (" + code + ", " + now +
                ", '" + kind + "', " + origin + (before ? ", " + dataColumns("OLD.") : "") + ");";
     };
-    return "CREATE TABLE IF NOT EXISTS OrvOrigen (Id INTEGER PRIMARY KEY CHECK (Id = 1), "
-           "Origen TEXT NOT NULL);"
-           // No constraint that could abort: with one, every write to
-           // Registros would copy its pages to a statement journal.
-           "CREATE TABLE IF NOT EXISTS OrvHistoria (Id INTEGER PRIMARY KEY, Codigo INTEGER, "
-           "Momento INTEGER, Tipo TEXT, Origen TEXT" +
-           cols +
-           ");"
-           "CREATE INDEX IF NOT EXISTS OrvHistoriaCodigo ON OrvHistoria (Codigo);"
-           "CREATE TRIGGER IF NOT EXISTS OrvHistoriaAlta AFTER INSERT ON Registros BEGIN " +
-           entry("NEW.Codigo", "alta", false) +
-           " END;"
-           "CREATE TRIGGER IF NOT EXISTS OrvHistoriaCambio AFTER UPDATE ON Registros WHEN "
-           "OLD.Codigo IS NEW.Codigo AND (" +
-           differs + ") BEGIN " + entry("OLD.Codigo", "cambio", true) +
-           " END;"
-           // A new code is the old contact gone and a new one come.
-           "CREATE TRIGGER IF NOT EXISTS OrvHistoriaRecodigo AFTER UPDATE OF Codigo ON "
-           "Registros WHEN OLD.Codigo IS NOT NEW.Codigo BEGIN " +
-           entry("OLD.Codigo", "baja", true) + entry("NEW.Codigo", "alta", false) +
-           " END;"
-           "CREATE TRIGGER IF NOT EXISTS OrvHistoriaBaja AFTER DELETE ON Registros BEGIN " +
-           entry("OLD.Codigo", "baja", true) + " END;";
+    return  // No constraint that could abort: with one, every write to
+            // Registros would copy its pages to a statement journal.
+        "CREATE TABLE IF NOT EXISTS OrvHistoria (Id INTEGER PRIMARY KEY, Codigo INTEGER, "
+        "Momento INTEGER, Tipo TEXT, Origen TEXT" +
+        cols +
+        ");"
+        "CREATE TRIGGER IF NOT EXISTS OrvHistoriaAlta AFTER INSERT ON Registros BEGIN " +
+        entry("NEW.Codigo", "alta", false) +
+        " END;"
+        "CREATE TRIGGER IF NOT EXISTS OrvHistoriaCambio AFTER UPDATE ON Registros WHEN "
+        "OLD.Codigo IS NEW.Codigo AND (" +
+        differs + ") BEGIN " + entry("OLD.Codigo", "cambio", true) +
+        " END;"
+        // A new code is the old contact gone and a new one come.
+        "CREATE TRIGGER IF NOT EXISTS OrvHistoriaRecodigo AFTER UPDATE OF Codigo ON "
+        "Registros WHEN OLD.Codigo IS NOT NEW.Codigo BEGIN " +
+        entry("OLD.Codigo", "baja", true) + entry("NEW.Codigo", "alta", false) +
+        " END;"
+        "CREATE TRIGGER IF NOT EXISTS OrvHistoriaBaja AFTER DELETE ON Registros BEGIN " +
+        entry("OLD.Codigo", "baja", true) + " END;";
 }
 
 std::int64_t count(sqlite3* db, const std::string& sql) {
@@ -80,8 +76,9 @@ std::int64_t count(sqlite3* db, const std::string& sql) {
 }  // namespace
 
 // Changes are numbered as they are made, so their moments rise with Id: the
-// first after a moment is found by halving over Id (a second index, on the
-// moment, would double what every write to Registros costs).
+// first after a moment is found by halving over Id. The table has no index:
+// one, on the moment or on the code, added a third to what an import costs,
+// and a contact's own changes are found by reading from that first one on.
 std::int64_t firstAfter(sqlite3* db, std::int64_t ms) {
     sql::Statement bounds(db, "SELECT min(Id), max(Id) FROM main.OrvHistoria");
     if (!bounds.step() || bounds.isNull(0)) return 1;
@@ -118,9 +115,9 @@ const char* const kCreateSql = createSql.c_str();
 
 bool complete(sqlite3* db) {
     return count(db,
-                 "SELECT count(*) FROM main.sqlite_schema WHERE name IN ('OrvOrigen', "
-                 "'OrvHistoria', 'OrvHistoriaCodigo', 'OrvHistoriaAlta', 'OrvHistoriaCambio', "
-                 "'OrvHistoriaRecodigo', 'OrvHistoriaBaja')") == 7;
+                 "SELECT count(*) FROM main.sqlite_schema WHERE name IN ('OrvHistoria', "
+                 "'OrvHistoriaAlta', 'OrvHistoriaCambio', 'OrvHistoriaRecodigo', "
+                 "'OrvHistoriaBaja')") == 5;
 }
 
 std::int64_t nowMs() {
@@ -135,9 +132,6 @@ bool stale(sqlite3* db) {
 
 void prepare(sqlite3* db) {
     sql::exec(db, kCreateSql);
-    // A source left behind by a writer that never committed cannot be, but
-    // one written by hand would mislabel every later change.
-    sql::exec(db, "DELETE FROM main.OrvOrigen");
     sql::Statement prune(db, "DELETE FROM main.OrvHistoria WHERE Id < ?1");
     prune.bind(1, firstAfter(db, nowMs() - kKeptMs));
     prune.step();
@@ -279,7 +273,7 @@ std::int64_t size(sqlite3* db, std::int64_t& bytes) {
     try {
         bytes = count(db,
                       "SELECT coalesce(sum(pgsize), 0) FROM dbstat('main') WHERE name IN "
-                      "('OrvHistoria', 'OrvHistoriaCodigo')");
+                      "('OrvHistoria')");
     } catch (const EngineError&) {
         // No dbstat: what the rows hold.
         std::string len = "16";

@@ -3,9 +3,9 @@
 // insert, update and delete, by whatever program, with the row as it was
 // before (nulls for an insert), when (unix milliseconds), the kind and the
 // source. Plain-SQL triggers fill it, so the sqlite3 shell's changes are
-// kept too. Our writers name themselves in the one-row OrvOrigen inside
-// their transaction (sql::WriteTransaction::markSource) and clear it before
-// the commit; a change with no source there is "otro programa".
+// kept too, as "otro programa"; our writers name themselves
+// (sql::WriteTransaction::markSource) and, before their commit, relabel the
+// rows their transaction wrote, which lie on pages the commit writes anyway.
 
 #include <sqlite3.h>
 
