@@ -4,7 +4,9 @@
 # The help is read as: a line indented by two spaces is a command's usage
 # ("  orvane-db import ARCHIVO ENTRADA [--format csv|vcard] [--dry-run]"), the
 # deeper indented lines below it describe it, an unindented line ending in
-# ":" is a heading and any other unindented line is a paragraph.
+# ":" is a heading and any other unindented line is a paragraph. The first
+# heading ("Uso:") opens the page's ÓRDENES; each later one ("Estado de
+# salida:") a section of its own.
 #
 #   awk -v mode=man -v version=0.90 -v date=2026-12-07 -f fromhelp.awk help.txt
 #   awk -v mode=bash -f fromhelp.awk help.txt
@@ -26,7 +28,7 @@ function usage(line,    n, w, i, out, word, lead, tail) {
         lead = word; sub(/[^[].*$/, "", lead)
         tail = word; sub(/^.*[^]]/, "", tail)
         word = substr(word, length(lead) + 1, length(word) - length(lead) - length(tail))
-        if (i <= 2 || word ~ /^-/)
+        if ((i <= 2 && word !~ /^[[:upper:]]+$/) || word ~ /^-/)
             word = "\\fB" roff(word) "\\fR"
         else if (word ~ /^[[:upper:]]+$/)
             word = "\\fI" word "\\fR"
@@ -41,6 +43,7 @@ function usage(line,    n, w, i, out, word, lead, tail) {
 # and the values of those that take one (choices when written a|b|c).
 function options(line,    n, w, i, word, name, list) {
     n = split(line, w, " ")
+    if (index(commands " ", " " w[2] " ")) return
     commands = commands " " w[2]
     for (i = 3; i <= n; i++) {
         word = w[i]
@@ -73,9 +76,8 @@ function options(line,    n, w, i, word, name, list) {
     if (mode == "man") { line = $0; sub(/^ +/, "", line); body = body roff(line) "\n" }
     next
 }
-# The first heading ("Uso:") is the page's ÓRDENES; later ones are subsections.
 /^[^ ].*:$/ {
-    if (mode == "man" && ++headings > 1) body = body ".SS " roff(substr($0, 1, length($0) - 1)) "\n"
+    if (mode == "man" && ++headings > 1) body = body ".SH " toupper(roff(substr($0, 1, length($0) - 1))) "\n"
     next
 }
 /^[^ ]/ {
@@ -89,7 +91,7 @@ END {
         print "_orvane_db() {"
         print "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} opts="
         print "    if ((COMP_CWORD == 1)); then"
-        print "        mapfile -t COMPREPLY < <(compgen -W '" substr(commands, 2) " --help' -- \"$cur\")"
+        print "        mapfile -t COMPREPLY < <(compgen -W '" substr(commands, 2) " --help --version' -- \"$cur\")"
         print "        return"
         print "    fi"
         print "    case ${COMP_WORDS[1]}:$prev in"
@@ -119,16 +121,16 @@ END {
     for (i = 1; i <= nsyn; i++) print (i > 1 ? ".br\n" : "") synopsis[i]
     print ".SH DESCRIPCIÓN"
     print "\\fBorvane\\-db\\fR es el compañero de línea de órdenes de \\fBorvane\\fR(1): trabaja"
-    print "sobre una agenda, el archivo \\fIorv.mdb\\fR, que \\fBorvane\\fR abre y nunca crea."
-    print "Los errores se escriben en la salida de errores y la orden termina con estado"
-    print "distinto de cero."
+    print "sobre una agenda, el archivo \\fIorv.mdb\\fR que abre \\fBorvane\\fR."
+    print "Los mensajes se escriben en la salida de errores, cada uno con la forma"
+    print "\\(Foorvane\\-db: texto\\(Fc; el estado de salida dice si la orden ha ido bien."
     print ".SH ÓRDENES"
     printf "%s", body
     print ".SH ARCHIVOS"
     print ".TP"
     print ".I ~/.local/share/orvane/orv.mdb"
-    print "la agenda de una instalación (\\fI$XDG_DATA_HOME/orvane/orv.mdb\\fR si esa"
-    print "variable tiene valor)."
+    print "la agenda de cada usuario (\\fI$XDG_DATA_HOME/orvane/orv.mdb\\fR si esa"
+    print "variable tiene valor), la que abre \\fBorvane\\fR instalado."
     print ".SH VÉASE TAMBIÉN"
     print ".BR orvane (1)"
 }

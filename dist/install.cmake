@@ -25,3 +25,19 @@ if("$ENV{DESTDIR}" STREQUAL "")
     message(WARNING "La agenda no se pudo preparar; la orden orvane lo intentará al iniciarse.")
   endif()
 endif()
+
+# This install's own list of what it wrote, inside the prefix beside the
+# uninstall script that reads it: the build's install_manifest.txt is
+# replaced by the next install from that build, to whatever prefix. Paths
+# are relative to the prefix, so that a staged install lists what will be
+# there.
+set(own "${CMAKE_INSTALL_PREFIX}/lib/orvane")
+set(manifest "$ENV{DESTDIR}${own}/install_manifest.txt")
+list(APPEND CMAKE_INSTALL_MANIFEST_FILES "$ENV{DESTDIR}${own}/install_manifest.txt")
+set(listed "")
+foreach(file IN LISTS CMAKE_INSTALL_MANIFEST_FILES)
+  file(RELATIVE_PATH file "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}" "${file}")
+  string(APPEND listed "${file}\n")
+endforeach()
+file(WRITE "${manifest}" "${listed}")
+message(STATUS "Para desinstalar: ${own}/uninstall")

@@ -10,15 +10,18 @@ packages=(cmake g++ make qt6-base-dev libgl-dev libsqlite3-dev libicu-dev xvfb x
           fonts-liberation qt6-translations-l10n)
 # With --tests (test.sh, bench.sh), also: the sqlite3 shell (tests of the book as
 # other programs see it); clang with libFuzzer (scripts/fuzz.sh); GNU time
-# (bench.sh); radicale and openssl (CardDAV tests) and vdirsyncer (the sync
-# benchmark); Qt Svg (the art tool); xdotool and x11-utils (driving the
+# (bench.sh); radicale, xandikos (a second CardDAV server every sync test runs
+# against) and openssl (CardDAV tests) and vdirsyncer (the sync benchmark); Qt Svg (the art tool); xdotool and x11-utils (driving the
 # installed program under Xvfb), desktop-file-utils and appstream (validators),
 # man-db and groff-base (manual pages) for the install test; dbus, at-spi2-core
-# and python3-pyatspi (the windows read on a real accessibility bus).
+# and python3-pyatspi (the windows read on a real accessibility bus); debhelper,
+# devscripts, dpkg-dev, fakeroot and lintian (the package test builds the
+# Debian package the Debian way and checks it).
 if [ "${1:-}" = "--tests" ]; then
-    packages+=(sqlite3 clang libclang-rt-14-dev time radicale vdirsyncer openssl
+    packages+=(sqlite3 clang libclang-rt-14-dev time radicale xandikos vdirsyncer openssl
                qt6-svg-dev xdotool x11-utils desktop-file-utils appstream man-db groff-base
-               dbus at-spi2-core python3-pyatspi)
+               dbus at-spi2-core python3-pyatspi debhelper devscripts dpkg-dev fakeroot
+               lintian)
 fi
 missing=()
 for p in "${packages[@]}"; do

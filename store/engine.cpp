@@ -14,6 +14,7 @@
 #include "store/recordsets.h"
 #include "store/schema.h"
 #include "store/sql.h"
+#include "store/syserror.h"
 
 namespace orv {
 
@@ -233,8 +234,9 @@ std::shared_ptr<Database> Database::create(const std::string& path) {
     if (fd < 0) {
         if (errno == EEXIST)
             throw EngineError(kErrFileExists, "El archivo '" + path + "' ya existe.");
+        const int err = errno;
         throw EngineError(kErrEngine, "No se puede crear el archivo '" + path +
-                                          "': " + std::strerror(errno) + ".");
+                                          "': " + systemErrorText(err) + ".");
     }
     ::close(fd);
     std::error_code ec;

@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
+#include <algorithm>
 #include <optional>
 
 namespace orv::sync {
@@ -23,7 +24,7 @@ namespace detail {
 struct DavResponse {
     QString href;
     int status = 0;  // the response's own status (a deleted member); 0 when none
-    QString etag, contentType, syncToken;
+    QString etag, contentType, syncToken, displayName, principal, home;
     std::optional<QString> addressData;
     bool collection = false, addressBook = false;
     QStringList reports;
@@ -56,17 +57,42 @@ QString textOf(QXmlStreamReader& x) {
     return x.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
 }
 
-// The names of the reports inside <supported-report-set>.
-void readReports(QXmlStreamReader& x, bool inReport, QStringList& out) {
+// The names of the reports inside <supported-report-set>. Some servers
+// (xandikos) leave out the <report> wrapper: the report is then the
+// supported-report's own child.
+void readReports(QXmlStreamReader& x, QStringList& out) {
     while (x.readNextStartElement()) {
-        if (inReport) {
-            out << x.name().toString();
+        if (!is(x, kDav, "supported-report")) {
             x.skipCurrentElement();
-        } else if (is(x, kDav, "supported-report") || is(x, kDav, "report")) {
-            readReports(x, is(x, kDav, "report"), out);
-        } else {
-            x.skipCurrentElement();
+            continue;
         }
+        while (x.readNextStartElement()) {
+            if (is(x, kDav, "report")) {
+                while (x.readNextStartElement()) {
+                    out << x.name().toString();
+                    x.skipCurrentElement();
+                }
+            } else {
+                out << x.name().toString();
+                x.skipCurrentElement();
+            }
+        }
+    }
+}
+
+// QXmlStreamReader's own texts are English.
+QString xmlProblem(const QXmlStreamReader& x) {
+    const QString where =
+        QStringLiteral(" (línea %1, columna %2)").arg(x.lineNumber()).arg(x.columnNumber());
+    switch (x.error()) {
+        case QXmlStreamReader::PrematureEndOfDocumentError:
+            return QStringLiteral("el documento XML termina antes de tiempo") + where;
+        case QXmlStreamReader::CustomError:
+            return x.errorString();  // ours
+        case QXmlStreamReader::UnexpectedElementError:
+            return QStringLiteral("el XML tiene un elemento inesperado") + where;
+        default:
+            return QStringLiteral("el XML está mal formado") + where;
     }
 }
 
@@ -86,8 +112,18 @@ void readProp(QXmlStreamReader& x, DavResponse& r) {
                 r.addressBook = r.addressBook || is(x, kCard, "addressbook");
                 x.skipCurrentElement();
             }
+        } else if (is(x, kDav, "displayname")) {
+            r.displayName = textOf(x);
+        } else if (is(x, kDav, "current-user-principal") || is(x, kCard, "addressbook-home-set")) {
+            QString& to = is(x, kDav, "current-user-principal") ? r.principal : r.home;
+            while (x.readNextStartElement()) {
+                if (is(x, kDav, "href") && to.isEmpty())
+                    to = textOf(x);
+                else
+                    x.skipCurrentElement();
+            }
         } else if (is(x, kDav, "supported-report-set")) {
-            readReports(x, false, r.reports);
+            readReports(x, r.reports);
         } else {
             x.skipCurrentElement();
         }
@@ -116,6 +152,9 @@ void readResponse(QXmlStreamReader& x, DavResponse& r) {
             if (!props.etag.isEmpty()) r.etag = props.etag;
             if (!props.contentType.isEmpty()) r.contentType = props.contentType;
             if (!props.syncToken.isEmpty()) r.syncToken = props.syncToken;
+            if (!props.displayName.isEmpty()) r.displayName = props.displayName;
+            if (!props.principal.isEmpty()) r.principal = props.principal;
+            if (!props.home.isEmpty()) r.home = props.home;
             if (props.addressData) r.addressData = props.addressData;
             r.collection = r.collection || props.collection;
             r.addressBook = r.addressBook || props.addressBook;
@@ -144,7 +183,7 @@ std::optional<Multistatus> parseMultistatus(const QByteArray& xml, QString& erro
         x.raiseError(QStringLiteral("no es un multistatus de WebDAV"));
     }
     if (x.hasError()) {
-        error = x.errorString();
+        error = xmlProblem(x);
         return std::nullopt;
     }
     return out;
@@ -208,6 +247,47 @@ QString sslReason(const QList<QSslError>& errors) {
     return QStringLiteral("su certificado no es válido");
 }
 
+// Errors of the connection itself rather than an HTTP status the server sent.
+bool brokeOff(QNetworkReply::NetworkError e) {
+    return (e != QNetworkReply::NoError && e < QNetworkReply::ContentAccessDenied) ||
+           e == QNetworkReply::ProtocolUnknownError || e == QNetworkReply::ProtocolFailure;
+}
+
+// Qt's texts for these are English: each its own Spanish words.
+QString networkProblem(QNetworkReply::NetworkError e) {
+    switch (e) {
+        case QNetworkReply::RemoteHostClosedError:
+            return QStringLiteral("ha cortado la conexión antes de terminar su respuesta");
+        case QNetworkReply::TimeoutError:
+            return QStringLiteral("la conexión ha caducado");
+        case QNetworkReply::OperationCanceledError:
+            return QStringLiteral("la petición se ha cancelado");
+        case QNetworkReply::SslHandshakeFailedError:
+            return QStringLiteral("la negociación de la conexión segura ha fallado");
+        case QNetworkReply::TemporaryNetworkFailureError:
+        case QNetworkReply::NetworkSessionFailedError:
+        case QNetworkReply::BackgroundRequestNotAllowedError:
+            return QStringLiteral("la red de este equipo no está disponible");
+        case QNetworkReply::TooManyRedirectsError:
+            return QStringLiteral("redirige demasiadas veces");
+        case QNetworkReply::InsecureRedirectError:
+            return QStringLiteral("redirige a una dirección sin cifrar");
+        case QNetworkReply::ProxyConnectionRefusedError:
+        case QNetworkReply::ProxyConnectionClosedError:
+        case QNetworkReply::ProxyNotFoundError:
+        case QNetworkReply::ProxyTimeoutError:
+        case QNetworkReply::ProxyAuthenticationRequiredError:
+        case QNetworkReply::UnknownProxyError:
+            return QStringLiteral("el proxy de la red no deja pasar la conexión");
+        case QNetworkReply::ProtocolUnknownError:
+            return QStringLiteral("la dirección no es http ni https");
+        case QNetworkReply::ProtocolFailure:
+            return QStringLiteral("su respuesta no es HTTP válido o llega cortada");
+        default:
+            return QStringLiteral("fallo de la conexión (código %1)").arg(int(e));
+    }
+}
+
 const QList<QPair<QByteArray, QByteArray>> kXml = {
     {"Content-Type", "application/xml; charset=utf-8"}};
 
@@ -224,8 +304,8 @@ struct CardDavClient::Reply {
     QString reason;
     QByteArray body;
     QByteArray etag;
+    QUrl location;  // of a redirect
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
-    QString errorString;
     QList<QSslError> sslErrors;
     bool timedOut = false;
 };
@@ -264,7 +344,8 @@ CardDavClient::Reply CardDavClient::send(const QByteArray& verb, const QUrl& url
     for (const auto& [name, value] : headers) request.setRawHeader(name, value);
     // A redirect elsewhere would take the password with it.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::SameOriginRedirectPolicy);
+                         manualRedirects_ ? QNetworkRequest::ManualRedirectPolicy
+                                          : QNetworkRequest::SameOriginRedirectPolicy);
     if (url.scheme() == QLatin1String("https")) request.setSslConfiguration(net_->ssl);
 
     Reply out;
@@ -295,8 +376,12 @@ CardDavClient::Reply CardDavClient::send(const QByteArray& verb, const QUrl& url
     out.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     if (reply->isOpen()) out.body = reply->readAll();
     out.etag = reply->rawHeader("ETag");
+    if (reply->hasRawHeader("Location"))
+        out.location = url.resolved(QUrl(QString::fromUtf8(reply->rawHeader("Location"))));
     out.error = reply->error();
-    out.errorString = reply->errorString();
+    // A connection that broke off leaves whatever status line came before
+    // the cut: an answer cut inside its headers or body is no answer.
+    if (brokeOff(out.error)) out.status = 0;
     return out;
 }
 
@@ -344,10 +429,10 @@ DavError CardDavClient::errorOf(const Reply& r) const {
             QStringLiteral("Respuesta inesperada del servidor a %1 (%2).").arg(where, code));
     }
     if (!r.sslErrors.isEmpty() || r.error == QNetworkReply::SslHandshakeFailedError)
-        return error(
-            DavErrorKind::Tls,
-            QStringLiteral("Conexión segura con %1 rechazada: %2.")
-                .arg(server, r.sslErrors.isEmpty() ? r.errorString : sslReason(r.sslErrors)));
+        return error(DavErrorKind::Tls,
+                     QStringLiteral("Conexión segura con %1 rechazada: %2.")
+                         .arg(server, r.sslErrors.isEmpty() ? networkProblem(r.error)
+                                                            : sslReason(r.sslErrors)));
     switch (r.error) {
         case QNetworkReply::ConnectionRefusedError:
             return error(DavErrorKind::ServerDown,
@@ -361,13 +446,14 @@ DavError CardDavClient::errorOf(const Reply& r) const {
         case QNetworkReply::NetworkSessionFailedError:
             return error(DavErrorKind::ServerDown,
                          QStringLiteral("No se puede llegar al servidor %1: %2.")
-                             .arg(server, r.errorString));
+                             .arg(server, networkProblem(r.error)));
         case QNetworkReply::RemoteHostClosedError:
             return error(DavErrorKind::Network,
                          QStringLiteral("El servidor %1 ha cortado la conexión.").arg(server));
         default:
-            return error(DavErrorKind::Network,
-                         QStringLiteral("Error de red con %1: %2.").arg(server, r.errorString));
+            return error(
+                DavErrorKind::Network,
+                QStringLiteral("Error de red con %1: %2.").arg(server, networkProblem(r.error)));
     }
 }
 
@@ -420,6 +506,7 @@ DavResult<Listing> CardDavClient::list(const DavProgress& progress) {
         return {{}, {DavErrorKind::NotFound, 207, notAnAddressBook()}};
     out.value.syncCollection = self->reports.contains(QLatin1String("sync-collection"));
     out.value.multiget = self->reports.contains(QLatin1String("addressbook-multiget"));
+    out.value.query = query_ = self->reports.contains(QLatin1String("addressbook-query"));
 
     // An initial sync-collection lists the cards with the token, and some
     // servers (radicale) answer it several times faster than a PROPFIND.
@@ -508,7 +595,9 @@ DavResult<Changes> CardDavClient::changesSince(const QString& syncToken,
     if (setupError_.failed()) return {{}, setupError_};
     if (!syncToken.isEmpty()) {
         DavResult<Changes> changes = syncCollection(syncToken, progress);
-        if (changes.ok() || !tokenRefused(changes.error)) return changes;
+        // xandikos answers 500 to a token that is not of this collection.
+        if (changes.ok() || (!tokenRefused(changes.error) && changes.error.httpStatus != 500))
+            return changes;
     }
     DavResult<Listing> all = list(progress);
     if (!all.ok()) return {{}, all.error};
@@ -518,6 +607,42 @@ DavResult<Changes> CardDavClient::changesSince(const QString& syncToken,
 DavResult<Fetched> CardDavClient::fetch(const QStringList& hrefs, const DavProgress& progress) {
     DavResult<Fetched> out;
     if (setupError_.failed()) return {{}, setupError_};
+    if (query_ && hrefs.size() >= 4 * std::max(1, options_.multigetBatch)) {
+        DavError error;
+        std::optional<Multistatus> ms =
+            multistatus("REPORT", "1", xmlBody([&](QXmlStreamWriter& w) {
+                            w.writeStartElement(kCard, QStringLiteral("addressbook-query"));
+                            writeProps(w, {{kDav, "getetag"}, {kCard, "address-data"}});
+                            w.writeEndElement();
+                        }),
+                        {}, error);
+        if (ms) {
+            QHash<QString, QString> asked;
+            for (const QString& href : hrefs)
+                asked.insert(pathKey(options_.collection, href), href);
+            for (DavResponse& r : ms->responses) {
+                auto it = asked.find(pathKey(options_.collection, r.href));
+                if (it == asked.end() || !r.addressData || r.status / 100 == 4) continue;
+                out.value.cards.push_back({it.value(), r.etag, r.addressData->toUtf8()});
+                asked.erase(it);
+            }
+            // What the query left out (a server may cap its answers) comes by multiget.
+            DavResult<Fetched> rest = fetchEach(QStringList(asked.begin(), asked.end()), {});
+            if (!rest.ok()) return rest;
+            for (Card& c : rest.value.cards) out.value.cards.push_back(std::move(c));
+            out.value.missing = rest.value.missing;
+            if (progress) progress(hrefs.size(), hrefs.size());
+            return out;
+        }
+        if (!tokenRefused(error) && error.httpStatus != 404 && error.httpStatus != 415)
+            return {{}, error};
+        query_ = false;
+    }
+    return fetchEach(hrefs, progress);
+}
+
+DavResult<Fetched> CardDavClient::fetchEach(const QStringList& hrefs, const DavProgress& progress) {
+    DavResult<Fetched> out;
     const qsizetype batch = std::max(1, options_.multigetBatch);
     for (qsizetype start = 0; start < hrefs.size(); start += batch) {
         const QStringList part = hrefs.mid(start, batch);
@@ -588,6 +713,132 @@ DavError CardDavClient::createAddressBook(const QString& displayName) {
     });
     Reply reply = send("MKCOL", options_.collection, kXml, body);
     return reply.status / 100 == 2 ? DavError{} : errorOf(reply);
+}
+
+std::optional<Multistatus> CardDavClient::propfindAt(QUrl& url, const char* depth,
+                                                     const QByteArray& body, DavError& error) {
+    QList<QPair<QByteArray, QByteArray>> headers = kXml;
+    headers.emplace_back("Depth", depth);
+    for (int hops = 0; hops < 5; ++hops) {
+        manualRedirects_ = true;
+        Reply reply = send("PROPFIND", url, headers, body);
+        manualRedirects_ = false;
+        const bool redirect = reply.status == 301 || reply.status == 302 || reply.status == 303 ||
+                              reply.status == 307 || reply.status == 308;
+        if (redirect && reply.location.isValid()) {
+            // The password goes only where it went before (or there over https).
+            const QUrl to = reply.location;
+            if (to.host() != url.host() ||
+                (to.scheme() != url.scheme() && to.scheme() != QLatin1String("https"))) {
+                error = {DavErrorKind::Protocol, reply.status,
+                         QStringLiteral("%1 lleva a otro servidor (%2): use esa dirección si "
+                                        "es de confianza.")
+                             .arg(url.toDisplayString(QUrl::RemoveUserInfo),
+                                  to.toDisplayString(QUrl::RemoveUserInfo))};
+                return std::nullopt;
+            }
+            url = to;
+            continue;
+        }
+        if (reply.status != 207) {
+            error = errorOf(reply);
+            return std::nullopt;
+        }
+        QString why;
+        std::optional<Multistatus> ms = parseMultistatus(reply.body, why);
+        if (!ms)
+            error = {DavErrorKind::Protocol, reply.status,
+                     QStringLiteral("La respuesta del servidor no se puede leer: %1.").arg(why)};
+        return ms;
+    }
+    error = {DavErrorKind::Protocol, 0,
+             QStringLiteral("%1 redirige demasiadas veces.")
+                 .arg(url.toDisplayString(QUrl::RemoveUserInfo))};
+    return std::nullopt;
+}
+
+DavResult<std::vector<AddressBookInfo>> CardDavClient::discover() {
+    if (setupError_.failed()) return {{}, setupError_};
+    const QByteArray props = xmlBody([](QXmlStreamWriter& w) {
+        w.writeStartElement(kDav, QStringLiteral("propfind"));
+        writeProps(w, {{kDav, "resourcetype"},
+                       {kDav, "displayname"},
+                       {kDav, "current-user-principal"},
+                       {kCard, "addressbook-home-set"}});
+        w.writeEndElement();
+    });
+    auto self = [](const Multistatus& ms, const QUrl& url) -> std::optional<DavResponse> {
+        for (const DavResponse& r : ms.responses)
+            if (pathKey(url, r.href) == pathKey(url, url.path())) return r;
+        return ms.responses.size() == 1 ? std::optional(ms.responses.front()) : std::nullopt;
+    };
+    auto nameOf = [](const DavResponse& r, const QUrl& url) {
+        if (!r.displayName.isEmpty()) return r.displayName;
+        QString path = url.path(QUrl::FullyDecoded);
+        while (path.endsWith(QLatin1Char('/'))) path.chop(1);
+        return path.section(QLatin1Char('/'), -1);
+    };
+    auto asFolder = [](QUrl url) {
+        if (!url.path().endsWith(QLatin1Char('/'))) url.setPath(url.path() + QLatin1Char('/'));
+        return url;
+    };
+
+    const QUrl given = options_.collection;
+    QUrl wellKnown = given;
+    wellKnown.setPath(QStringLiteral("/.well-known/carddav"));
+    // A bare server address starts from the well-known one; any other is
+    // taken as given (a wrong one is said so, not wandered away from).
+    const bool bare = given.path().isEmpty() || given.path() == QLatin1String("/");
+    const QList<QUrl> starts = bare ? QList<QUrl>{wellKnown, given} : QList<QUrl>{given};
+    DavError first;
+    for (QUrl start : starts) {
+        DavError error;
+        std::optional<Multistatus> ms = propfindAt(start, "0", props, error);
+        std::optional<DavResponse> me = ms ? self(*ms, start) : std::nullopt;
+        if (!me) {
+            if (error.kind == DavErrorKind::Authentication || error.kind == DavErrorKind::Tls ||
+                error.kind == DavErrorKind::ServerDown || error.kind == DavErrorKind::Timeout)
+                return {{}, error};
+            if (!first.failed()) first = error;
+            continue;
+        }
+        if (me->addressBook) return {{{asFolder(start), nameOf(*me, start)}}, {}};
+        QUrl home;
+        if (!me->home.isEmpty()) {
+            home = start.resolved(QUrl(me->home));
+        } else if (!me->principal.isEmpty()) {
+            QUrl principal = start.resolved(QUrl(me->principal));
+            std::optional<Multistatus> pm = propfindAt(principal, "0", props, error);
+            std::optional<DavResponse> p = pm ? self(*pm, principal) : std::nullopt;
+            if (p && !p->home.isEmpty()) home = principal.resolved(QUrl(p->home));
+            if (!p && error.kind == DavErrorKind::Authentication) return {{}, error};
+        }
+        if (!home.isValid() && me->collection) home = start;  // a folder of address books
+        if (!home.isValid()) continue;
+        home = asFolder(home);
+        std::optional<Multistatus> books = propfindAt(home, "1", props, error);
+        if (!books) {
+            if (error.kind == DavErrorKind::Authentication) return {{}, error};
+            continue;
+        }
+        std::vector<AddressBookInfo> found;
+        for (const DavResponse& r : books->responses) {
+            if (!r.addressBook || r.status / 100 == 4) continue;
+            const QUrl url = asFolder(home.resolved(QUrl(r.href)));
+            found.push_back({url, nameOf(r, url)});
+        }
+        if (!found.empty()) {
+            std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+                return a.url.toString() < b.url.toString();
+            });
+            return {std::move(found), {}};
+        }
+    }
+    if (first.failed() && !bare) return {{}, first};
+    return {{},
+            {DavErrorKind::NotFound, first.httpStatus,
+             QStringLiteral("No se encuentra ninguna libreta de direcciones en %1.")
+                 .arg(given.toDisplayString(QUrl::RemoveUserInfo))}};
 }
 
 QString CardDavClient::hrefForUid(const QString& uid) const {

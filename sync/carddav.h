@@ -61,6 +61,7 @@ struct Listing {
     QString syncToken;            // empty when the server keeps none
     bool syncCollection = false;  // offers REPORT sync-collection
     bool multiget = false;        // offers REPORT addressbook-multiget
+    bool query = false;           // offers REPORT addressbook-query
     std::vector<CardInfo> cards;
 };
 
@@ -87,6 +88,12 @@ struct CardDavOptions {
     int multigetBatch = 100;
 };
 
+// An address book found on the server.
+struct AddressBookInfo {
+    QUrl url;
+    QString name;  // its displayname, else the last part of its address
+};
+
 // `done` out of `total`: bytes of a listing (total -1 while unknown) or cards
 // of a fetch.
 using DavProgress = std::function<void(qint64 done, qint64 total)>;
@@ -109,7 +116,10 @@ class CardDavClient {
     // REPORT sync-collection from `syncToken`; an empty token, or one the
     // server refuses (403, 409), gives the full listing instead.
     DavResult<Changes> changesSince(const QString& syncToken, const DavProgress& progress = {});
-    // REPORT addressbook-multiget, `multigetBatch` hrefs a request.
+    // REPORT addressbook-multiget, `multigetBatch` hrefs a request; many
+    // cards of a collection that offers addressbook-query (as list() found)
+    // come in one query for every card instead: some servers (xandikos) look
+    // each href up on its own, a query reads the collection once.
     DavResult<Fetched> fetch(const QStringList& hrefs, const DavProgress& progress = {});
     // PUT with If-Match: etag, or If-None-Match: * when etag is empty (a new
     // card). The value is the card's new ETag, empty when the server gave
@@ -118,6 +128,11 @@ class CardDavClient {
     DavResult<QString> put(const QString& href, const QByteArray& vcard, const QString& etag);
     // DELETE with If-Match: etag (unconditional when empty).
     DavError remove(const QString& href, const QString& etag);
+    // The user's address books, from options().collection taken as the
+    // server's address: /.well-known/carddav, the current user's principal,
+    // its addressbook-home-set, and the address books in it. An address
+    // book's own address, a principal's or a home's work as well.
+    DavResult<std::vector<AddressBookInfo>> discover();
     // Extended MKCOL of an address book at the collection's address.
     DavError createAddressBook(const QString& displayName);
 
@@ -135,6 +150,11 @@ class CardDavClient {
     std::optional<detail::Multistatus> multistatus(const QByteArray& verb, const char* depth,
                                                    const QByteArray& body,
                                                    const DavProgress& progress, DavError& error);
+    // PROPFIND on `url`, following redirects on the same host; `url`
+    // becomes where the answer came from.
+    std::optional<detail::Multistatus> propfindAt(QUrl& url, const char* depth,
+                                                  const QByteArray& body, DavError& error);
+    DavResult<Fetched> fetchEach(const QStringList& hrefs, const DavProgress& progress);
     DavResult<Changes> syncCollection(const QString& syncToken, const DavProgress& progress);
     static bool tokenRefused(const DavError& error);
     bool isCollection(const QString& href) const;
@@ -145,6 +165,8 @@ class CardDavClient {
     struct Net;
     std::unique_ptr<Net> net_;
     DavError setupError_;  // the CA file could not be read
+    bool manualRedirects_ = false;
+    bool query_ = false;  // list() found addressbook-query offered
 };
 
 }  // namespace orv::sync

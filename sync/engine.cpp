@@ -2,6 +2,7 @@
 
 #include <QUuid>
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <stdexcept>
 #include <unordered_map>
@@ -65,25 +66,27 @@ Contact merge(const Contact* base, const Contact& mine, const Contact& theirs,
 }
 
 // A card's content lines unfolded, as name -> value of the first line with
-// that name (the cards we write carry no parameters).
-std::map<std::string, std::string> properties(std::string card) {
+// that name (the cards we write carry no parameters). Lines may end in CRLF
+// or, as some servers hand them back, in LF alone.
+std::map<std::string, std::string> properties(const std::string& card) {
     std::map<std::string, std::string> props;
     std::string text;
     for (std::size_t i = 0; i < card.size(); ++i) {
-        if (card.compare(i, 3, "\r\n ") == 0 || card.compare(i, 3, "\r\n\t") == 0) {
-            i += 2;
+        if (card[i] == '\r' && i + 1 < card.size() && card[i + 1] == '\n') continue;
+        if (card[i] == '\n' && i + 1 < card.size() && (card[i + 1] == ' ' || card[i + 1] == '\t')) {
+            ++i;
             continue;
         }
         text += card[i];
     }
     std::size_t pos = 0;
     while (pos < text.size()) {
-        std::size_t end = text.find("\r\n", pos);
+        std::size_t end = text.find('\n', pos);
         if (end == std::string::npos) end = text.size();
         const std::string line = text.substr(pos, end - pos);
         if (std::size_t colon = line.find(':'); colon != std::string::npos)
             props.emplace(line.substr(0, colon), line.substr(colon + 1));
-        pos = end + 2;
+        pos = end + 1;
     }
     return props;
 }
@@ -152,6 +155,24 @@ std::string cardWith(const std::string& card, const Contact& onCard, const Conta
     return mergeVCard(card, mapped);
 }
 
+// A card that lists members rather than one person (vCard 4.0's KIND, and
+// the property older phones and servers write for the same).
+bool isGroup(const std::string& card) {
+    for (const auto& [name, value] : properties(card)) {
+        std::string key = name.substr(0, name.find(';')), v = value;
+        for (char& ch : key) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        for (char& ch : v) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        if ((key == "KIND" || key == "X-ADDRESSBOOKSERVER-KIND") && v == "group") return true;
+    }
+    return false;
+}
+
+std::string fnOf(const std::string& card) {
+    for (const auto& [name, value] : properties(card))
+        if (name.substr(0, name.find(';')) == "FN" && !value.empty()) return value;
+    return "(sin nombre)";
+}
+
 std::string uidOf(const std::string& card) {
     auto uid = valueOf(properties(card), "UID");
     return uid ? *uid : std::string();
@@ -184,6 +205,9 @@ struct Item {
     std::string kept;  // why a delete was not carried out
     std::string etag;  // the server's ETag after
     bool failed = false;
+    bool group = false;           // a group card: left out of the book
+    std::optional<Contact> sent;  // sent before, answer lost (Link::sent)
+    bool unanswered = false;      // this sync's upload got no clear answer
 };
 
 // Both sides end equal: the book takes what the card it sends reads as
@@ -273,6 +297,12 @@ bool stopsEverything(DavErrorKind kind) {
     }
 }
 
+// The request may have reached the server and been carried out.
+bool answerLost(DavErrorKind kind) {
+    return kind == DavErrorKind::Network || kind == DavErrorKind::Timeout ||
+           kind == DavErrorKind::ServerError || kind == DavErrorKind::Protocol;
+}
+
 // One sync, step by step; each step leaves what the next needs in the members.
 class Sync {
   public:
@@ -289,7 +319,7 @@ class Sync {
         if (!askServer() || !fetchCards()) return std::move(report_);
         linkOrAddFresh();
         for (Item& it : items_)
-            if (!it.failed) decide(it);
+            if (!it.failed && !it.group) decide(it);
         if (!guard()) return std::move(report_);
         if (!o_.dryRun) {
             reserveUids();
@@ -297,7 +327,7 @@ class Sync {
             takeOurToken();
         }
         const bool anything = tellWhatHappened();
-        const bool keepToken = report_.problems.empty() && newToken_ != token_.value_or("");
+        const bool keepToken = !newsLost_ && newToken_ != token_.value_or("");
         if (!o_.dryRun && (anything || keepToken)) writeBook();
         return std::move(report_);
     }
@@ -321,16 +351,59 @@ class Sync {
             oldUrl_ = readInfo(db_, info::kUrl);
             oldUser_ = readInfo(db_, info::kUser);
             token_ = readInfo(db_, info::kToken);
+            if (auto groups = readInfo(db_, info::kGroups))
+                for (const std::string& line : linesOf(*groups))
+                    if (auto tab = line.find('\t'); tab != std::string::npos)
+                        groups_.emplace(line.substr(0, tab), line.substr(tab + 1));
         }
+        oldGroups_ = groups_;
         ContactCursor cursor(db_);
         Contact c;
         while (cursor.next(c)) book_.emplace(std::stoll(*c[kCodigo]), c);
-        // Links to another address book mean nothing here: a first sync.
-        retarget_ = oldUrl_ && *oldUrl_ != url_;
-        if (retarget_) {
-            links_.clear();
-            token_.reset();
+        moved_ = oldUrl_ && *oldUrl_ != url_;
+    }
+
+    static std::string fileName(const std::string& href) {
+        std::string_view h = href;
+        while (!h.empty() && h.back() == '/') h.remove_suffix(1);
+        return std::string(h.substr(h.rfind('/') + 1));
+    }
+
+    // The address changed (another host name, port, scheme, a proxy): is it
+    // still the address book last synced? Its cards tell, whatever the
+    // address: most of those linked must be there. Nothing linked, nothing
+    // can come back twice.
+    bool sameAddressBook(const Changes& changes, DavError& error) {
+        if (links_.empty()) return true;
+        const QString oldPath = QUrl(QString::fromStdString(*oldUrl_)).path(QUrl::FullyDecoded);
+        const QString newPath = client_.options().collection.path(QUrl::FullyDecoded);
+        std::vector<CardInfo> listed;
+        if (!changes.full) {
+            // It knew our token at the same path: the same collection.
+            if (oldPath == newPath) return true;
+            DavResult<Listing> all = client_.list();
+            if (!all.ok()) {
+                error = all.error;
+                return false;
+            }
+            listed = std::move(all.value.cards);
+        } else {
+            listed = changes.changed;
         }
+        std::unordered_set<std::string> names;
+        for (const CardInfo& c : listed) names.insert(fileName(c.href.toStdString()));
+        std::size_t found = 0;
+        for (const Link& l : links_) found += names.count(fileName(l.href));
+        if (found == 0 || found * 2 < links_.size()) return false;
+        if (oldPath != newPath) {
+            // Reached under another path (a proxy's prefix): the cards are the
+            // same files there.
+            const std::string base =
+                client_.options().collection.path(QUrl::FullyEncoded).toStdString();
+            for (Link& l : links_) l.href = base + fileName(l.href);
+            relinked_ = true;
+        }
+        return true;
     }
 
     // Nothing is written when the plan would empty either side, unless
@@ -342,7 +415,7 @@ class Sync {
         p.serverNew = serverNew_;
         std::size_t writes = 0;
         for (const Item& it : items_) {
-            if (it.failed) continue;
+            if (it.failed || it.group) continue;
             p.here += it.bookWrite && !it.result && it.book;
             p.there += it.op == Item::Op::Delete;
             writes += it.bookWrite;
@@ -363,6 +436,35 @@ class Sync {
         if (!changes.ok()) {
             report_.fatal = changes.error.message.toStdString();
             return false;
+        }
+        if (moved_) {
+            DavError error;
+            const bool same = sameAddressBook(changes.value, error);
+            if (error.failed()) {
+                report_.fatal = error.message.toStdString();
+                return false;
+            }
+            if (!same && !o_.otherAddressBook) {
+                report_.otherBook = true;
+                report_.fatal = "esta agenda se sincronizó con la libreta " + *oldUrl_ + " y " +
+                                url_ +
+                                " no tiene sus tarjetas: es otra libreta. No se sincroniza, para "
+                                "no duplicar contactos ni deshacer borrados";
+                return false;
+            }
+            if (!same) {
+                // Links to another address book mean nothing here: a first sync.
+                retarget_ = true;
+                links_.clear();
+                token_.reset();
+                if (!changes.value.full) {
+                    changes = client_.changesSince({}, progress("Listando"));
+                    if (!changes.ok()) {
+                        report_.fatal = changes.error.message.toStdString();
+                        return false;
+                    }
+                }
+            }
         }
         newToken_ = changes.value.syncToken.toStdString();
         std::unordered_map<std::string, std::string> listed;  // href -> ETag, new or changed
@@ -394,6 +496,7 @@ class Sync {
             it.uid = l.uid;
             it.href = l.href;
             if (l.synced) it.base = deserialize(*l.synced);
+            if (l.sent) it.sent = deserialize(*l.sent);
             if (auto b = book_.find(l.codigo); b != book_.end()) it.book = b->second;
             auto on = listed.find(l.href);
             const bool serverChanged =
@@ -410,8 +513,15 @@ class Sync {
             else if (added.base)
                 added.serverUnchanged = true;  // deleted here, unchanged there
         }
+        for (const std::string& href : removed) groups_.erase(href);
+        if (changes.value.full)
+            std::erase_if(groups_, [&](const auto& g) { return !listed.count(g.first); });
         for (const auto& [href, etag] : listed) {
             if (linkedHrefs.count(href)) continue;
+            if (auto g = groups_.find(href);
+                g != groups_.end() && g->second == etag && !etag.empty())
+                continue;  // a group card already named, unchanged
+            groups_.erase(href);
             Item it;
             it.href = href;
             items_.push_back(std::move(it));
@@ -435,15 +545,24 @@ class Sync {
             Item& it = items_[at->second];
             answered.insert(at->second);
             ServerCard s{card.vcard.toStdString(), card.etag.toStdString(), {}};
+            if (!it.link && isGroup(s.text)) {
+                it.group = true;
+                groups_[it.href] = s.etag;
+                report_.groups.push_back(fnOf(s.text));
+                continue;
+            }
             try {
                 s.contact = contactFromCard(s.text);
             } catch (const std::runtime_error& e) {
                 it.failed = true;
+                newsLost_ = true;
                 report_.problems.push_back("no se puede leer la tarjeta " + it.href + ": " +
                                            e.what());
                 continue;
             }
             if (!it.link) it.uid = uidOf(s.text);
+            // Our own upload whose answer was lost: the base to merge from.
+            if (it.sent && sameContact(s.contact, *it.sent)) it.base = s.contact;
             it.server = std::move(s);
         }
         for (const QString& href : got.value.missing)
@@ -452,6 +571,7 @@ class Sync {
         for (const auto& [href, index] : fetchedFor_)
             if (!answered.count(index)) {
                 items_[index].failed = true;
+                newsLost_ = true;
                 report_.problems.push_back("el servidor no ha enviado la tarjeta " + href);
             }
         return true;
@@ -464,7 +584,7 @@ class Sync {
         for (const auto& [code, c] : book_)
             if (!linkedCodes_.count(code)) fresh.emplace(serialize(c), code);
         for (Item& it : items_) {
-            if (it.link || !it.server || it.failed) continue;
+            if (it.link || !it.server || it.failed || it.group) continue;
             if (auto m = fresh.find(serialize(it.server->contact)); m != fresh.end()) {
                 it.codigo = m->second;
                 it.book = book_[m->second];
@@ -498,7 +618,8 @@ class Sync {
             writeInfo(db_, info::kToken, std::nullopt);
         }
         for (std::size_t i = firstFresh_; i < items_.size(); ++i)
-            writeLink(db_, {items_[i].codigo, items_[i].uid, items_[i].href, "", std::nullopt});
+            writeLink(db_, {items_[i].codigo, items_[i].uid, items_[i].href, "", std::nullopt,
+                            std::nullopt});
         tx.commit();
         tables_ = true;
         checkpoint("reserved");
@@ -558,7 +679,12 @@ class Sync {
                     }
                 }
                 it.failed = true;
-                const Contact& who = it.result ? *it.result : it.book ? *it.book : Contact{};
+                it.unanswered = it.op != Item::Op::Delete && answerLost(error.kind);
+                const Contact& who = it.result   ? *it.result
+                                     : it.book   ? *it.book
+                                     : it.base   ? *it.base
+                                     : it.server ? it.server->contact
+                                                 : Contact{};
                 report_.problems.push_back(describe(who) + ": " + error.message.toStdString());
                 if (stopsEverything(error.kind)) stopped = error.message.toStdString();
                 break;
@@ -568,6 +694,21 @@ class Sync {
                 o_.progress("Subiendo", static_cast<qint64>(++done), static_cast<qint64>(total));
         }
         checkpoint("server-done");
+        rememberUnanswered();
+    }
+
+    // What an upload without an answer sent, so that the next sync knows the
+    // card if the server took it.
+    void rememberUnanswered() {
+        if (std::none_of(items_.begin(), items_.end(),
+                         [](const Item& it) { return it.unanswered && it.result; }))
+            return;
+        sql::WriteTransaction tx(db_);
+        createSyncTables(db_);
+        for (const Item& it : items_)
+            if (it.unanswered && it.result && it.codigo)
+                writeSent(db_, it.codigo, serialize(*it.result));
+        tx.commit();
     }
 
     // Our own writes move the server's token on: take the new one when
@@ -593,9 +734,10 @@ class Sync {
 
     // The report; true when the book has something to record.
     bool tellWhatHappened() {
-        bool anything = !tables_ || retarget_ || oldUrl_ != url_ || oldUser_ != user_;
+        bool anything =
+            !tables_ || retarget_ || oldUrl_ != url_ || oldUser_ != user_ || groups_ != oldGroups_;
         for (const Item& it : items_) {
-            if (it.failed) continue;
+            if (it.failed || it.group) continue;
             anything = true;
             // A card listed as new and gone by the time it was fetched is no one.
             if (!it.result && !it.book && !it.base && !it.server) continue;
@@ -626,6 +768,8 @@ class Sync {
         createSyncTables(db_);
         writeInfo(db_, info::kUrl, url_);
         writeInfo(db_, info::kUser, user_);
+        if (relinked_)
+            for (const Link& l : links_) writeLink(db_, l);
         sql::Statement row(db_, "SELECT " + schema::columnList() + " FROM " +
                                     std::string(schema::kTable) + " WHERE Codigo = ?");
         std::string setList;
@@ -644,8 +788,11 @@ class Sync {
             update.step();
             update.reset();
         };
+        std::string groups;
+        for (const auto& [href, etag] : groups_) groups += href + "\t" + etag + "\n";
+        writeInfo(db_, info::kGroups, groups.empty() ? std::nullopt : std::optional(groups));
         for (Item& it : items_) {
-            if (it.failed) continue;
+            if (it.failed || it.group) continue;
             std::int64_t codigo = it.codigo;
             bool present = false;
             Contact now;
@@ -653,7 +800,8 @@ class Sync {
             if (!present && it.book) {
                 // Deleted here while the sync ran: the next sync sends the delete.
                 if (it.result)
-                    writeLink(db_, {codigo, it.uid, it.href, it.etag, serialize(*it.result)});
+                    writeLink(db_, {codigo, it.uid, it.href, it.etag, serialize(*it.result),
+                                    std::nullopt});
                 else
                     dropLink(db_, codigo);
                 continue;
@@ -680,11 +828,17 @@ class Sync {
                 remove.reset();
             }
             if (it.result)
-                writeLink(db_, {codigo, it.uid, it.href, it.etag, serialize(*it.result)});
+                writeLink(db_,
+                          {codigo, it.uid, it.href, it.etag, serialize(*it.result), std::nullopt});
             else if (codigo)
                 dropLink(db_, codigo);
         }
-        if (report_.problems.empty())
+        // A write that failed leaves its contact changed here against what
+        // was last synced, so the next sync finds it without the old token;
+        // keeping the old one would hide what the server deleted since (a
+        // server lists no delete of a card it did not have at that token).
+        // Only news from the server that did not arrive needs the old token.
+        if (!newsLost_)
             writeInfo(db_, info::kToken,
                       newToken_.empty() ? std::nullopt : std::optional(newToken_));
         // What came down leaves the book keyed, as every writer does.
@@ -702,8 +856,11 @@ class Sync {
     std::vector<Link> links_;
     std::optional<std::string> oldUrl_, oldUser_, token_;
     std::map<std::int64_t, Contact> book_;
-    bool tables_ = false, retarget_ = false, serverNew_ = false;
+    bool tables_ = false, retarget_ = false, moved_ = false, relinked_ = false;
+    bool serverNew_ = false;
     std::string newToken_;
+    bool newsLost_ = false;  // a card the server changed was not read: keep the old token
+    std::map<std::string, std::string> groups_, oldGroups_;  // href -> ETag
 
     std::vector<Item> items_;
     std::unordered_map<std::string, std::size_t> fetchedFor_;  // href -> item

@@ -26,6 +26,9 @@ struct SyncOptions {
     bool dryRun = false;  // decide and report, write nothing on either side
     // Let through a sync that deletes all, or most, of a side's contacts.
     bool allowDeletions = false;
+    // The book was last synced with another address book than this one: link
+    // it to this one anyway (merging by content) instead of stopping.
+    bool otherAddressBook = false;
     // `stage` in Spanish ("Listando", "Descargando", "Subiendo").
     std::function<void(const char* stage, qint64 done, qint64 total)> progress;
     // Called at the points between the sync's steps ("reserved", "writing",
@@ -36,6 +39,9 @@ struct SyncOptions {
 struct SyncReport {
     // One line a contact, naming it.
     std::vector<std::string> up, down, deletedHere, deletedThere, conflicts, kept;
+    // Group cards (KIND:group) on the server: the book has no groups, so
+    // they stay out of it; each named once, when first seen.
+    std::vector<std::string> groups;
     // Contacts that could not be synced this time (the next sync retries).
     std::vector<std::string> problems;
     // Why nothing was done (wrong password, wrong address, server down);
@@ -43,6 +49,8 @@ struct SyncReport {
     std::string fatal;
     // The copy of the book kept before a sync that changes many contacts.
     std::string copy;
+    // The sync stopped because the address book is not the one last synced.
+    bool otherBook = false;
     bool complete() const { return fatal.empty() && problems.empty(); }
 };
 

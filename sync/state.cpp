@@ -9,8 +9,11 @@ namespace orv::sync {
 void createSyncTables(sqlite3* db) {
     sql::exec(db,
               "CREATE TABLE IF NOT EXISTS OrvSync (Codigo INTEGER PRIMARY KEY, Uid TEXT NOT NULL, "
-              "Href TEXT NOT NULL UNIQUE, Etag TEXT, Synced BLOB);"
+              "Href TEXT NOT NULL UNIQUE, Etag TEXT, Synced BLOB, Sent BLOB);"
               "CREATE TABLE IF NOT EXISTS OrvSyncInfo (Clave TEXT PRIMARY KEY, Valor TEXT);");
+    // Books synced before the column came.
+    sql::Statement has(db, "SELECT count(*) FROM pragma_table_info('OrvSync') WHERE name = 'Sent'");
+    if (has.step() && has.int64(0) == 0) sql::exec(db, "ALTER TABLE OrvSync ADD COLUMN Sent BLOB");
 }
 
 bool hasSyncTables(sqlite3* db) {
@@ -22,7 +25,10 @@ bool hasSyncTables(sqlite3* db) {
 
 std::vector<Link> readLinks(sqlite3* db) {
     std::vector<Link> links;
-    sql::Statement st(db, "SELECT Codigo, Uid, Href, Etag, Synced FROM OrvSync");
+    sql::Statement has(db, "SELECT count(*) FROM pragma_table_info('OrvSync') WHERE name = 'Sent'");
+    const bool sent = has.step() && has.int64(0) > 0;
+    sql::Statement st(db, sent ? "SELECT Codigo, Uid, Href, Etag, Synced, Sent FROM OrvSync"
+                               : "SELECT Codigo, Uid, Href, Etag, Synced FROM OrvSync");
     while (st.step()) {
         Link l;
         l.codigo = st.int64(0);
@@ -30,18 +36,29 @@ std::vector<Link> readLinks(sqlite3* db) {
         l.href = st.text(2);
         l.etag = st.text(3);
         if (!st.isNull(4)) l.synced = std::string(st.text(4));
+        if (sent && !st.isNull(5)) l.sent = std::string(st.text(5));
         links.push_back(std::move(l));
     }
     return links;
 }
 
 void writeLink(sqlite3* db, const Link& link) {
-    sql::Statement st(db, "INSERT OR REPLACE INTO OrvSync VALUES (?, ?, ?, ?, ?)");
+    sql::Statement st(db,
+                      "INSERT OR REPLACE INTO OrvSync (Codigo, Uid, Href, Etag, Synced, Sent) "
+                      "VALUES (?, ?, ?, ?, ?, ?)");
     st.bind(1, link.codigo);
     st.bind(2, link.uid);
     st.bind(3, link.href);
     st.bind(4, link.etag);
     st.bind(5, link.synced);
+    st.bind(6, link.sent);
+    st.step();
+}
+
+void writeSent(sqlite3* db, std::int64_t codigo, const std::string& sent) {
+    sql::Statement st(db, "UPDATE OrvSync SET Sent = ? WHERE Codigo = ?");
+    st.bind(1, sent);
+    st.bind(2, codigo);
     st.step();
 }
 

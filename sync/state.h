@@ -27,17 +27,24 @@ struct Link {
     // The contact as last synced (serialized); nullopt while the card is only
     // reserved: its UID chosen and kept before the upload, not yet confirmed.
     std::optional<std::string> synced;
+    // The contact as last sent, when its upload got no answer (the server
+    // may hold it): a card found reading so is ours, not a change there.
+    std::optional<std::string> sent;
 };
 std::vector<Link> readLinks(sqlite3* db);
 // Inserts or replaces the link of link.codigo.
 void writeLink(sqlite3* db, const Link& link);
 void dropLink(sqlite3* db, std::int64_t codigo);
 void dropAllLinks(sqlite3* db);
+void writeSent(sqlite3* db, std::int64_t codigo, const std::string& sent);
 
 namespace info {
 inline constexpr std::string_view kUrl = "url";
 inline constexpr std::string_view kUser = "usuario";
 inline constexpr std::string_view kToken = "token";
+// Group cards left out of the book, one "href TAB etag" a line, so that each
+// is named once and not fetched again while it stays the same.
+inline constexpr std::string_view kGroups = "grupos";
 }  // namespace info
 std::optional<std::string> readInfo(sqlite3* db, std::string_view key);
 // nullopt deletes the entry.

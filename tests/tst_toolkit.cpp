@@ -1,14 +1,20 @@
 // The toolkit adapter on small windows of the test's own.
 
+#include <unistd.h>
+
 #include <QAbstractButton>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
 
+#include "support/storetest.h"
 #include "support/uitest.h"
 #include "ui/toolkit/maskedbox.h"
 #include "ui/toolkit/toolkit.h"
@@ -457,6 +463,106 @@ class TestToolkit : public QObject {
         QCOMPARE(AppPath(), QString("/tmp/libreta"));
         AppPathSeam::reset();
         QCOMPARE(AppPath(), QCoreApplication::applicationDirPath());
+    }
+
+    // Which book the windows open: beside a program in a folder of the
+    // user's own, else the user's data folder, made on first use. "data" is
+    // $XDG_DATA_HOME's value (a folder of the test's, or as given), "home"
+    // stands for ~/.local/share.
+    void bookPath_data() {
+        QTest::addColumn<QString>(
+            "program");                     // "own", "own with book", "own read-only", "/usr/lib"
+        QTest::addColumn<QString>("data");  // XDG_DATA_HOME: "@" the test's folder, "" unset
+        QTest::addColumn<QString>("expected");  // "beside", "data", "home" or "fails"
+        QTest::newRow("build tree") << "own"
+                                    << "@"
+                                    << "beside";
+        QTest::newRow("portable archive") << "own with book"
+                                          << "@"
+                                          << "beside";
+        QTest::newRow("system, first start") << "/usr/lib"
+                                             << "@"
+                                             << "data";
+        QTest::newRow("system, book there") << "/usr/lib"
+                                            << "@ with book"
+                                            << "data";
+        QTest::newRow("system, no XDG_DATA_HOME") << "/usr/lib"
+                                                  << ""
+                                                  << "home";
+        QTest::newRow("system, relative XDG_DATA_HOME") << "/usr/lib"
+                                                        << "rel/data"
+                                                        << "home";
+        QTest::newRow("system, data folder is a file") << "/usr/lib"
+                                                       << "@file"
+                                                       << "fails";
+        QTest::newRow("read-only folder") << "own read-only"
+                                          << "@"
+                                          << "data";
+    }
+    void bookPath() {
+        QFETCH(QString, program);
+        QFETCH(QString, data);
+        QFETCH(QString, expected);
+        if (program == "own read-only" && geteuid() == 0)
+            QSKIP("root writes in any folder: the read-only case needs an ordinary user");
+        QTemporaryDir tmp;
+        const QString home = tmp.filePath("home"), own = tmp.filePath("programa");
+        QVERIFY(QDir().mkpath(home) && QDir().mkpath(own));
+        if (program.startsWith("own")) {
+            AppPathSeam::set(own);
+            if (program == "own with book")
+                storetest::makeBook(own + "/orv.mdb", {storetest::contact({"Ana"})});
+            if (program == "own read-only")
+                QFile::setPermissions(own, QFile::ReadOwner | QFile::ExeOwner);
+        } else {
+            AppPathSeam::set(program);
+        }
+        const QString dataDir = tmp.filePath("datos");
+        if (data == "@file") {
+            QFile f(dataDir);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        if (data == "@ with book") {
+            QVERIFY(QDir().mkpath(dataDir + "/orvane"));
+            storetest::makeBook(dataDir + "/orvane/orv.mdb", {storetest::contact({"Eva"})});
+        }
+        const QByteArray oldHome = qgetenv("HOME"), oldData = qgetenv("XDG_DATA_HOME");
+        qputenv("HOME", home.toUtf8());
+        if (data.isEmpty())
+            qunsetenv("XDG_DATA_HOME");
+        else
+            qputenv("XDG_DATA_HOME", data.startsWith('@') ? dataDir.toUtf8() : data.toUtf8());
+
+        QString got;
+        bool failed = false;
+        try {
+            got = BookPath();
+        } catch (const orv::EngineError&) {
+            failed = true;
+        }
+        qputenv("HOME", oldHome);
+        if (oldData.isNull())
+            qunsetenv("XDG_DATA_HOME");
+        else
+            qputenv("XDG_DATA_HOME", oldData);
+        AppPathSeam::reset();
+        QFile::setPermissions(own, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        QCOMPARE(failed, expected == "fails");
+        if (failed) return;
+        const QString want = expected == "beside" ? own + "/orv.mdb"
+                             : expected == "data" ? dataDir + "/orvane/orv.mdb"
+                                                  : home + "/.local/share/orvane/orv.mdb";
+        QCOMPARE(got, want);
+        if (expected == "beside") {
+            // The program's own folder: nothing made, anywhere.
+            QCOMPARE(QFile::exists(want), program == "own with book");
+            QVERIFY(!QFile::exists(dataDir) && !QFile::exists(home + "/.local"));
+        } else {
+            // Made once, empty; a book already there is kept as it was.
+            const auto contacts = storetest::readBook(want);
+            QCOMPARE(contacts.size(), std::size_t(data == "@ with book" ? 1 : 0));
+        }
     }
 };
 

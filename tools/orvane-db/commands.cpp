@@ -28,6 +28,7 @@
 #include "store/keys.h"
 #include "store/schema.h"
 #include "store/sql.h"
+#include "store/syserror.h"
 #include "tools/orvane-db/demo.h"
 #include "tools/orvane-db/progress.h"
 
@@ -36,6 +37,12 @@ namespace orv::db {
 using namespace orv::exchange;
 
 namespace {
+
+// What failed, and why in the system's words (in Spanish): "no se puede leer
+// x.csv: permiso denegado". Callers take errno before building the text.
+ToolError systemFailure(const std::string& what, int err) {
+    return ToolError(what + ": " + systemErrorText(err));
+}
 
 bool exists(const std::string& path) {
     struct stat sb;
@@ -48,13 +55,18 @@ void refuseExisting(const std::string& path) {
 
 std::string readFile(const std::string& path) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!f) throw ToolError("no se puede leer " + path + ": " + std::strerror(errno));
+    if (!f) {
+        const int e = errno;
+        throw systemFailure("no se puede leer " + path, e);
+    }
     std::string data;
     char buffer[1 << 16];
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) data.append(buffer, n);
-    if (std::ferror(f.get()))
-        throw ToolError("no se puede leer " + path + ": " + std::strerror(errno));
+    if (std::ferror(f.get())) {
+        const int e = errno;
+        throw systemFailure("no se puede leer " + path, e);
+    }
     return data;
 }
 
@@ -220,13 +232,16 @@ std::size_t listBook(const std::string& path, const std::string& prefix, std::FI
             if (v) appendListed(line, fieldText(fields[f], v));
         }
         line += '\n';
-        if (std::fwrite(line.data(), 1, line.size(), out) != line.size())
-            throw ToolError(std::string("no se puede escribir el listado: ") +
-                            std::strerror(errno));
+        if (std::fwrite(line.data(), 1, line.size(), out) != line.size()) {
+            const int e = errno;
+            throw systemFailure("no se puede escribir el listado", e);
+        }
         ++row;
     }
-    if (std::fflush(out) != 0)
-        throw ToolError(std::string("no se puede escribir el listado: ") + std::strerror(errno));
+    if (std::fflush(out) != 0) {
+        const int e = errno;
+        throw systemFailure("no se puede escribir el listado", e);
+    }
     return row;
 }
 
@@ -276,7 +291,7 @@ ImportResult importBook(const std::string& path, const std::string& input,
     if (result.problems > kShown)
         con.err << "... y " << plural(result.problems - kShown, "error", "errores") << " más\n";
     if (result.problems > 0 && !options.skipBad) {
-        con.err << "No se ha importado nada: " << plural(result.problems, "error", "errores")
+        con.err << "no se ha importado nada: " << plural(result.problems, "error", "errores")
                 << " en " << printable(input) << " (--skip-bad importa el resto)\n";
         return result;
     }
@@ -352,20 +367,26 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
             ::fchmod(fd, 0666 & ~mask);
         }
     }
-    if (fd < 0) throw ToolError("no se puede crear " + output + ": " + std::strerror(errno));
+    if (fd < 0) {
+        const int e = errno;
+        throw systemFailure("no se puede crear " + output, e);
+    }
     std::FILE* f = ::fdopen(fd, "wb");
     if (!f) {
+        const int e = errno;
         ::close(fd);
         if (!temp.empty()) ::unlink(temp.c_str());
-        throw ToolError("no se puede crear " + output + ": " + std::strerror(errno));
+        throw systemFailure("no se puede crear " + output, e);
     }
     std::vector<char> buffer(1 << 20);
     std::setvbuf(f, buffer.data(), _IOFBF, buffer.size());
     std::size_t written = 0;
     try {
         auto write = [&](const std::string& s) {
-            if (std::fwrite(s.data(), 1, s.size(), f) != s.size())
-                throw ToolError("no se puede escribir " + output + ": " + std::strerror(errno));
+            if (std::fwrite(s.data(), 1, s.size(), f) != s.size()) {
+                const int e = errno;
+                throw systemFailure("no se puede escribir " + output, e);
+            }
         };
         Progress progress("contactos", total, con.progress ? stderr : nullptr);
         if (format == Format::Csv) write(csvHeader());
@@ -381,8 +402,10 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
         }
         progress.finish();
         if (moved > 20) con.err << "... y " << moved - 20 << " fechas más en Mas info\n";
-        if (std::fflush(f) != 0 || ::fsync(fileno(f)) != 0)
-            throw ToolError("no se puede escribir " + output + ": " + std::strerror(errno));
+        if (std::fflush(f) != 0 || ::fsync(fileno(f)) != 0) {
+            const int e = errno;
+            throw systemFailure("no se puede escribir " + output, e);
+        }
         int err = 0;
         if (temp.empty()) {
             // Linking never replaces a file that appeared meanwhile.
@@ -404,7 +427,7 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
             }
             if (err == EEXIST) refuseExisting(output);
         }
-        if (err) throw ToolError("no se puede crear " + output + ": " + std::strerror(err));
+        if (err) throw systemFailure("no se puede crear " + output, err);
     } catch (...) {
         if (f) std::fclose(f);
         if (!temp.empty()) ::unlink(temp.c_str());

@@ -16,18 +16,6 @@ namespace orv::db {
 
 namespace {
 
-constexpr const char* kUsage =
-    "uso: orvane-db history ARCHIVO [CÓDIGO] [--deleted]\n"
-    "     orvane-db restore ARCHIVO CÓDIGO [--at MOMENTO]\n"
-    "     orvane-db undo ARCHIVO --to MOMENTO [--dry-run]\n"
-    "     orvane-db backup ARCHIVO [DESTINO]\n"
-    "MOMENTO: \"2026-12-07 14:30\", \"2026-12-07T14:30:00\" o \"hace 2 horas\"\n";
-
-int usage(const Console& con, const std::string& problem) {
-    con.err << "orvane-db: " << problem << "\n" << kUsage;
-    return 2;
-}
-
 std::optional<std::int64_t> code(const std::string& s) {
     if (s.empty() || s.size() > 18 || s.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
@@ -69,52 +57,17 @@ std::optional<Contact> current(sqlite3* db, std::int64_t codigo) {
     return c;
 }
 
-struct Args {
-    std::vector<std::string> positional;
-    std::optional<std::string> at, to;
-    bool deleted = false, dryRun = false;
-};
-
-std::optional<std::string> parse(const std::vector<std::string>& args,
-                                 const std::vector<std::string>& allowed, Args& a) {
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        std::string n = args[i], value;
-        if (n.rfind("--", 0) != 0) {
-            a.positional.push_back(n);
-            continue;
-        }
-        bool hasValue = false;
-        if (auto eq = n.find('='); eq != std::string::npos) {
-            value = n.substr(eq + 1);
-            n.erase(eq);
-            hasValue = true;
-        }
-        bool known = false;
-        for (const auto& x : allowed) known = known || x == n;
-        if (!known) return "opción desconocida: " + n;
-        if (n == "--deleted" || n == "--dry-run") {
-            (n == "--deleted" ? a.deleted : a.dryRun) = true;
-            continue;
-        }
-        if (!hasValue) {
-            if (i + 1 >= args.size()) return "falta el valor de " + n;
-            value = args[++i];
-        }
-        (n == "--at" ? a.at : a.to) = value;
-    }
-    return std::nullopt;
-}
-
-int history(const Args& a, const Console& con) {
-    if (a.positional.empty() || a.positional.size() > 2 || (a.deleted && a.positional.size() > 1))
-        return usage(con, "history necesita la agenda y, si acaso, un código");
+int history(const Invocation& a, const Console& con) {
+    const bool deleted = a.has("--deleted");
+    if (deleted && a.positional.size() > 1)
+        throw UsageError("--deleted lista todos los contactos borrados: sin código");
     std::optional<std::int64_t> only;
     if (a.positional.size() == 2 && !(only = code(a.positional[1])))
-        return usage(con, "código no válido: " + a.positional[1]);
+        throw UsageError("código no válido: " + a.positional[1]);
     auto db = Database::open(a.positional[0]);
     sqlite3* h = db->handle();
     sql::ReadTransaction read(h);
-    if (a.deleted) {
+    if (deleted) {
         const auto gone = history::deleted(h);
         for (const auto& e : gone)
             con.out << e.codigo << "  " << name(e.before) << "  borrado el "
@@ -147,13 +100,13 @@ int history(const Args& a, const Console& con) {
     return 0;
 }
 
-int restore(const Args& a, const Console& con) {
-    if (a.positional.size() != 2) return usage(con, "restore necesita la agenda y un código");
+int restore(const Invocation& a, const Console& con) {
     const auto codigo = code(a.positional[1]);
-    if (!codigo) return usage(con, "código no válido: " + a.positional[1]);
+    if (!codigo) throw UsageError("código no válido: " + a.positional[1]);
     std::optional<std::int64_t> at;
-    if (a.at && !(at = parseMoment(*a.at, history::nowMs())))
-        return usage(con, "momento no válido: " + *a.at);
+    const auto atText = a.value("--at");
+    if (atText && !(at = parseMoment(*atText, history::nowMs())))
+        throw UsageError("momento no válido: " + *atText);
     auto db = Database::open(a.positional[0]);
     sqlite3* h = db->handle();
     sql::WriteTransaction tx(h);
@@ -169,14 +122,13 @@ int restore(const Args& a, const Console& con) {
             return 0;
         }
         if (!then) {
-            con.err << "orvane-db: el contacto " << *codigo << " no existía el " << showMoment(*at)
-                    << "\n";
+            con.err << "el contacto " << *codigo << " no existía el " << showMoment(*at) << "\n";
             return 1;
         }
         when = *at;
     } else {
         if (auto now = current(h, *codigo)) {
-            con.err << "orvane-db: el contacto " << *codigo << " (" << name(*now)
+            con.err << "el contacto " << *codigo << " (" << name(*now)
                     << ") no está borrado; para devolverlo a un momento use --at MOMENTO\n";
             return 1;
         }
@@ -187,8 +139,8 @@ int restore(const Args& a, const Console& con) {
                 break;
             }
         if (!then) {
-            con.err << "orvane-db: no hay en la historia ningún contacto borrado con el código "
-                    << *codigo << "\n";
+            con.err << "no hay en la historia ningún contacto borrado con el código " << *codigo
+                    << "\n";
             return 1;
         }
     }
@@ -200,21 +152,22 @@ int restore(const Args& a, const Console& con) {
     return 0;
 }
 
-int undo(const Args& a, const Console& con) {
-    if (a.positional.size() != 1 || !a.to)
-        return usage(con, "undo necesita la agenda y --to MOMENTO");
-    const auto to = parseMoment(*a.to, history::nowMs());
-    if (!to) return usage(con, "momento no válido: " + *a.to);
+int undo(const Invocation& a, const Console& con) {
+    const auto toText = a.value("--to");
+    if (!toText) throw UsageError("falta --to MOMENTO");
+    const auto to = parseMoment(*toText, history::nowMs());
+    if (!to) throw UsageError("momento no válido: " + *toText);
+    const bool dryRun = a.has("--dry-run");
     auto db = Database::open(a.positional[0]);
     sqlite3* h = db->handle();
     const std::int64_t started = history::nowMs();
     sql::WriteTransaction tx(h);
     tx.markSource(history::kUndo);
-    const auto n = history::undoTo(h, *to, a.dryRun);
+    const auto n = history::undoTo(h, *to, dryRun);
     const std::string counts = std::to_string(n.removed) + " quitados, " +
                                std::to_string(n.changed) + " cambiados, " + std::to_string(n.back) +
                                " devueltos";
-    if (a.dryRun) {
+    if (dryRun) {
         con.out << "Simulación: la agenda volvería a como estaba el " << showMoment(*to) << ": "
                 << counts << "; no se ha cambiado nada\n";
         return 0;  // the transaction rolls back
@@ -226,9 +179,7 @@ int undo(const Args& a, const Console& con) {
     return 0;
 }
 
-int backup(const Args& a, const Console& con) {
-    if (a.positional.empty() || a.positional.size() > 2)
-        return usage(con, "backup necesita la agenda y, si acaso, el destino");
+int backup(const Invocation& a, const Console& con) {
     std::string dest;
     if (a.positional.size() == 2) {
         dest = a.positional[1];
@@ -307,23 +258,16 @@ std::string showMoment(std::int64_t ms) {
     return out;
 }
 
-std::optional<int> historyCommands(const std::vector<std::string>& args, const Console& con) {
-    if (args.empty()) return std::nullopt;
-    const std::string& cmd = args[0];
-    Args a;
-    std::vector<std::string> allowed;
-    if (cmd == "history")
-        allowed = {"--deleted"};
-    else if (cmd == "restore")
-        allowed = {"--at"};
-    else if (cmd == "undo")
-        allowed = {"--to", "--dry-run"};
-    else if (cmd != "backup")
-        return std::nullopt;
-    if (auto p = parse(args, allowed, a)) return usage(con, *p);
-    if (cmd == "history") return history(a, con);
-    if (cmd == "restore") return restore(a, con);
-    if (cmd == "undo") return undo(a, con);
+int historyCommand(const Invocation& a, const Console& con) {
+    return history(a, con);
+}
+int restoreCommand(const Invocation& a, const Console& con) {
+    return restore(a, con);
+}
+int undoCommand(const Invocation& a, const Console& con) {
+    return undo(a, con);
+}
+int backupCommand(const Invocation& a, const Console& con) {
     return backup(a, con);
 }
 

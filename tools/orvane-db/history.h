@@ -7,12 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "tools/orvane-db/cli.h"
 #include "tools/orvane-db/commands.h"
 
 namespace orv::db {
 
-// Runs args[0] when it is one of these commands (its exit status), else nullopt.
-std::optional<int> historyCommands(const std::vector<std::string>& args, const Console& con);
+int historyCommand(const Invocation& a, const Console& con);
+int restoreCommand(const Invocation& a, const Console& con);
+int undoCommand(const Invocation& a, const Console& con);
+int backupCommand(const Invocation& a, const Console& con);
 
 // "2026-12-07 14:30", "2026-12-07T14:30:00", "2026-12-07", "hace 2 horas"
 // (segundos, minutos, horas, días, semanas), local time, as unix ms.

@@ -1,63 +1,61 @@
 // orvane-db: creates, fills, lists, imports and exports contact books.
-// Argument handling only; the work is in the orv_dbtool library.
+// The commands and their argument handling; the work is in the orv_dbtool
+// library.
 
 #include <unistd.h>
 
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <new>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "store/engine.h"
+#include "store/syserror.h"
+#include "tools/orvane-db/cli.h"
 #include "tools/orvane-db/commands.h"
 #include "tools/orvane-db/history.h"
 #include "tools/orvane-db/sync.h"
 
+#ifndef ORV_VERSION
+#define ORV_VERSION "0.90"
+#endif
+
 namespace {
 
-constexpr const char* kUsage =
-    "Uso:\n"
-    "  orvane-db init ARCHIVO\n"
-    "      crea una agenda vacía (nunca sobrescribe un archivo existente)\n"
-    "  orvane-db demo ARCHIVO N [--seed S]\n"
-    "      crea una agenda con N contactos de ejemplo (los mismos para la misma S)\n"
-    "  orvane-db list ARCHIVO PREFIJO\n"
-    "      lista los contactos cuyo nombre empieza por PREFIJO, como la ventana de resultados\n"
-    "  orvane-db check ARCHIVO\n"
-    "      comprueba la agenda (integridad, forma de la tabla, claves de orden); estado 0 si "
-    "está bien\n"
-    "  orvane-db reindex ARCHIVO\n"
-    "      rehace las claves de orden (y convierte una agenda del formato anterior)\n"
-    "  orvane-db import ARCHIVO ENTRADA [--format csv|vcard|ldif|abook] [--dry-run] "
-    "[--keep-duplicates] [--skip-bad]\n"
-    "      añade los contactos de ENTRADA (.csv, .vcf, .ldif o el archivo addressbook de\n"
-    "      abook); todo o nada, salvo con --skip-bad\n"
-    "  orvane-db export ARCHIVO SALIDA [--format csv|vcard]\n"
-    "      escribe todos los contactos en SALIDA (.csv o .vcf), que no debe existir\n"
-    "  orvane-db sync ARCHIVO URL --user NOMBRE [--password-file F] [--ca-file F] [--dry-run]\n"
-    "  orvane-db sync ARCHIVO\n"
-    "      sincroniza en los dos sentidos con la libreta CardDAV URL (sin URL, la de la\n"
-    "      última vez); la contraseña, de F, de ORVANE_CARDDAV_PASSWORD o preguntada;\n"
-    "      no borra la mayoría de los contactos de un lado sin --allow-deletions\n"
-    "  orvane-db history ARCHIVO [CÓDIGO] [--deleted]\n"
-    "      los cambios, del último al primero (de un contacto; o los contactos borrados)\n"
-    "  orvane-db restore ARCHIVO CÓDIGO [--at MOMENTO]\n"
-    "      devuelve un contacto borrado, o uno como estaba en MOMENTO\n"
-    "  orvane-db undo ARCHIVO --to MOMENTO [--dry-run]\n"
-    "      devuelve toda la agenda a como estaba en MOMENTO (\"2026-12-07 14:30\", \"hace 2 "
-    "horas\")\n"
-    "  orvane-db backup ARCHIVO [DESTINO]\n"
-    "      copia coherente de la agenda aunque esté abierta (sin DESTINO, en copias/)\n";
+using orv::db::Console;
+using orv::db::Invocation;
+using orv::db::UsageError;
 
+constexpr const char* kProgram = "orvane-db";
 constexpr std::size_t kMaxDemo = 50'000'000;
 
-int usage(const std::string& problem = {}) {
-    if (!problem.empty()) std::cerr << "orvane-db: " << problem << "\n";
-    std::cerr << kUsage;
-    return 2;
-}
+// Starts every line written through it with "orvane-db: ", so that whatever
+// a command reports reads in one form.
+class PrefixedLines : public std::streambuf {
+  public:
+    explicit PrefixedLines(std::streambuf* to) : to_(to) {}
+
+  protected:
+    int overflow(int ch) override {
+        if (ch == traits_type::eof()) return traits_type::not_eof(ch);
+        if (atLineStart_) {
+            const std::string prefix = std::string(kProgram) + ": ";
+            to_->sputn(prefix.data(), static_cast<std::streamsize>(prefix.size()));
+        }
+        atLineStart_ = ch == '\n';
+        return to_->sputc(static_cast<char>(ch));
+    }
+    int sync() override { return to_->pubsync(); }
+
+  private:
+    std::streambuf* to_;
+    bool atLineStart_ = true;
+};
 
 template <typename T>
 std::optional<T> number(const std::string& s) {
@@ -67,58 +65,14 @@ std::optional<T> number(const std::string& s) {
     return value;
 }
 
-// Options anywhere after the command: "--name value", "--name=value" or a
-// flag; every other argument is positional.
-struct Options {
-    std::optional<std::string> format, seed;
-    bool dryRun = false, keepDuplicates = false, skipBad = false;
-    std::vector<std::string> positional;
-};
-
-std::optional<std::string> parseOptions(const std::vector<std::string>& args,
-                                        const std::vector<std::string>& allowed, Options& o) {
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i].rfind("--", 0) != 0) {
-            o.positional.push_back(args[i]);
-            continue;
-        }
-        std::string name = args[i], value;
-        bool hasValue = false;
-        if (auto eq = name.find('='); eq != std::string::npos && name.rfind("--", 0) == 0) {
-            value = name.substr(eq + 1);
-            name.erase(eq);
-            hasValue = true;
-        }
-        bool known = false;
-        for (const auto& a : allowed) known = known || a == name;
-        if (!known) return "opción desconocida: " + args[i];
-        if (name == "--dry-run" || name == "--keep-duplicates" || name == "--skip-bad") {
-            if (hasValue) return "la opción " + name + " no lleva valor";
-            (name == "--dry-run"    ? o.dryRun
-             : name == "--skip-bad" ? o.skipBad
-                                    : o.keepDuplicates) = true;
-            continue;
-        }
-        if (!hasValue) {
-            if (i + 1 >= args.size()) return "falta el valor de " + name;
-            value = args[++i];
-        }
-        (name == "--format" ? o.format : o.seed) = value;
-    }
-    return std::nullopt;
-}
-
-std::optional<orv::db::Format> chooseFormat(const Options& o, const std::string& path, bool in,
-                                            std::string& problem) {
+std::optional<orv::db::Format> chooseFormat(const Invocation& a, const std::string& path, bool in) {
     using orv::exchange::Format;
     const char* formats = in ? "csv, vcard, ldif o abook" : "csv o vcard";
     std::optional<Format> f;
-    if (o.format) {
-        f = orv::exchange::formatFromName(*o.format);
-        if (!f || (!in && *f != Format::Csv && *f != Format::VCard)) {
-            problem = "formato desconocido: " + *o.format + " (use " + formats + ")";
-            return std::nullopt;
-        }
+    if (auto name = a.value("--format")) {
+        f = orv::exchange::formatFromName(*name);
+        if (!f || (!in && *f != Format::Csv && *f != Format::VCard))
+            throw UsageError("formato desconocido: " + *name + " (use " + formats + ")");
         return f;
     }
     f = orv::exchange::formatFromPath(path);
@@ -131,98 +85,222 @@ std::optional<orv::db::Format> chooseFormat(const Options& o, const std::string&
             f = orv::exchange::formatFromText(std::string_view(head, n));
         }
     }
-    if (!f || (!in && *f != Format::Csv && *f != Format::VCard)) {
-        problem = "no se sabe el formato de " + path + ": use --format (" + formats + ")";
-        return std::nullopt;
-    }
+    if (!f || (!in && *f != Format::Csv && *f != Format::VCard))
+        throw UsageError("no se sabe el formato de " + path + ": use --format (" + formats + ")");
     return f;
 }
 
-int run(const std::vector<std::string>& args) {
-    if (args.empty()) return usage();
-    const std::string& cmd = args[0];
-    if (cmd == "-h" || cmd == "--help" || cmd == "help") {
-        std::cout << kUsage;
-        return 0;
-    }
-    const orv::db::Console con{std::cout, std::cerr, isatty(fileno(stderr)) != 0};
-    Options o;
+int init(const Invocation& a, const Console& con) {
+    orv::db::initBook(a.positional[0]);
+    con.out << "Agenda vacía creada en " << a.positional[0] << "\n";
+    return 0;
+}
 
-    if (cmd == "init") {
-        if (args.size() != 2) return usage("init necesita un archivo");
-        orv::db::initBook(args[1]);
-        std::cout << "Agenda vacía creada en " << args[1] << "\n";
-        return 0;
-    }
-    if (cmd == "demo") {
-        if (auto p = parseOptions(args, {"--seed"}, o)) return usage(*p);
-        if (o.positional.size() != 2)
-            return usage("demo necesita un archivo y un número de contactos");
-        auto n = number<std::size_t>(o.positional[1]);
-        if (!n || *n > kMaxDemo)
-            return usage("número de contactos no válido: " + o.positional[1] +
+int demo(const Invocation& a, const Console& con) {
+    auto n = number<std::size_t>(a.positional[1]);
+    if (!n || *n > kMaxDemo)
+        throw UsageError("número de contactos no válido: " + a.positional[1] +
                          " (de 0 a 50000000)");
-        std::uint64_t seed = 1;
-        if (o.seed) {
-            auto s = number<std::uint64_t>(*o.seed);
-            if (!s) return usage("semilla no válida: " + *o.seed);
-            seed = *s;
-        }
-        orv::db::demoBook(o.positional[0], *n, seed, con);
+    std::uint64_t seed = 1;
+    if (auto s = a.value("--seed")) {
+        auto parsed = number<std::uint64_t>(*s);
+        if (!parsed) throw UsageError("semilla no válida: " + *s);
+        seed = *parsed;
+    }
+    orv::db::demoBook(a.positional[0], *n, seed, con);
+    return 0;
+}
+
+int list(const Invocation& a, const Console&) {
+    static char buffer[1 << 16];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    orv::db::listBook(a.positional[0], a.positional[1], stdout);
+    return 0;
+}
+
+int check(const Invocation& a, const Console& con) {
+    return orv::db::checkBook(a.positional[0], con) == 0 ? 0 : 1;
+}
+
+int reindex(const Invocation& a, const Console& con) {
+    orv::db::reindexBook(a.positional[0], con);
+    return 0;
+}
+
+int import(const Invocation& a, const Console& con) {
+    const auto format = chooseFormat(a, a.positional[1], true);
+    const auto r = orv::db::importBook(
+        a.positional[0], a.positional[1],
+        {*format, a.has("--dry-run"), a.has("--keep-duplicates"), a.has("--skip-bad")}, con);
+    return r.ok ? 0 : 1;
+}
+
+int exportTo(const Invocation& a, const Console& con) {
+    const auto format = chooseFormat(a, a.positional[1], false);
+    orv::db::exportBook(a.positional[0], a.positional[1], *format, con);
+    return 0;
+}
+
+// One row a command: its help, manual page and completion are made from
+// these rows, and its arguments are read as its usage line says.
+struct Command {
+    const char* name;
+    const char* usage;        // what follows "orvane-db NAME"
+    const char* description;  // one or more lines
+    int (*run)(const Invocation&, const Console&);
+};
+
+const Command kCommands[] = {
+    {"init", "ARCHIVO", "crea una agenda vacía (nunca sobrescribe un archivo existente)", init},
+    {"demo", "ARCHIVO N [--seed S]",
+     "crea una agenda con N contactos de ejemplo (los mismos para la misma S)", demo},
+    {"list", "ARCHIVO PREFIJO",
+     "lista los contactos cuyo nombre empieza por PREFIJO (\"\" para todos), como la\n"
+     "ventana de resultados",
+     list},
+    {"check", "ARCHIVO",
+     "comprueba la agenda (integridad, forma de la tabla, claves de orden); estado 0 si\n"
+     "está bien, 1 si no",
+     check},
+    {"reindex", "ARCHIVO",
+     "rehace las claves de orden (y convierte una agenda del formato anterior)", reindex},
+    {"import",
+     "ARCHIVO ENTRADA [--format csv|vcard|ldif|abook] [--dry-run] [--keep-duplicates] "
+     "[--skip-bad]",
+     "añade los contactos de ENTRADA (.csv, .vcf, .ldif o el archivo addressbook de\n"
+     "abook); todo o nada, salvo con --skip-bad",
+     import},
+    {"export", "ARCHIVO SALIDA [--format csv|vcard]",
+     "escribe todos los contactos en SALIDA (.csv o .vcf), que no debe existir", exportTo},
+    {"sync",
+     "ARCHIVO [URL] [--user NOMBRE] [--address-book NOMBRE] [--password-file F] [--ca-file F] "
+     "[--allow-http] [--other-address-book] [--allow-deletions] [--dry-run]",
+     "sincroniza en los dos sentidos con una libreta CardDAV del servidor URL (sin URL,\n"
+     "la de la última vez); la contraseña, de F, de ORVANE_CARDDAV_PASSWORD o preguntada;\n"
+     "no borra todos los contactos de un lado, ni más de la mitad, sin --allow-deletions",
+     orv::db::syncCommand},
+    {"history", "ARCHIVO [CODIGO] [--deleted]",
+     "los cambios, del último al primero, con su momento, clase, origen y campos; con\n"
+     "CODIGO, la historia de ese contacto; con --deleted, los contactos borrados",
+     orv::db::historyCommand},
+    {"restore", "ARCHIVO CODIGO [--at MOMENTO]",
+     "devuelve un contacto borrado con su código, o un contacto como estaba en MOMENTO",
+     orv::db::restoreCommand},
+    {"undo", "ARCHIVO --to MOMENTO [--dry-run]",
+     "devuelve toda la agenda a como estaba en MOMENTO («2026-12-07 14:30», «hace 2\n"
+     "horas»), en una transacción",
+     orv::db::undoCommand},
+    {"backup", "ARCHIVO [DESTINO]",
+     "copia coherente de la agenda aunque esté abierta (sin DESTINO, en copias/ junto a\n"
+     "ella)",
+     orv::db::backupCommand},
+};
+
+const Command* find(const std::string& name) {
+    for (const Command& c : kCommands)
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+void describe(std::ostream& out, const char* indent, const char* text) {
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) out << indent << line << "\n";
+}
+
+void help(std::ostream& out) {
+    out << "Uso:\n";
+    for (const Command& c : kCommands) {
+        out << "  " << kProgram << " " << c.name << " " << c.usage << "\n";
+        describe(out, "      ", c.description);
+    }
+    out << "  " << kProgram << " ORDEN --help\n"
+        << "      explica una orden y sus opciones\n"
+        << "  " << kProgram << " --version\n"
+        << "      escribe la versión del programa\n"
+        << "Estado de salida:\n"
+        << "0: la orden ha hecho su trabajo.\n"
+        << "1: la orden ha fallado; el mensaje dice por qué.\n"
+        << "2: se ha usado mal (una orden, una opción o un valor que no se entiende).\n"
+        << "Cada mensaje va a la salida de errores con la forma «orvane-db: texto».\n";
+}
+
+void commandHelp(std::ostream& out, const Command& c) {
+    out << "Uso: " << kProgram << " " << c.name << " " << c.usage << "\n";
+    describe(out, "  ", c.description);
+}
+
+// A wrong use: what is wrong, how the command is used, and where to read more.
+int wrongUse(std::ostream& err, const Command* c, const std::string& problem) {
+    err << problem << "\n";
+    if (c) err << "uso: " << kProgram << " " << c->name << " " << c->usage << "\n";
+    err << "pruebe «" << kProgram << (c ? std::string(" ") + c->name : std::string()) << " --help»"
+        << " para más información\n";
+    return orv::db::kWrongUse;
+}
+
+// An engine's message ("No se encuentra el archivo 'x'.") as a line after
+// the program's name.
+std::string asLine(std::string text) {
+    if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && text[1] >= 'a' && text[1] <= 'z')
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
+}
+
+int run(const std::vector<std::string>& args, const Console& con) {
+    if (args.empty()) return wrongUse(con.err, nullptr, "falta la orden");
+    const std::string& name = args[0];
+    if (name == "--help" || name == "-h" || name == "help") {
+        const Command* c = args.size() > 1 ? find(args[1]) : nullptr;
+        if (c)
+            commandHelp(con.out, *c);
+        else
+            help(con.out);
         return 0;
     }
-    if (cmd == "list") {
-        if (args.size() != 3)
-            return usage("list necesita un archivo y un prefijo (\"\" para todos)");
-        static char buffer[1 << 16];
-        std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-        orv::db::listBook(args[1], args[2], stdout);
+    if (name == "--version") {
+        con.out << kProgram << " " << ORV_VERSION << "\n";
         return 0;
     }
-    if (cmd == "check" || cmd == "reindex") {
-        if (args.size() != 2) return usage(cmd + " necesita un archivo");
-        if (cmd == "reindex") {
-            orv::db::reindexBook(args[1], con);
-            return 0;
-        }
-        return orv::db::checkBook(args[1], con) == 0 ? 0 : 1;
+    const Command* c = find(name);
+    if (!c)
+        return wrongUse(con.err, nullptr,
+                        (name.rfind("-", 0) == 0 ? "opción desconocida: " : "orden desconocida: ") +
+                            name.substr(0, name.find('=')));
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (orv::db::asksForHelp(rest)) {
+        commandHelp(con.out, *c);
+        return 0;
     }
-    if (cmd == "import" || cmd == "export") {
-        const bool in = cmd == "import";
-        std::vector<std::string> allowed = {"--format"};
-        if (in) allowed.insert(allowed.end(), {"--dry-run", "--keep-duplicates", "--skip-bad"});
-        if (auto p = parseOptions(args, allowed, o)) return usage(*p);
-        if (o.positional.size() != 2) return usage(cmd + " necesita la agenda y un archivo");
-        const std::string& book = o.positional[0];
-        const std::string& file = o.positional[1];
-        std::string problem;
-        auto format = chooseFormat(o, file, in, problem);
-        if (!format) return usage(problem);
-        if (!in) {
-            orv::db::exportBook(book, file, *format, con);
-            return 0;
-        }
-        auto r =
-            orv::db::importBook(book, file, {*format, o.dryRun, o.keepDuplicates, o.skipBad}, con);
-        return r.ok ? 0 : 1;
+    try {
+        return c->run(orv::db::parseArguments(c->usage, rest), con);
+    } catch (const UsageError& e) {
+        return wrongUse(con.err, c, e.what());
     }
-    if (cmd == "sync") return orv::db::syncCommand(args, con);
-    if (auto rc = orv::db::historyCommands(args, con)) return *rc;
-    return usage("orden desconocida: " + cmd);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    PrefixedLines prefixed(std::cerr.rdbuf());
+    std::ostream err(&prefixed);
+    const Console con{std::cout, err, isatty(fileno(stderr)) != 0};
+    const std::vector<std::string> args(argv + 1, argv + argc);
     try {
-        return run(args);
+        return run(args, con);
     } catch (const orv::EngineError& e) {
         std::fflush(stdout);
-        std::cerr << "Error " << e.number() << ": " << e.text() << "\n";
+        err << asLine(e.text()) << "\n";
+    } catch (const std::filesystem::filesystem_error& e) {
+        std::fflush(stdout);
+        err << "no se puede usar " << e.path1().string() << ": "
+            << orv::systemErrorText(e.code().value()) << "\n";
+    } catch (const std::bad_alloc&) {
+        std::fflush(stdout);
+        err << "no hay memoria suficiente\n";
     } catch (const std::exception& e) {
         std::fflush(stdout);
-        std::cerr << "Error: " << e.what() << "\n";
+        err << asLine(e.what()) << "\n";
     }
-    return 1;
+    return orv::db::kFailed;
 }

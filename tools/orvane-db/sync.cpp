@@ -4,12 +4,15 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QHostAddress>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 
 #include "store/engine.h"
+#include "store/syserror.h"
 #include "sync/engine.h"
 #include "tools/orvane-db/progress.h"
 
@@ -17,19 +20,15 @@ namespace orv::db {
 
 namespace {
 
-constexpr const char* kUsage =
-    "uso: orvane-db sync ARCHIVO [URL --user NOMBRE] [--password-file F] [--ca-file F] "
-    "[--dry-run] [--allow-deletions]\n";
 constexpr std::size_t kShown = 20;  // names listed of each kind before a summary
-
-int usage(const Console& con, const std::string& problem) {
-    con.err << "orvane-db: " << problem << "\n" << kUsage;
-    return 2;
-}
 
 std::string firstLine(const std::string& path) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!f) throw ToolError("no se puede leer el archivo de la contraseña " + path);
+    if (!f) {
+        const int err = errno;
+        throw ToolError("no se puede leer el archivo de la contraseña " + path + ": " +
+                        systemErrorText(err));
+    }
     std::string line;
     for (int ch; (ch = std::fgetc(f.get())) != EOF && ch != '\n';) line += static_cast<char>(ch);
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -64,72 +63,88 @@ void list(const Console& con, const char* title, const std::vector<std::string>&
     if (lines.size() > kShown) con.out << "  ... y " << lines.size() - kShown << " más\n";
 }
 
+// Loopback never leaves this machine: a password there travels nowhere.
+bool isLoopback(const QUrl& url) {
+    const QString host = url.host();
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) return true;
+    QHostAddress address;
+    return address.setAddress(host) && address.isLoopback();
+}
+
+// The same address book, however spelt ("…/libreta" or "…/libreta/").
+bool sameBook(const QUrl& a, const QUrl& b) {
+    auto key = [](const QUrl& u) {
+        QString p = u.path(QUrl::FullyDecoded);
+        while (p.endsWith(QLatin1Char('/'))) p.chop(1);
+        return p;
+    };
+    return key(a) == key(b);
+}
+
+// The address book to sync among those found: the one named, else the only
+// one, else the one last synced; nullopt when the user must choose.
+std::optional<QUrl> choose(const std::vector<sync::AddressBookInfo>& books,
+                           const std::optional<std::string>& wanted,
+                           const std::optional<std::string>& last) {
+    if (wanted) {
+        const QString w = QString::fromStdString(*wanted);
+        for (const sync::AddressBookInfo& b : books)
+            if (b.name.compare(w, Qt::CaseInsensitive) == 0 || sameBook(b.url, QUrl(w)) ||
+                b.url.toString() == w)
+                return b.url;
+        for (const sync::AddressBookInfo& b : books)
+            if (b.url.path(QUrl::FullyDecoded).section('/', -2, -2) == w) return b.url;
+        return std::nullopt;
+    }
+    if (books.size() == 1) return books.front().url;
+    if (last)
+        for (const sync::AddressBookInfo& b : books)
+            if (sameBook(b.url, QUrl(QString::fromStdString(*last)))) return b.url;
+    return std::nullopt;
+}
+
 }  // namespace
 
-int syncCommand(const std::vector<std::string>& args, const Console& con) {
-    std::vector<std::string> positional;
-    std::optional<std::string> user, passwordFile, caFile;
-    bool dryRun = false, allowDeletions = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        std::string name = args[i], value;
-        if (name.rfind("--", 0) != 0) {
-            positional.push_back(name);
-            continue;
-        }
-        if (name == "--dry-run") {
-            dryRun = true;
-            continue;
-        }
-        if (name == "--allow-deletions") {
-            allowDeletions = true;
-            continue;
-        }
-        bool hasValue = false;
-        if (auto eq = name.find('='); eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.erase(eq);
-            hasValue = true;
-        }
-        std::optional<std::string>* target = name == "--user"            ? &user
-                                             : name == "--password-file" ? &passwordFile
-                                             : name == "--ca-file"       ? &caFile
-                                                                         : nullptr;
-        if (!target) {
-            // Never echo a value: it may be a password given where it does not belong.
-            return usage(con, "opción desconocida: " + name);
-        }
-        if (!hasValue) {
-            if (i + 1 >= args.size()) return usage(con, "falta el valor de " + name);
-            value = args[++i];
-        }
-        *target = value;
-    }
-    if (positional.empty() || positional.size() > 2)
-        return usage(con, "sync necesita la agenda y, la primera vez, la dirección de la libreta");
+int syncCommand(const Invocation& a, const Console& con) {
+    std::optional<std::string> user = a.value("--user");
+    const std::optional<std::string> passwordFile = a.value("--password-file");
+    const std::optional<std::string> caFile = a.value("--ca-file");
+    const std::optional<std::string> addressBook = a.value("--address-book");
+    const bool dryRun = a.has("--dry-run");
+    const std::vector<std::string>& positional = a.positional;
 
     auto db = Database::open(positional[0]);
     std::string url;
-    if (positional.size() == 2) {
+    const auto last = sync::lastSyncTarget(db->handle());
+    const bool find = positional.size() == 2;
+    if (find) {
         url = positional[1];
-        if (!user) return usage(con, "falta --user NOMBRE");
+        if (!user) user = last ? last->user : "";
     } else {
-        auto last = sync::lastSyncTarget(db->handle());
         if (!last)
-            return usage(con,
-                         "esta agenda no se ha sincronizado nunca: indique la dirección de la "
-                         "libreta y --user");
+            throw UsageError(
+                "esta agenda no se ha sincronizado nunca: indique la dirección del servidor "
+                "y, si pide contraseña, --user");
         url = last->url;
         if (!user) user = last->user;
     }
     const QUrl address(QString::fromStdString(url), QUrl::StrictMode);
     if (!address.password().isEmpty())
-        return usage(con, "la contraseña nunca va en la dirección: use --password-file");
+        throw UsageError("la contraseña nunca va en la dirección: use --password-file");
     if (!address.isValid() || (address.scheme() != "http" && address.scheme() != "https") ||
         address.host().isEmpty())
-        return usage(con, "dirección no válida: " + url + " (debe empezar por https:// o http://)");
+        throw UsageError("dirección no válida: " + url + " (debe empezar por https:// o http://)");
 
+    if (!user->empty() && address.scheme() == "http" && !isLoopback(address) &&
+        !a.has("--allow-http"))
+        throw UsageError("la contraseña de " + *user + " viajaría sin cifrar a " +
+                         address.host().toStdString() +
+                         ": use https:// (o --allow-http si la red es de confianza)");
+
+    // A server that asks no password needs no user, and then no password.
     std::string password;
-    if (passwordFile) {
+    if (user->empty()) {
+    } else if (passwordFile) {
         password = firstLine(*passwordFile);
     } else if (const char* env = std::getenv("ORVANE_CARDDAV_PASSWORD")) {
         password = env;
@@ -137,9 +152,9 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
                                    address.host().toStdString() + ": ")) {
         password = *typed;
     } else {
-        return usage(con,
-                     "falta la contraseña: use --password-file o la variable "
-                     "ORVANE_CARDDAV_PASSWORD");
+        throw UsageError(
+            "falta la contraseña: use --password-file o la variable "
+            "ORVANE_CARDDAV_PASSWORD");
     }
 
     // The CardDAV client runs Qt's network code, which needs an application object.
@@ -157,7 +172,31 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
     options.dav.password = QString::fromStdString(password);
     if (caFile) options.dav.caFile = QString::fromStdString(*caFile);
     options.dryRun = dryRun;
-    options.allowDeletions = allowDeletions;
+    options.otherAddressBook = a.has("--other-address-book");
+    options.allowDeletions = a.has("--allow-deletions");
+
+    if (find) {
+        // The address may be the server's, the user's or the address book's own.
+        const auto found = sync::CardDavClient(options.dav).discover();
+        if (!found.ok()) {
+            con.err << "no se ha sincronizado: " << found.error.message.toStdString() << "\n";
+            return kFailed;
+        }
+        const std::optional<QUrl> chosen =
+            choose(found.value, addressBook, last ? std::optional(last->url) : std::nullopt);
+        if (!chosen) {
+            con.err << (addressBook ? "no hay ninguna libreta llamada " + *addressBook +
+                                          "; las libretas de " + url + " son:"
+                                    : "el servidor tiene " + std::to_string(found.value.size()) +
+                                          " libretas; elija una con --address-book NOMBRE:")
+                    << "\n";
+            for (const sync::AddressBookInfo& b : found.value)
+                con.err << "  " << b.name.toStdString() << "  "
+                        << b.url.toDisplayString(QUrl::RemoveUserInfo).toStdString() << "\n";
+            return kWrongUse;
+        }
+        options.dav.collection = *chosen;
+    }
     std::unique_ptr<Progress> progress;
     std::string stageShown;
     if (con.progress) {
@@ -179,7 +218,10 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
     const sync::SyncReport r = sync::syncBook(db->handle(), options);
     if (progress) progress->finish();
     if (!r.fatal.empty()) {
-        con.err << "No se ha sincronizado: " << r.fatal << "\n";
+        con.err << "no se ha sincronizado: " << r.fatal << "\n";
+        if (r.otherBook)
+            con.err << "para enlazarla con esta libreta de todos modos (los contactos iguales se "
+                       "emparejan), use --other-address-book\n";
         return 1;
     }
     if (!r.copy.empty()) con.out << "Copia de la agenda de antes en " << r.copy << "\n";
@@ -190,9 +232,10 @@ int syncCommand(const std::vector<std::string>& args, const Console& con) {
     list(con, dryRun ? "Se borrarían en el servidor" : "Borrados en el servidor", r.deletedThere);
     list(con, "Conflictos (el valor de esta agenda queda en Mas info)", r.conflicts);
     list(con, "Borrados en un lado y cambiados en el otro (se conservan)", r.kept);
-    for (const std::string& p : r.problems) con.err << "Sin sincronizar: " << p << "\n";
+    list(con, "Grupos del servidor (esta agenda no tiene grupos: se quedan fuera)", r.groups);
+    for (const std::string& p : r.problems) con.err << "sin sincronizar: " << p << "\n";
     if (!r.complete()) {
-        con.err << "La sincronización no ha terminado: vuelva a ejecutarla\n";
+        con.err << "la sincronización no ha terminado: vuelva a ejecutarla\n";
         return 1;
     }
     const bool nothing = r.up.empty() && r.down.empty() && r.deletedHere.empty() &&

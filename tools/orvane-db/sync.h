@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "tools/orvane-db/cli.h"
 #include "tools/orvane-db/commands.h"
 
 namespace orv::db {
 
-// `args` as given after "orvane-db" (args[0] is "sync"). Returns the exit
-// status: 0 only when everything synced, 1 when something did not, 2 for
-// bad arguments.
-int syncCommand(const std::vector<std::string>& args, const Console& con);
+// Returns the exit status: 0 only when everything synced, 1 when something
+// did not; throws UsageError for a wrong use.
+int syncCommand(const Invocation& a, const Console& con);
 
 }  // namespace orv::db

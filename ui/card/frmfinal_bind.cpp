@@ -12,9 +12,8 @@
 namespace orv::ui {
 
 void frmfinal::bindData() {
-    // Data1: the whole table of the book beside the program, opened after
-    // Form_Load.
-    Data1.setSource((AppPath() + QStringLiteral("/orv.mdb")).toStdString(), "Registros");
+    // Data1: the whole table of the book, opened after Form_Load.
+    Data1.setSource(BookPath().toStdString(), "Registros");
     const std::pair<QLineEdit*, const char*> lines[] = {
         {txtnom, "Nombre"},    {txtape, "Apellido"},
         {txtdom, "Domicilio"}, {txtlocprov, "Localidad/Provincia"},

@@ -29,7 +29,7 @@ void frmsecond::connectHandlers() {
 // Engine errors are left to the toolkit: a file or table that cannot be
 // opened ends the program; an invalid pattern is shown and the window unloads.
 void frmsecond::Form_Load() {
-    auto db = orv::Database::open((AppPath() + QStringLiteral("/orv.mdb")).toStdString());
+    auto db = orv::Database::open(BookPath().toStdString());
     // Any other record source has no query: the grid stays empty.
     if (const auto query =
             orv::contactQuery(orvmod::sFiltro.toStdString(), orvmod::sOrigen.toStdString()))

@@ -1,13 +1,18 @@
 #include "ui/toolkit/services.h"
 
+#include <unistd.h>
+
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTranslator>
 
+#include "store/engine.h"
 #include "ui/toolkit/form.h"
 
 namespace orv::ui {
@@ -134,6 +139,44 @@ QString AppPath() {
     path = QDir::cleanPath(path);
     while (path.endsWith(QLatin1Char('/'))) path.chop(1);
     return path;
+}
+
+namespace {
+
+bool underUsr(const QString& folder) {
+    const QString real = QFileInfo(folder).canonicalFilePath();
+    return real == QLatin1String("/usr") || real.startsWith(QLatin1String("/usr/"));
+}
+
+// $XDG_DATA_HOME, or ~/.local/share when it is unset or not absolute (the
+// XDG rules ignore a relative one).
+QString dataHome() {
+    const QString xdg = qEnvironmentVariable("XDG_DATA_HOME");
+    if (QDir::isAbsolutePath(xdg)) return QDir::cleanPath(xdg);
+    return QDir::homePath() + QStringLiteral("/.local/share");
+}
+
+}  // namespace
+
+QString BookPath() {
+    const QString folder = AppPath();
+    const QString beside = folder + QStringLiteral("/orv.mdb");
+    const QFileInfo besideInfo(beside);
+    if (besideInfo.exists() || besideInfo.isSymLink()) return beside;
+    if (!underUsr(folder) && ::access(QFile::encodeName(folder).constData(), W_OK) == 0)
+        return beside;
+    const QString dir = dataHome() + QStringLiteral("/orvane");
+    const QString book = dir + QStringLiteral("/orv.mdb");
+    const QFileInfo bookInfo(book);
+    if (bookInfo.exists() || bookInfo.isSymLink()) return book;
+    QDir().mkpath(dir);  // a failure shows as the book's
+    try {
+        Database::create(book.toStdString());
+    } catch (const EngineError& e) {
+        // Made meanwhile by another start: that one is the book.
+        if (e.number() != kErrFileExists) throw;
+    }
+    return book;
 }
 
 void AppPathSeam::set(const QString& folder) {

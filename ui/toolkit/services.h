@@ -53,6 +53,15 @@ class MsgBoxSeam {
 // The folder of the executable, without a trailing separator.
 QString AppPath();
 
+// The contact book both windows open: orv.mdb beside the program when it is
+// there, or when the program's folder is the user's own (the portable
+// archive, a build tree: writable, and not under /usr). Otherwise, installed
+// for the whole system, the user's own $XDG_DATA_HOME/orvane/orv.mdb
+// (~/.local/share/orvane/orv.mdb), made empty with its folder the first time;
+// nothing is ever written beside the program then. Throws EngineError when
+// that book cannot be made.
+QString BookPath();
+
 // Test seam: makes AppPath() return `folder` until reset (an empty folder
 // restores the executable's).
 class AppPathSeam {

@@ -1,0 +1,153 @@
+#include "faultproxy.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace rt {
+
+const char* faultName(Fault f) {
+    switch (f) {
+        case Fault::None:
+            return "none";
+        case Fault::ResetBefore:
+            return "reset before";
+        case Fault::ResetAfter:
+            return "reset after";
+        case Fault::CutHeaders:
+            return "cut in headers";
+        case Fault::CutBody:
+            return "cut in body";
+        case Fault::Status500:
+            return "500";
+        case Fault::Status503:
+            return "503";
+        case Fault::Delay:
+            return "delay";
+    }
+    return "?";
+}
+
+namespace {
+
+// The request's length once complete (headers and Content-Length body), else -1.
+qsizetype completeLength(const QByteArray& data) {
+    const qsizetype end = data.indexOf("\r\n\r\n");
+    if (end < 0) return -1;
+    qsizetype length = 0;
+    for (const QByteArray& line : data.left(end).split('\n')) {
+        const QByteArray l = line.trimmed();
+        if (l.toLower().startsWith("content-length:")) length = l.mid(15).trimmed().toLongLong();
+    }
+    return data.size() >= end + 4 + length ? end + 4 + length : -1;
+}
+
+// The message with its Connection header set to close: one request a
+// connection, so that each fault hits exactly one request.
+QByteArray closing(const QByteArray& message) {
+    const qsizetype end = message.indexOf("\r\n\r\n");
+    if (end < 0) return message;
+    QList<QByteArray> lines = message.left(end).split('\n');
+    QByteArray head;
+    for (const QByteArray& line : lines) {
+        const QByteArray l = line.trimmed().toLower();
+        if (l.startsWith("connection:") || l.startsWith("keep-alive:")) continue;
+        head += line.endsWith('\r') ? line.chopped(1) : line;
+        head += "\r\n";
+    }
+    return head + "Connection: close\r\n\r\n" + message.mid(end + 4);
+}
+
+}  // namespace
+
+FaultProxy::FaultProxy(quint16 serverPort) : serverPort_(serverPort) {
+    server_.listen(QHostAddress::LocalHost, 0);
+    QObject::connect(&server_, &QTcpServer::newConnection, [this] {
+        while (QTcpSocket* s = server_.nextPendingConnection()) serve(s);
+    });
+}
+
+QUrl FaultProxy::url(QUrl direct) const {
+    direct.setPort(port());
+    return direct;
+}
+
+void FaultProxy::serve(QTcpSocket* client) {
+    auto buffer = std::make_shared<QByteArray>();
+    QObject::connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+    QObject::connect(client, &QTcpSocket::readyRead, client, [this, client, buffer] {
+        *buffer += client->readAll();
+        const qsizetype length = completeLength(*buffer);
+        if (length < 0) return;
+        const QByteArray request = buffer->left(length);
+        buffer->clear();
+        QObject::disconnect(client, &QTcpSocket::readyRead, nullptr, nullptr);
+        const QList<QByteArray> first = request.left(request.indexOf("\r\n")).split(' ');
+        ProxiedRequest r{index_++, first.value(0), first.value(1)};
+        Fault fault = rule_ ? rule_(r) : Fault::None;
+        if (fault == Fault::None && rate_ > 0 &&
+            std::uniform_real_distribution<double>(0, 1)(random_) < rate_)
+            fault = static_cast<Fault>(std::uniform_int_distribution<int>(1, 7)(random_));
+        if (fault != Fault::None) ++faults_;
+        answer(client, request, fault);
+    });
+}
+
+void FaultProxy::answer(QTcpSocket* client, const QByteArray& request, Fault fault) {
+    if (fault == Fault::ResetBefore) {
+        client->abort();
+        return;
+    }
+    if (fault == Fault::Status500 || fault == Fault::Status503) {
+        client->write(fault == Fault::Status500
+                          ? "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n"
+                            "Connection: close\r\n\r\n"
+                          : "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
+                            "Connection: close\r\n\r\n");
+        client->disconnectFromHost();
+        return;
+    }
+    // The server is another process: waiting on it blocks nobody else.
+    QTcpSocket upstream;
+    upstream.connectToHost(QHostAddress::LocalHost, serverPort_);
+    QByteArray response;
+    if (upstream.waitForConnected(5000)) {
+        upstream.write(closing(request));
+        upstream.waitForBytesWritten(5000);
+        while (upstream.waitForReadyRead(30000)) response += upstream.readAll();
+        response += upstream.readAll();
+    }
+    const qsizetype headEnd = response.indexOf("\r\n\r\n");
+    if (fault == Fault::ResetAfter || headEnd < 0) {
+        client->abort();
+        return;
+    }
+    response = closing(response);
+    const qsizetype newHeadEnd = response.indexOf("\r\n\r\n");
+    if (fault == Fault::CutHeaders) {
+        // Past the status line, short of the blank line.
+        const qsizetype firstLine = response.indexOf("\r\n") + 2;
+        client->write(response.left(firstLine + (newHeadEnd - firstLine) / 2));
+        client->flush();
+        client->abort();
+        return;
+    }
+    if (fault == Fault::CutBody) {
+        // An empty body cannot be cut: the answer stops just short of it.
+        const qsizetype body = response.size() - newHeadEnd - 4;
+        client->write(body > 0 ? response.left(newHeadEnd + 4 + body / 2)
+                               : response.left(newHeadEnd + 2));
+        client->flush();
+        client->abort();
+        return;
+    }
+    auto send = [client, response] {
+        client->write(response);
+        client->disconnectFromHost();
+    };
+    if (fault == Fault::Delay)
+        QTimer::singleShot(delayMs, client, send);
+    else
+        send();
+}
+
+}  // namespace rt

@@ -1,0 +1,70 @@
+#pragma once
+// A loopback HTTP proxy for fault tests: it forwards each request to the
+// server on its own connection and, by rule or at random (seeded), fails
+// it: the connection reset before or after the server saw the request, the
+// answer cut inside its headers or inside its body, a 500 or 503 in its
+// place, or the answer delayed. Runs on the test's own event loop, which
+// the CardDAV client's synchronous calls keep turning.
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+#include <QTcpServer>
+#include <QUrl>
+#include <functional>
+#include <random>
+
+namespace rt {
+
+enum class Fault {
+    None,
+    ResetBefore,  // the request never reaches the server
+    ResetAfter,   // the server did it; its answer is lost
+    CutHeaders,   // the answer stops inside its headers
+    CutBody,      // the answer stops inside its body
+    Status500,
+    Status503,
+    Delay,  // the answer comes, late
+};
+const char* faultName(Fault f);
+
+struct ProxiedRequest {
+    int index = 0;  // 0 for the first request through the proxy
+    QByteArray method, path;
+};
+
+class FaultProxy {
+  public:
+    explicit FaultProxy(quint16 serverPort);
+    quint16 port() const { return server_.serverPort(); }
+    // The server's address through the proxy.
+    QUrl url(QUrl direct) const;
+
+    // A rule decides each request's fault; it wins over random faults.
+    void setRule(std::function<Fault(const ProxiedRequest&)> rule) { rule_ = std::move(rule); }
+    // Fails a share `rate` of the requests with a fault drawn at random.
+    void setRandom(unsigned seed, double rate) {
+        random_.seed(seed);
+        rate_ = rate;
+    }
+    void clear() {
+        rule_ = {};
+        rate_ = 0;
+    }
+    int requests() const { return index_; }
+    int faults() const { return faults_; }
+    int delayMs = 300;
+
+  private:
+    void serve(class QTcpSocket* client);
+    void answer(QTcpSocket* client, const QByteArray& request, Fault fault);
+
+    quint16 serverPort_;
+    QTcpServer server_;
+    std::function<Fault(const ProxiedRequest&)> rule_;
+    std::mt19937 random_;
+    double rate_ = 0;
+    int index_ = 0, faults_ = 0;
+};
+
+}  // namespace rt
