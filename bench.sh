@@ -14,7 +14,7 @@ data=bench-data
 scripts/deps.sh --tests
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target orvane-db bench_ui bench_startup_main \
-    bench_startup_bare bench_sync >/dev/null
+    bench_startup_bare bench_sync bench_history >/dev/null
 tool=$build/orvane-db
 
 mkdir -p "$data"
@@ -157,6 +157,10 @@ awk -v lt="$lt" -v st="$st" -v lm="$lm" -v sm="$sm" 'BEGIN {
 # xandikos on loopback against vdirsyncer doing the same, SYNC_RUNS runs (one
 # unless told: at 20,000 cards vdirsyncer takes minutes a run).
 "$build/bench/bench_sync" "$tool" "${SYNC_RUNS:-1}" "${SYNC_CARDS:-20000}" >>"$rows"
+
+# The history's cost: each operation with its triggers against the same
+# without them, in the same run; a year's history; undo of a large import.
+"$build/bench/bench_history" "$large" "$runs" >>"$rows"
 
 echo
 echo "Orvane, medianas de $runs ejecuciones; $(date); $(nproc) núcleos; plataforma Qt offscreen"

@@ -12,6 +12,7 @@
 #include "exchange/vcard.h"
 #include "store/ascii.h"
 #include "store/collation.h"
+#include "store/history.h"
 #include "store/keys.h"
 #include "store/schema.h"
 #include "store/sql.h"
@@ -193,10 +194,13 @@ ImportResult importContacts(sqlite3* db, const std::vector<Located>& contacts,
     ImportResult result;
     std::optional<sql::WriteTransaction> tx;
     std::optional<sql::ReadTransaction> snapshot;
-    if (options.dryRun)
+    if (options.dryRun) {
         snapshot.emplace(db);
-    else
+    } else {
+        if (contacts.size() > history::kCopyAbove) result.copy = history::keepCopy(db);
         tx.emplace(db);
+        tx->markSource(history::kImport);
+    }
 
     BookMatcher book(db, contacts.size());
     KeptReader kept(db);

@@ -41,6 +41,7 @@ struct ImportResult {
     std::vector<Match> duplicates;       // equal in every field to one in the book
     std::vector<Match> lookalikes;       // same name, and surname case and accents aside
     std::vector<const Located*> listed;  // the contacts written (or that would be)
+    std::string copy;                    // the copy of the book kept first, if any
 };
 // Writes `contacts` (all in one transaction, which takes the write lock only
 // after the file was read). A contact equal in every field to one already

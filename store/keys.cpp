@@ -2,6 +2,7 @@
 
 #include "store/collation.h"
 #include "store/engine.h"
+#include "store/history.h"
 #include "store/schema.h"
 #include "store/sql.h"
 
@@ -183,7 +184,8 @@ bool pending(sqlite3* db) {
 
 std::string prepare(sqlite3* db, bool all) {
     const bool old = oldSchema(db);
-    if (!all && !old && complete(db) && storedVersion(db) == collation::version() && !pending(db))
+    if (!all && !old && complete(db) && storedVersion(db) == collation::version() && !pending(db) &&
+        history::complete(db) && !history::stale(db))
         return "main";
     try {
         sql::WriteTransaction t(db);
@@ -191,6 +193,7 @@ std::string prepare(sqlite3* db, bool all) {
         const bool wasComplete = complete(db);
         const bool sameOrder = storedVersion(db) == collation::version();
         sql::exec(db, schema::kCreateKeysSql);
+        history::prepare(db);
         // Rows from before the triggers, or keyed by another order: all anew.
         if (all || !wasComplete || !sameOrder)
             rekeyAll(db, "main");

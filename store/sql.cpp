@@ -102,8 +102,27 @@ WriteTransaction::~WriteTransaction() {
 }
 
 void WriteTransaction::commit() {
+    if (marked_) {
+        // Only this transaction has written since the mark: it holds the write lock.
+        Statement s(db_, "UPDATE main.OrvHistoria SET Origen = ?1 WHERE Id >= ?2");
+        s.bind(1, source_);
+        s.bind(2, firstMarked_);
+        s.step();
+    }
+    marked_ = false;
     exec(db_, "COMMIT");
     open_ = false;
+}
+
+void WriteTransaction::markSource(const char* who) {
+    if (sqlite3_table_column_metadata(db_, "main", "OrvHistoria", "Origen", nullptr, nullptr,
+                                      nullptr, nullptr, nullptr) != SQLITE_OK)
+        return;
+    Statement s(db_, "SELECT coalesce(max(Id), 0) + 1 FROM main.OrvHistoria");
+    s.step();
+    firstMarked_ = s.int64(0);
+    source_ = who;
+    marked_ = true;
 }
 
 ReadTransaction::ReadTransaction(sqlite3* db) : db_(db) {

@@ -88,10 +88,17 @@ class WriteTransaction : Unique {
     ~WriteTransaction();
     // A failed commit throws and leaves the rollback to the destructor.
     void commit();
+    // Names who writes (history::kCard, ...): the history's rows this
+    // transaction writes are labelled so at commit. Does nothing in a book
+    // without history.
+    void markSource(const char* who);
 
   private:
     sqlite3* db_;
     bool open_ = false;
+    bool marked_ = false;
+    std::int64_t firstMarked_ = 0;
+    std::string source_;
 };
 
 // A read of several statements under one lock and from one state of the

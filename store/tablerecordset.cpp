@@ -3,6 +3,7 @@
 // move is a lookup by key.
 
 #include "store/ascii.h"
+#include "store/history.h"
 #include "store/keys.h"
 #include "store/recordsets.h"
 #include "store/schema.h"
@@ -98,6 +99,7 @@ class WholeTableRecordset final : public Recordset {
             // Any failure leaves the pending row as it was: retry or cancel.
             db_->reopenIfReadOnly();
             sql::WriteTransaction t(db_->handle());
+            t.markSource(history::kCard);
             sql::Statement s(db_->handle(), sql);
             int p = 1;
             for (std::size_t f : fields) s.bind(p++, *values[f]);
@@ -130,6 +132,7 @@ class WholeTableRecordset final : public Recordset {
         bool gone = false;
         {
             sql::WriteTransaction t(db_->handle());
+            t.markSource(history::kCard);
             sql::Statement s(db_->handle(), "DELETE FROM Registros WHERE Codigo = ?1");
             s.bind(1, *current_);
             s.step();

@@ -10,9 +10,11 @@
 
 #include "exchange/properties.h"
 #include "store/dates.h"
+#include "store/history.h"
 #include "store/keys.h"
 #include "store/schema.h"
 #include "store/sql.h"
+#include "sync/guard.h"
 #include "sync/mapping.h"
 #include "sync/state.h"
 #include "sync/vcardmerge.h"
@@ -319,6 +321,7 @@ class Sync {
         linkOrAddFresh();
         for (Item& it : items_)
             if (!it.failed && !it.group) decide(it);
+        if (!guard()) return std::move(report_);
         withKeptProperties();
         if (!o_.dryRun) {
             reserveUids();
@@ -418,6 +421,28 @@ class Sync {
         return true;
     }
 
+    // Nothing is written when the plan would empty either side, unless
+    // allowed; a plan that changes many contacts here keeps a copy first.
+    bool guard() {
+        PlannedDeletions p;
+        p.bookContacts = book_.size();
+        p.serverContacts = links_.size();
+        p.serverNew = serverNew_;
+        std::size_t writes = 0;
+        for (const Item& it : items_) {
+            if (it.failed || it.group) continue;
+            p.here += it.bookWrite && !it.result && it.book;
+            p.there += it.op == Item::Op::Delete;
+            writes += it.bookWrite;
+        }
+        if (auto why = refusal(p); why && !o_.allowDeletions) {
+            report_.fatal = *why;
+            return false;
+        }
+        if (!o_.dryRun && writes > history::kCopyAbove) report_.copy = history::keepCopy(db_);
+        return true;
+    }
+
     // What changed on the server, and an item for every contact or card to
     // decide on.
     bool askServer() {
@@ -462,9 +487,15 @@ class Sync {
             listed.emplace(c.href.toStdString(), c.etag.toStdString());
         std::unordered_set<std::string> removed;
         for (const QString& href : changes.value.removed) removed.insert(href.toStdString());
-        if (changes.value.full)
-            for (const Link& l : links_)
+        if (changes.value.full) {
+            bool anyKnown = false;
+            for (const Link& l : links_) {
                 if (!listed.count(l.href)) removed.insert(l.href);
+                anyKnown = anyKnown || listed.count(l.href);
+            }
+            // Every card new and none of ours left: another address book at the same place.
+            serverNew_ = !links_.empty() && !listed.empty() && !anyKnown;
+        }
 
         auto fetchFor = [&](std::size_t index) {
             fetchedFor_[items_[index].href] = index;
@@ -748,6 +779,7 @@ class Sync {
     // The book's side in one transaction, with what the server now holds.
     void writeBook() {
         sql::WriteTransaction tx(db_);
+        tx.markSource(history::kSync);
         createSyncTables(db_);
         writeInfo(db_, info::kUrl, url_);
         writeInfo(db_, info::kUser, user_);
@@ -847,6 +879,7 @@ class Sync {
     std::optional<std::string> oldUrl_, oldUser_, token_;
     std::map<std::int64_t, Contact> book_;
     bool tables_ = false, retarget_ = false, moved_ = false, relinked_ = false;
+    bool serverNew_ = false;
     std::string newToken_;
     bool newsLost_ = false;  // a card the server changed was not read: keep the old token
     std::map<std::string, std::string> groups_, oldGroups_;  // href -> ETag

@@ -24,6 +24,8 @@ namespace orv::sync {
 struct SyncOptions {
     CardDavOptions dav;
     bool dryRun = false;  // decide and report, write nothing on either side
+    // Let through a sync that deletes all, or most, of a side's contacts.
+    bool allowDeletions = false;
     // The book was last synced with another address book than this one: link
     // it to this one anyway (merging by content) instead of stopping.
     bool otherAddressBook = false;
@@ -45,6 +47,8 @@ struct SyncReport {
     // Why nothing was done (wrong password, wrong address, server down);
     // empty when the sync ran.
     std::string fatal;
+    // The copy of the book kept before a sync that changes many contacts.
+    std::string copy;
     // The sync stopped because the address book is not the one last synced.
     bool otherBook = false;
     bool complete() const { return fatal.empty() && problems.empty(); }

@@ -203,7 +203,8 @@ class TestDbTool : public QObject {
         for (const QString& line : QString::fromUtf8(r.out).split('\n'))
             if (line.startsWith("  orvane-db ")) commands << line.section(' ', 3, 3);
         QCOMPARE(commands, (QStringList{"init", "demo", "list", "check", "reindex", "import",
-                                        "export", "sync", "ORDEN", "--version"}));
+                                        "export", "sync", "history", "restore", "undo", "backup",
+                                        "ORDEN", "--version"}));
         QVERIFY(r.out.contains("Estado de salida:\n0: "));
 
         for (const QStringList& args :

@@ -26,6 +26,7 @@
 #include "store/datacontrol.h"
 #include "store/dates.h"
 #include "store/engine.h"
+#include "store/history.h"
 #include "store/keys.h"
 #include "store/schema.h"
 #include "store/sql.h"
@@ -252,6 +253,10 @@ std::size_t checkBook(const std::string& path, const Console& con) {
     const std::vector<std::string> problems = keys::problems(db->handle());
     for (const std::string& p : problems) con.err << path << ": " << p << "\n";
     if (problems.empty()) con.out << "La agenda " << path << " está bien.\n";
+    std::int64_t bytes = 0;
+    const std::int64_t changes = history::size(db->handle(), bytes);
+    con.out << "Historia: " << changes << (changes == 1 ? " cambio, " : " cambios, ")
+            << (bytes + 1023) / 1024 << " KB\n";
     return problems.size();
 }
 
@@ -298,6 +303,7 @@ ImportResult importBook(const std::string& path, const std::string& input,
     const auto written =
         importContacts(db->handle(), reading.contacts, {options.dryRun, options.keepDuplicates});
     result.imported = written.imported;
+    if (!written.copy.empty()) con.out << "Copia de la agenda de antes en " << written.copy << "\n";
     result.duplicates = written.duplicates.size();
     // A dry run is for looking: it names every contact, not the first few.
     const std::size_t shown = options.dryRun ? SIZE_MAX : kShown;

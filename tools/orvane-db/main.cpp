@@ -18,6 +18,7 @@
 #include "store/syserror.h"
 #include "tools/orvane-db/cli.h"
 #include "tools/orvane-db/commands.h"
+#include "tools/orvane-db/history.h"
 #include "tools/orvane-db/sync.h"
 
 #ifndef ORV_VERSION
@@ -173,10 +174,26 @@ const Command kCommands[] = {
      "escribe todos los contactos en SALIDA (.csv o .vcf), que no debe existir", exportTo},
     {"sync",
      "ARCHIVO [URL] [--user NOMBRE] [--address-book NOMBRE] [--password-file F] [--ca-file F] "
-     "[--allow-http] [--other-address-book] [--dry-run]",
+     "[--allow-http] [--other-address-book] [--allow-deletions] [--dry-run]",
      "sincroniza en los dos sentidos con una libreta CardDAV del servidor URL (sin URL,\n"
-     "la de la última vez); la contraseña, de F, de ORVANE_CARDDAV_PASSWORD o preguntada",
+     "la de la última vez); la contraseña, de F, de ORVANE_CARDDAV_PASSWORD o preguntada;\n"
+     "no borra todos los contactos de un lado, ni más de la mitad, sin --allow-deletions",
      orv::db::syncCommand},
+    {"history", "ARCHIVO [CODIGO] [--deleted]",
+     "los cambios, del último al primero, con su momento, clase, origen y campos; con\n"
+     "CODIGO, la historia de ese contacto; con --deleted, los contactos borrados",
+     orv::db::historyCommand},
+    {"restore", "ARCHIVO CODIGO [--at MOMENTO]",
+     "devuelve un contacto borrado con su código, o un contacto como estaba en MOMENTO",
+     orv::db::restoreCommand},
+    {"undo", "ARCHIVO --to MOMENTO [--dry-run]",
+     "devuelve toda la agenda a como estaba en MOMENTO («2026-12-07 14:30», «hace 2\n"
+     "horas»), en una transacción",
+     orv::db::undoCommand},
+    {"backup", "ARCHIVO [DESTINO]",
+     "copia coherente de la agenda aunque esté abierta (sin DESTINO, en copias/ junto a\n"
+     "ella)",
+     orv::db::backupCommand},
 };
 
 const Command* find(const std::string& name) {

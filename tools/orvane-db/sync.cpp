@@ -173,6 +173,7 @@ int syncCommand(const Invocation& a, const Console& con) {
     if (caFile) options.dav.caFile = QString::fromStdString(*caFile);
     options.dryRun = dryRun;
     options.otherAddressBook = a.has("--other-address-book");
+    options.allowDeletions = a.has("--allow-deletions");
 
     if (find) {
         // The address may be the server's, the user's or the address book's own.
@@ -223,6 +224,7 @@ int syncCommand(const Invocation& a, const Console& con) {
                        "emparejan), use --other-address-book\n";
         return 1;
     }
+    if (!r.copy.empty()) con.out << "Copia de la agenda de antes en " << r.copy << "\n";
     if (dryRun) con.out << "Simulación: no se ha cambiado nada en ningún lado\n";
     list(con, dryRun ? "Se subirían al servidor" : "Subidos al servidor", r.up);
     list(con, dryRun ? "Se traerían a esta agenda" : "Traídos a esta agenda", r.down);

@@ -1,0 +1,373 @@
+#include "store/history.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+#include "store/engine.h"
+#include "store/schema.h"
+#include "store/sql.h"
+
+namespace orv::history {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The columns but Codigo, as they are named in both tables.
+std::string dataColumns(const char* prefix = "") {
+    std::string s;
+    for (std::size_t c = kNombre; c < kColumnCount; ++c)
+        s += (c > kNombre ? ", " : "") + std::string(prefix) + schema::quoted(schema::kColumns[c]);
+    return s;
+}
+
+std::string makeCreateSql() {
+    // Untyped columns keep each value exactly as it was stored.
+    std::string cols;
+    for (std::size_t c = kNombre; c < kColumnCount; ++c)
+        cols += ", " + schema::quoted(schema::kColumns[c]);
+    const std::string now = "CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER)";
+    const std::string origin = "'" + std::string(kOther) + "'";
+    std::string differs;
+    for (std::size_t c = kNombre; c < kColumnCount; ++c) {
+        const std::string q = schema::quoted(schema::kColumns[c]);
+        differs += (c > kNombre ? " OR " : "") + ("OLD." + q + " IS NOT NEW." + q);
+    }
+    auto entry = [&](const char* code, const char* kind, bool before) {
+        return "INSERT INTO OrvHistoria (Codigo, Momento, Tipo, Origen" +
+               (before ? ", " + dataColumns() : std::string()) + ") VALUES (" + code + ", " + now +
+               ", '" + kind + "', " + origin + (before ? ", " + dataColumns("OLD.") : "") + ");";
+    };
+    return  // No constraint that could abort: with one, every write to
+            // Registros would copy its pages to a statement journal.
+        "CREATE TABLE IF NOT EXISTS OrvHistoria (Id INTEGER PRIMARY KEY, Codigo INTEGER, "
+        "Momento INTEGER, Tipo TEXT, Origen TEXT" +
+        cols +
+        ");"
+        "CREATE TRIGGER IF NOT EXISTS OrvHistoriaAlta AFTER INSERT ON Registros BEGIN " +
+        entry("NEW.Codigo", "alta", false) +
+        " END;"
+        "CREATE TRIGGER IF NOT EXISTS OrvHistoriaCambio AFTER UPDATE ON Registros WHEN "
+        "OLD.Codigo IS NEW.Codigo AND (" +
+        differs + ") BEGIN " + entry("OLD.Codigo", "cambio", true) +
+        " END;"
+        // A new code is the old contact gone and a new one come.
+        "CREATE TRIGGER IF NOT EXISTS OrvHistoriaRecodigo AFTER UPDATE OF Codigo ON "
+        "Registros WHEN OLD.Codigo IS NOT NEW.Codigo BEGIN " +
+        entry("OLD.Codigo", "baja", true) + entry("NEW.Codigo", "alta", false) +
+        " END;"
+        "CREATE TRIGGER IF NOT EXISTS OrvHistoriaBaja AFTER DELETE ON Registros BEGIN " +
+        entry("OLD.Codigo", "baja", true) + " END;";
+}
+
+std::int64_t count(sqlite3* db, const std::string& sql) {
+    sql::Statement s(db, sql);
+    return s.step() ? s.int64(0) : 0;
+}
+
+}  // namespace
+
+// Changes are numbered as they are made, so their moments rise with Id: the
+// first after a moment is found by halving over Id. The table has no index:
+// one, on the moment or on the code, added a third to what an import costs,
+// and a contact's own changes are found by reading from that first one on.
+std::int64_t firstAfter(sqlite3* db, std::int64_t ms) {
+    sql::Statement bounds(db, "SELECT min(Id), max(Id) FROM main.OrvHistoria");
+    if (!bounds.step() || bounds.isNull(0)) return 1;
+    std::int64_t lo = bounds.int64(0), hi = bounds.int64(1) + 1;  // answer in [lo, hi]
+    sql::Statement at(
+        db, "SELECT Id, Momento FROM main.OrvHistoria WHERE Id >= ?1 ORDER BY Id LIMIT 1");
+    while (lo < hi) {
+        const std::int64_t mid = lo + (hi - lo) / 2;
+        at.bind(1, mid);
+        const bool found = at.step();
+        const std::int64_t id = found ? at.int64(0) : 0, when = found ? at.int64(1) : 0;
+        at.reset();
+        if (!found || when > ms)
+            hi = mid;  // no change from mid on is at or before ms
+        else
+            lo = id + 1;
+    }
+    return lo;
+}
+
+namespace {
+
+// The first change of each contact after `ms`: its "before" is the contact at `ms`.
+std::string firstChanges(sqlite3* db, std::int64_t ms) {
+    return "SELECT h.* FROM main.OrvHistoria h JOIN (SELECT min(Id) AS Id FROM main.OrvHistoria "
+           "WHERE Id >= " +
+           std::to_string(firstAfter(db, ms)) + " GROUP BY Codigo) f ON f.Id = h.Id";
+}
+
+}  // namespace
+
+const std::string createSql = makeCreateSql();
+const char* const kCreateSql = createSql.c_str();
+
+bool complete(sqlite3* db) {
+    return count(db,
+                 "SELECT count(*) FROM main.sqlite_schema WHERE name IN ('OrvHistoria', "
+                 "'OrvHistoriaAlta', 'OrvHistoriaCambio', 'OrvHistoriaRecodigo', "
+                 "'OrvHistoriaBaja')") == 5;
+}
+
+std::int64_t nowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+bool stale(sqlite3* db) {
+    sql::Statement s(db, "SELECT Momento FROM main.OrvHistoria ORDER BY Id LIMIT 1");
+    return s.step() && !s.isNull(0) && s.int64(0) < nowMs() - kKeptMs;
+}
+
+void prepare(sqlite3* db) {
+    sql::exec(db, kCreateSql);
+    sql::Statement prune(db, "DELETE FROM main.OrvHistoria WHERE Id < ?1");
+    prune.bind(1, firstAfter(db, nowMs() - kKeptMs));
+    prune.step();
+}
+
+namespace {
+
+std::vector<Entry> read(sql::Statement& s) {
+    std::vector<Entry> out;
+    while (s.step()) {
+        Entry e;
+        e.id = s.int64(0);
+        e.codigo = s.int64(1);
+        e.momento = s.int64(2);
+        e.tipo = s.text(3);
+        e.origen = s.text(4);
+        e.before[kCodigo] = std::to_string(e.codigo);
+        for (std::size_t c = kNombre; c < kColumnCount; ++c)
+            e.before[c] = s.value(static_cast<int>(c - kNombre + 5));
+        out.push_back(std::move(e));
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<Entry> entries(sqlite3* db, std::optional<std::int64_t> codigo) {
+    sql::Statement s(db, "SELECT Id, Codigo, Momento, Tipo, Origen, " + dataColumns() +
+                             " FROM main.OrvHistoria" + (codigo ? " WHERE Codigo = ?1" : "") +
+                             " ORDER BY Id DESC");
+    if (codigo) s.bind(1, *codigo);
+    return read(s);
+}
+
+std::vector<Entry> deleted(sqlite3* db) {
+    sql::Statement s(db, "SELECT h.Id, h.Codigo, h.Momento, h.Tipo, h.Origen, " +
+                             dataColumns("h.") +
+                             " FROM main.OrvHistoria h JOIN (SELECT max(Id) AS Id FROM "
+                             "main.OrvHistoria GROUP BY Codigo) m ON m.Id = h.Id WHERE h.Tipo = "
+                             "'baja' AND NOT EXISTS (SELECT 1 FROM main.Registros r WHERE "
+                             "r.Codigo = h.Codigo) ORDER BY h.Id DESC");
+    return read(s);
+}
+
+std::optional<Contact> stateAt(sqlite3* db, std::int64_t codigo, std::int64_t ms, bool& changed) {
+    sql::Statement s(db, "SELECT Tipo, " + dataColumns() +
+                             " FROM main.OrvHistoria WHERE Codigo = ?1 AND Id >= ?2 ORDER "
+                             "BY Id LIMIT 1");
+    s.bind(1, codigo);
+    s.bind(2, firstAfter(db, ms));
+    changed = s.step();
+    Contact c;
+    c[kCodigo] = std::to_string(codigo);
+    if (changed) {
+        if (s.text(0) == "alta") return std::nullopt;
+        for (std::size_t col = kNombre; col < kColumnCount; ++col)
+            c[col] = s.value(static_cast<int>(col - kNombre + 1));
+        return c;
+    }
+    sql::Statement now(db,
+                       "SELECT " + schema::columnList() + " FROM main.Registros WHERE Codigo = ?1");
+    now.bind(1, codigo);
+    if (!now.step()) return std::nullopt;
+    for (std::size_t col = 0; col < kColumnCount; ++col) c[col] = now.value(static_cast<int>(col));
+    return c;
+}
+
+UndoCounts undoTo(sqlite3* db, std::int64_t ms, bool dryRun) {
+    sql::exec(db, "DROP TABLE IF EXISTS temp.OrvDeshacer; CREATE TEMP TABLE OrvDeshacer AS " +
+                      firstChanges(db, ms) +
+                      ";CREATE INDEX temp.OrvDeshacerCodigo ON OrvDeshacer (Codigo)");
+    UndoCounts n;
+    n.removed = count(db,
+                      "SELECT count(*) FROM temp.OrvDeshacer d JOIN main.Registros r ON r.Codigo "
+                      "= d.Codigo WHERE d.Tipo = 'alta'");
+    std::string differs;
+    for (std::size_t c = kNombre; c < kColumnCount; ++c) {
+        const std::string q = schema::quoted(schema::kColumns[c]);
+        differs += (c > kNombre ? " OR " : "") + ("r." + q + " IS NOT d." + q);
+    }
+    n.changed = count(db,
+                      "SELECT count(*) FROM temp.OrvDeshacer d JOIN main.Registros r ON r.Codigo "
+                      "= d.Codigo WHERE d.Tipo <> 'alta' AND (" +
+                          differs + ")");
+    n.back = count(db,
+                   "SELECT count(*) FROM temp.OrvDeshacer d WHERE d.Tipo <> 'alta' AND NOT "
+                   "EXISTS (SELECT 1 FROM main.Registros r WHERE r.Codigo = d.Codigo)");
+    if (!dryRun) {
+        std::string set;
+        for (std::size_t c = kNombre; c < kColumnCount; ++c) {
+            const std::string q = schema::quoted(schema::kColumns[c]);
+            set += (c > kNombre ? ", " : "") + q + " = d." + q;
+        }
+        sql::exec(db,
+                  "DELETE FROM main.Registros WHERE Codigo IN (SELECT Codigo FROM "
+                  "temp.OrvDeshacer WHERE Tipo = 'alta');"
+                  "UPDATE main.Registros AS r SET " +
+                      set +
+                      " FROM temp.OrvDeshacer d WHERE d.Codigo = r.Codigo AND d.Tipo <> "
+                      "'alta';"
+                      "INSERT INTO main.Registros (" +
+                      schema::columnList() + ") SELECT Codigo, " + dataColumns() +
+                      " FROM temp.OrvDeshacer d WHERE d.Tipo <> 'alta' AND NOT EXISTS (SELECT "
+                      "1 FROM main.Registros r WHERE r.Codigo = d.Codigo) ORDER BY Codigo;");
+    }
+    sql::exec(db, "DROP TABLE temp.OrvDeshacer");
+    return n;
+}
+
+void putBack(sqlite3* db, const Contact& c) {
+    std::string set, marks;
+    for (std::size_t col = kNombre; col < kColumnCount; ++col) {
+        set += (col > kNombre ? ", " : "") + schema::quoted(schema::kColumns[col]) + " = ?" +
+               std::to_string(col + 1);
+    }
+    for (std::size_t col = 0; col < kColumnCount; ++col)
+        marks += (col ? ", ?" : "?") + std::to_string(col + 1);
+    auto bindAll = [&](sql::Statement& s) {
+        for (std::size_t col = 0; col < kColumnCount; ++col)
+            s.bind(static_cast<int>(col + 1), c[col]);
+    };
+    sql::Statement update(db, "UPDATE main.Registros SET " + set + " WHERE Codigo = ?1");
+    bindAll(update);
+    update.step();
+    if (sqlite3_changes(db) > 0) return;
+    sql::Statement exists(db, "SELECT 1 FROM main.Registros WHERE Codigo = ?1");
+    exists.bind(1, c[kCodigo]);
+    if (exists.step()) return;  // already as it was
+    sql::Statement insert(
+        db, "INSERT INTO main.Registros (" + schema::columnList() + ") VALUES (" + marks + ")");
+    bindAll(insert);
+    insert.step();
+}
+
+std::int64_t size(sqlite3* db, std::int64_t& bytes) {
+    bytes = 0;
+    if (count(db, "SELECT count(*) FROM main.sqlite_schema WHERE name = 'OrvHistoria'") == 0)
+        return 0;
+    try {
+        bytes = count(db,
+                      "SELECT coalesce(sum(pgsize), 0) FROM dbstat('main') WHERE name IN "
+                      "('OrvHistoria')");
+    } catch (const EngineError&) {
+        // No dbstat: what the rows hold.
+        std::string len = "16";
+        for (std::size_t c = kNombre; c < kColumnCount; ++c)
+            len += " + coalesce(length(" + schema::quoted(schema::kColumns[c]) + "), 0)";
+        bytes = count(db, "SELECT coalesce(sum(" + len + "), 0) FROM main.OrvHistoria");
+    }
+    return count(db, "SELECT count(*) FROM main.OrvHistoria");
+}
+
+void backup(const std::string& book, const std::string& dest) {
+    struct stat sb;
+    if (lstat(dest.c_str(), &sb) == 0)
+        throw EngineError(kErrFileExists, "El archivo '" + dest + "' ya existe.");
+    sqlite3* src = nullptr;
+    sqlite3* out = nullptr;
+    const std::string part = dest + ".parcial";
+    auto closeAll = [&] {
+        if (src) sqlite3_close_v2(src);
+        if (out) sqlite3_close_v2(out);
+        src = out = nullptr;
+    };
+    try {
+        int rc = sqlite3_open_v2(book.c_str(), &src, SQLITE_OPEN_READONLY, nullptr);
+        if (rc != SQLITE_OK) throw sql::error(src, rc);
+        sqlite3_busy_timeout(src, 5000);
+        // Is it a book at all, before anything is made.
+        sql::exec(src, "SELECT count(*) FROM main.sqlite_schema");
+        std::error_code ec;
+        fs::remove(part, ec);
+        rc = sqlite3_open_v2(part.c_str(), &out, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                             nullptr);
+        if (rc != SQLITE_OK) throw sql::error(out, rc);
+        sqlite3_backup* b = sqlite3_backup_init(out, "main", src, "main");
+        if (!b) throw sql::error(out, sqlite3_errcode(out));
+        // All pages in one step: one shared lock, so one state of the book.
+        // A writer holding the lock is waited for.
+        for (int tries = 0;; ++tries) {
+            rc = sqlite3_backup_step(b, -1);
+            if ((rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && tries < 500) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                continue;
+            }
+            break;
+        }
+        sqlite3_backup_finish(b);
+        if (rc != SQLITE_DONE) throw sql::error(out, rc);
+        closeAll();
+        fs::rename(part, dest);
+    } catch (...) {
+        closeAll();
+        std::error_code ec;
+        fs::remove(part, ec);
+        throw;
+    }
+}
+
+std::string keepCopy(sqlite3* db) {
+    const char* name = sqlite3_db_filename(db, "main");
+    return keepCopy(std::string(name ? name : ""));
+}
+
+std::string keepCopy(const std::string& path) {
+    const fs::path book = fs::absolute(path);
+    const fs::path dir = book.parent_path() / "copias";
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec)
+        throw EngineError(kErrEngine, "No se puede crear la carpeta '" + dir.string() +
+                                          "': " + ec.message() + ".");
+    // Named by the moment, to the millisecond, so that names sort as copies were made.
+    fs::path dest;
+    do {
+        const std::int64_t ms = nowMs();
+        const std::time_t t = static_cast<std::time_t>(ms / 1000);
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        char stamp[40];
+        const std::size_t n = std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
+        std::snprintf(stamp + n, sizeof stamp - n, "%03d", static_cast<int>(ms % 1000));
+        dest = dir / (book.stem().string() + "-" + stamp + book.extension().string());
+        if (fs::exists(dest, ec)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } while (fs::exists(dest, ec));
+    backup(book.string(), dest.string());
+    // The last copies of this book; older ones go.
+    std::vector<fs::path> copies;
+    for (const auto& e : fs::directory_iterator(dir, ec))
+        if (e.is_regular_file() &&
+            e.path().filename().string().rfind(book.stem().string() + "-", 0) == 0 &&
+            e.path().extension() == book.extension())
+            copies.push_back(e.path());
+    std::sort(copies.begin(), copies.end());
+    for (std::size_t i = 0; i + kKeptCopies < copies.size(); ++i) fs::remove(copies[i], ec);
+    return dest.string();
+}
+
+}  // namespace orv::history

@@ -1,0 +1,84 @@
+#pragma once
+// The history of every change to Registros: one row in OrvHistoria for each
+// insert, update and delete, by whatever program, with the row as it was
+// before (nulls for an insert), when (unix milliseconds), the kind and the
+// source. Plain-SQL triggers fill it, so the sqlite3 shell's changes are
+// kept too, as "otro programa"; our writers name themselves
+// (sql::WriteTransaction::markSource) and, before their commit, relabel the
+// rows their transaction wrote, which lie on pages the commit writes anyway.
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store/contact.h"
+
+namespace orv::history {
+
+// The sources, as the history shows them.
+inline constexpr const char* kCard = "tarjeta";
+inline constexpr const char* kImport = "importación";
+inline constexpr const char* kSync = "sincronización";
+inline constexpr const char* kRestore = "restauración";
+inline constexpr const char* kUndo = "deshacer";
+inline constexpr const char* kOther = "otro programa";
+
+// How long changes are kept.
+inline constexpr std::int64_t kKeptMs = 366LL * 24 * 3600 * 1000;
+
+// Our tables, indexes and triggers; each IF NOT EXISTS.
+extern const char* const kCreateSql;
+// All of them are there.
+bool complete(sqlite3* db);
+// Changes older than kKeptMs are there to be dropped (one index seek).
+bool stale(sqlite3* db);
+// Creates what is missing and drops the stale changes; inside a write
+// transaction.
+void prepare(sqlite3* db);
+
+std::int64_t nowMs();
+// The Id of the first change after `ms` (one past the last when none).
+std::int64_t firstAfter(sqlite3* db, std::int64_t ms);
+
+struct Entry {
+    std::int64_t id = 0, codigo = 0, momento = 0;
+    std::string tipo, origen;  // "alta", "cambio", "baja"
+    Contact before;            // all null for "alta"
+};
+// The contacts gone now, newest deletion first: each one's last entry.
+std::vector<Entry> deleted(sqlite3* db);
+// Newest first; every contact or one code.
+std::vector<Entry> entries(sqlite3* db, std::optional<std::int64_t> codigo = {});
+// The contact as it was at `ms`: nullopt when it did not exist then. `found`
+// says whether anything of it changed since (else the book holds it as then).
+std::optional<Contact> stateAt(sqlite3* db, std::int64_t codigo, std::int64_t ms, bool& changed);
+
+struct UndoCounts {
+    std::int64_t removed = 0, changed = 0, back = 0;
+};
+// The whole book back to `ms`, as three set operations; inside a write
+// transaction (marked kUndo). With dryRun only counts.
+UndoCounts undoTo(sqlite3* db, std::int64_t ms, bool dryRun);
+// Puts one contact back as `c` under its own code (inserting or updating).
+void putBack(sqlite3* db, const Contact& c);
+
+// The number of changes kept and the bytes they take (0 without the table
+// or the dbstat module).
+std::int64_t size(sqlite3* db, std::int64_t& bytes);
+
+// A consistent copy of the book through SQLite's backup API (the file is
+// read under one shared lock; a writer elsewhere waits or is waited for).
+// Refuses an existing `dest`; never leaves a partial file.
+void backup(const std::string& book, const std::string& dest);
+// A copy in copias/ beside the book, keeping the last kKeptCopies; returns
+// its path.
+inline constexpr int kKeptCopies = 7;
+std::string keepCopy(const std::string& book);
+std::string keepCopy(sqlite3* db);
+// A sync or import that changes more than this many contacts keeps a copy first.
+inline constexpr std::size_t kCopyAbove = 100;
+
+}  // namespace orv::history
