@@ -135,6 +135,12 @@ void prepare(sqlite3* db) {
     sql::Statement prune(db, "DELETE FROM main.OrvHistoria WHERE Id < ?1");
     prune.bind(1, firstAfter(db, nowMs() - kKeptMs));
     prune.step();
+    // A deleted contact's kept card lines go with the last of its history.
+    if (sqlite3_changes(db) > 0)
+        sql::exec(db,
+                  "DELETE FROM main.OrvPropiedades WHERE Codigo NOT IN (SELECT Codigo FROM "
+                  "main.Registros) AND Codigo NOT IN (SELECT Codigo FROM main.OrvHistoria WHERE "
+                  "Codigo IS NOT NULL)");
 }
 
 namespace {

@@ -45,12 +45,18 @@ bool exists(sqlite3* db, std::string_view name) {
     return s.step();
 }
 
-// Our tables, their indexes and the four triggers are all there.
-bool complete(sqlite3* db) {
+// The sort keys' tables, index and three triggers are all there.
+bool keysComplete(sqlite3* db) {
     return count(db,
                  "SELECT count(*) FROM main.sqlite_schema WHERE name IN ('OrvMeta', 'OrvClaves', "
                  "'OrvClavesOrden', 'OrvCambios', 'RegistrosNombreExacto', 'OrvAlta', "
-                 "'OrvCambio', 'OrvBaja', 'OrvPropiedades', 'OrvBajaPropiedades')") == 10;
+                 "'OrvCambio', 'OrvBaja')") == 8;
+}
+
+// ...and the tables added since, which a book of an earlier release lacks
+// until it is next opened for writing.
+bool complete(sqlite3* db) {
+    return keysComplete(db) && exists(db, "OrvPropiedades");
 }
 
 std::string storedVersion(sqlite3* db) {
@@ -226,7 +232,7 @@ std::vector<std::string> problems(sqlite3* db) {
         out.emplace_back(
             "la agenda tiene el formato anterior: su orden solo lo entiende Orvane (se convierte "
             "al abrirla o con 'orvane-db reindex')");
-    if (!complete(db)) {
+    if (!keysComplete(db)) {
         out.emplace_back("faltan las tablas, índices o disparadores de las claves de orden");
         return out;
     }

@@ -24,7 +24,8 @@ CREATE INDEX RegistrosNombreExacto ON Registros (Nombre);
 
 // OrvPropiedades keeps a card's properties as they were read, one logical
 // line each, for what the book has no column for (photos, keys, X- lines);
-// a contact deleted by any program takes its lines with it.
+// a deleted contact's lines stay (codes are never given again), so that
+// restoring it brings its photo back; they go when its history does.
 // Every insert, delete and change of a name or code, ours or another
 // program's, notes the code; the program rekeys the noted rows when it next
 // reads the book. A change of other fields writes nothing more.
@@ -48,9 +49,6 @@ END;
 CREATE TABLE IF NOT EXISTS OrvPropiedades (
     Codigo INTEGER NOT NULL, Orden INTEGER NOT NULL, Linea TEXT NOT NULL,
     PRIMARY KEY (Codigo, Orden)) WITHOUT ROWID;
-CREATE TRIGGER IF NOT EXISTS OrvBajaPropiedades AFTER DELETE ON Registros BEGIN
-    DELETE FROM OrvPropiedades WHERE Codigo = OLD.Codigo;
-END;
 )sql";
 
 std::string quoted(std::string_view column) {
