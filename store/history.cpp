@@ -52,6 +52,10 @@ std::string makeCreateSql() {
         "Momento INTEGER, Tipo TEXT, Origen TEXT" +
         cols +
         ");"
+        // Our writers label their rows as one range at commit: rewriting each row's
+        // Origen made an import of many rows write them twice.
+        "CREATE TABLE IF NOT EXISTS OrvHistoriaOrigen (Desde INTEGER PRIMARY KEY, Hasta "
+        "INTEGER, Origen TEXT);"
         "CREATE TRIGGER IF NOT EXISTS OrvHistoriaAlta AFTER INSERT ON Registros BEGIN " +
         entry("NEW.Codigo", "alta", false) +
         " END;"
@@ -116,8 +120,14 @@ const char* const kCreateSql = createSql.c_str();
 bool complete(sqlite3* db) {
     return count(db,
                  "SELECT count(*) FROM main.sqlite_schema WHERE name IN ('OrvHistoria', "
-                 "'OrvHistoriaAlta', 'OrvHistoriaCambio', 'OrvHistoriaRecodigo', "
-                 "'OrvHistoriaBaja')") == 5;
+                 "'OrvHistoriaOrigen', 'OrvHistoriaAlta', 'OrvHistoriaCambio', "
+                 "'OrvHistoriaRecodigo', 'OrvHistoriaBaja')") == 6;
+}
+
+std::string sourceOf(const std::string& alias) {
+    return "coalesce((SELECT o.Origen FROM main.OrvHistoriaOrigen o WHERE o.Desde = (SELECT "
+           "max(Desde) FROM main.OrvHistoriaOrigen WHERE Desde <= " +
+           alias + ".Id) AND o.Hasta >= " + alias + ".Id), " + alias + ".Origen)";
 }
 
 std::int64_t nowMs() {
@@ -135,8 +145,12 @@ void prepare(sqlite3* db) {
     sql::Statement prune(db, "DELETE FROM main.OrvHistoria WHERE Id < ?1");
     prune.bind(1, firstAfter(db, nowMs() - kKeptMs));
     prune.step();
+    const bool pruned = sqlite3_changes(db) > 0;
+    sql::exec(db,
+              "DELETE FROM main.OrvHistoriaOrigen WHERE Hasta < (SELECT coalesce(min(Id), "
+              "1 << 62) FROM main.OrvHistoria)");
     // A deleted contact's kept card lines go with the last of its history.
-    if (sqlite3_changes(db) > 0)
+    if (pruned)
         sql::exec(db,
                   "DELETE FROM main.OrvPropiedades WHERE Codigo NOT IN (SELECT Codigo FROM "
                   "main.Registros) AND Codigo NOT IN (SELECT Codigo FROM main.OrvHistoria WHERE "
@@ -165,15 +179,15 @@ std::vector<Entry> read(sql::Statement& s) {
 }  // namespace
 
 std::vector<Entry> entries(sqlite3* db, std::optional<std::int64_t> codigo) {
-    sql::Statement s(db, "SELECT Id, Codigo, Momento, Tipo, Origen, " + dataColumns() +
-                             " FROM main.OrvHistoria" + (codigo ? " WHERE Codigo = ?1" : "") +
-                             " ORDER BY Id DESC");
+    sql::Statement s(db, "SELECT h.Id, h.Codigo, h.Momento, h.Tipo, " + sourceOf("h") + ", " +
+                             dataColumns("h.") + " FROM main.OrvHistoria h" +
+                             (codigo ? " WHERE h.Codigo = ?1" : "") + " ORDER BY h.Id DESC");
     if (codigo) s.bind(1, *codigo);
     return read(s);
 }
 
 std::vector<Entry> deleted(sqlite3* db) {
-    sql::Statement s(db, "SELECT h.Id, h.Codigo, h.Momento, h.Tipo, h.Origen, " +
+    sql::Statement s(db, "SELECT h.Id, h.Codigo, h.Momento, h.Tipo, " + sourceOf("h") + ", " +
                              dataColumns("h.") +
                              " FROM main.OrvHistoria h JOIN (SELECT max(Id) AS Id FROM "
                              "main.OrvHistoria GROUP BY Codigo) m ON m.Id = h.Id WHERE h.Tipo = "

@@ -39,6 +39,10 @@ bool stale(sqlite3* db);
 // transaction.
 void prepare(sqlite3* db);
 
+// The source of the history row `alias`.Id, as an SQL expression: the range
+// our writer labelled at its commit, else the row's own (another program).
+std::string sourceOf(const std::string& alias);
+
 std::int64_t nowMs();
 // The Id of the first change after `ms` (one past the last when none).
 std::int64_t firstAfter(sqlite3* db, std::int64_t ms);

@@ -104,7 +104,9 @@ WriteTransaction::~WriteTransaction() {
 void WriteTransaction::commit() {
     if (marked_) {
         // Only this transaction has written since the mark: it holds the write lock.
-        Statement s(db_, "UPDATE main.OrvHistoria SET Origen = ?1 WHERE Id >= ?2");
+        Statement s(db_,
+                    "INSERT INTO main.OrvHistoriaOrigen (Desde, Hasta, Origen) SELECT ?2, m, ?1 "
+                    "FROM (SELECT max(Id) AS m FROM main.OrvHistoria) WHERE m >= ?2");
         s.bind(1, source_);
         s.bind(2, firstMarked_);
         s.step();

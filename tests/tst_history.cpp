@@ -118,7 +118,8 @@ class TestHistory : public QObject {
     }
     std::vector<Change> changes() {
         auto db = Database::open(book_.toStdString(), false);
-        sql::Statement s(db->handle(), "SELECT Codigo, Tipo, Origen FROM OrvHistoria ORDER BY Id");
+        sql::Statement s(db->handle(), "SELECT h.Codigo, h.Tipo, " + history::sourceOf("h") +
+                                           " FROM OrvHistoria h ORDER BY h.Id");
         std::vector<Change> out;
         while (s.step())
             out.push_back({s.int64(0), std::string(s.text(1)), std::string(s.text(2))});

@@ -327,7 +327,7 @@ void TestStoreBook::checkAndReindex() {
     QCOMPARE(shell(old,
                    "DROP TABLE OrvPropiedades; DROP TRIGGER OrvHistoriaAlta; DROP TRIGGER "
                    "OrvHistoriaCambio; DROP TRIGGER OrvHistoriaRecodigo; DROP TRIGGER "
-                   "OrvHistoriaBaja; DROP TABLE OrvHistoria;")
+                   "OrvHistoriaBaja; DROP TABLE OrvHistoria; DROP TABLE OrvHistoriaOrigen;")
                  .exitCode,
              0);
     r = runTool({"check", QString::fromStdString(old)});
