@@ -104,12 +104,16 @@ WriteTransaction::~WriteTransaction() {
 void WriteTransaction::commit() {
     if (marked_) {
         // Only this transaction has written since the mark: it holds the write lock.
-        Statement s(db_,
-                    "INSERT INTO main.OrvHistoriaOrigen (Desde, Hasta, Origen) SELECT ?2, m, ?1 "
-                    "FROM (SELECT max(Id) AS m FROM main.OrvHistoria) WHERE m >= ?2");
-        s.bind(1, source_);
-        s.bind(2, firstMarked_);
-        s.step();
+        Statement last(db_, "SELECT max(Id) FROM main.OrvHistoria");
+        if (last.step() && !last.isNull(0) && last.int64(0) >= firstMarked_) {
+            Statement s(db_,
+                        "INSERT INTO main.OrvHistoriaOrigen (Desde, Hasta, Origen) VALUES (?1, "
+                        "?2, ?3)");
+            s.bind(1, firstMarked_);
+            s.bind(2, last.int64(0));
+            s.bind(3, source_);
+            s.step();
+        }
     }
     marked_ = false;
     exec(db_, "COMMIT");
