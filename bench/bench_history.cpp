@@ -23,6 +23,7 @@
 #include "store/engine.h"
 #include "store/history.h"
 #include "store/keys.h"
+#include "store/schema.h"
 #include "store/sql.h"
 #include "support/radicale.h"
 #include "sync/carddav.h"
@@ -196,7 +197,27 @@ void yearOfHistory(const QDir& work) {
         "the whole book file", book, "< 10 MB", bytes < 10 * 1024 * 1024, "MB", 1.0 / 1048576);
 }
 
-// Undo of an import of 100,000 into a book of 1,000,000, against the import itself.
+// The contacts added as an import adds them, without its look for repeats
+// (which, among the demo book's few names, would take minutes here).
+void addPlainly(sqlite3* h, const std::vector<exchange::Located>& contacts) {
+    std::string names, marks;
+    for (std::size_t c = kNombre; c < kColumnCount; ++c) {
+        names += (c > kNombre ? ", " : "") + schema::quoted(schema::kColumns[c]);
+        marks += (c > kNombre ? ", ?" : "?") + std::to_string(c);
+    }
+    sql::WriteTransaction tx(h);
+    tx.markSource(history::kImport);
+    sql::Statement ins(h, "INSERT INTO main.Registros (" + names + ") VALUES (" + marks + ")");
+    for (const auto& l : contacts) {
+        for (std::size_t c = kNombre; c < kColumnCount; ++c) ins.bind(int(c), l.contact[c]);
+        ins.step();
+        ins.reset();
+    }
+    keys::refresh(h);
+    tx.commit();
+}
+
+// Undo of an import of 100,000 into a book of 1,000,000, against adding them.
 void undoImport(const QDir& work, const QString& large, int runs) {
     const auto contacts = generated(100000, 21);
     std::vector<double> undos, imports;
@@ -211,7 +232,7 @@ void undoImport(const QDir& work, const QString& large, int runs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         QElapsedTimer t;
         t.start();
-        import(db->handle(), contacts);
+        addPlainly(db->handle(), contacts);
         imports.push_back(seconds(t));
         t.restart();
         sql::WriteTransaction tx(db->handle());
@@ -223,8 +244,8 @@ void undoImport(const QDir& work, const QString& large, int runs) {
         if (n.removed != 100000) fail("undo removed " + std::to_string(n.removed));
     }
     const double u = median(undos), im = median(imports);
-    row("orvane-db undo of an import of 100,000", "1,000,000", u, "that import itself", im,
-        "< 10 s", u < 10);
+    row("orvane-db undo of an import of 100,000", "1,000,000", u, "adding them", im, "< 10 s",
+        u < 10);
 }
 
 // A sync of 5,000 cards with nothing changed, with and without the triggers.
