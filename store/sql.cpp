@@ -112,7 +112,10 @@ void WriteTransaction::commit() {
             s.bind(1, firstMarked_);
             s.bind(2, last.int64(0));
             s.bind(3, source_);
+            // Our own bookkeeping: the caller still sees its own last insert.
+            const sqlite3_int64 callers = sqlite3_last_insert_rowid(db_);
             s.step();
+            sqlite3_set_last_insert_rowid(db_, callers);
         }
     }
     marked_ = false;
