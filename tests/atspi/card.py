@@ -20,7 +20,7 @@ def check(ok, what):
         failures.append(what)
 
 
-def wait(find, timeout=60):
+def wait(find, timeout=120):
     end = time.time() + timeout
     while time.time() < end:
         try:
