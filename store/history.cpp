@@ -52,8 +52,8 @@ std::string makeCreateSql() {
         "Momento INTEGER, Tipo TEXT, Origen TEXT" +
         cols +
         ");"
-        // Our writers label their rows as one range at commit: rewriting each row's
-        // Origen made an import of many rows write them twice.
+        // Our writers label many rows as one range at commit (rewriting each row's
+        // Origen made an import write them twice), a few rows in place.
         "CREATE TABLE IF NOT EXISTS OrvHistoriaOrigen (Desde INTEGER PRIMARY KEY, Hasta "
         "INTEGER, Origen TEXT);"
         "CREATE TRIGGER IF NOT EXISTS OrvHistoriaAlta AFTER INSERT ON Registros BEGIN " +

@@ -106,11 +106,15 @@ void WriteTransaction::commit() {
         // Only this transaction has written since the mark: it holds the write lock.
         Statement last(db_, "SELECT max(Id) FROM main.OrvHistoria");
         if (last.step() && !last.isNull(0) && last.int64(0) >= firstMarked_) {
-            Statement s(db_,
-                        "INSERT INTO main.OrvHistoriaOrigen (Desde, Hasta, Origen) VALUES (?1, "
-                        "?2, ?3)");
+            // A few rows take the label in place, on the page just written; many
+            // take one range row, so that an import does not write its rows twice.
+            constexpr std::int64_t kInPlace = 64;
+            const bool few = last.int64(0) - firstMarked_ < kInPlace;
+            Statement s(db_, few ? "UPDATE main.OrvHistoria SET Origen = ?3 WHERE Id >= ?1"
+                                 : "INSERT INTO main.OrvHistoriaOrigen (Desde, Hasta, Origen) "
+                                   "VALUES (?1, ?2, ?3)");
             s.bind(1, firstMarked_);
-            s.bind(2, last.int64(0));
+            if (!few) s.bind(2, last.int64(0));
             s.bind(3, source_);
             // Our own bookkeeping: the caller still sees its own last insert.
             const sqlite3_int64 callers = sqlite3_last_insert_rowid(db_);

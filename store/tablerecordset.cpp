@@ -100,11 +100,19 @@ class WholeTableRecordset final : public Recordset {
             db_->reopenIfReadOnly();
             sql::WriteTransaction t(db_->handle());
             t.markSource(history::kCard);
-            sql::Statement s(db_->handle(), sql);
+            // The book's triggers make a write slow to prepare: the card writes
+            // the same columns save after save, so the last statement is kept.
+            if (!writeStmt_ || writeSql_ != sql || writeStmt_->connection() != db_->handle()) {
+                writeStmt_.reset();
+                writeStmt_ = std::make_unique<sql::Statement>(db_->handle(), sql);
+                writeSql_ = sql;
+            }
+            sql::Statement& s = *writeStmt_;
             int p = 1;
             for (std::size_t f : fields) s.bind(p++, *values[f]);
             if (mode_ == EditMode::Edit) s.bind(p, *current_);
             s.step();
+            s.reset();
             if (mode_ == EditMode::Edit && sqlite3_changes(db_->handle()) == 0) noCurrent();
             newCode = sqlite3_last_insert_rowid(db_->handle());
             keys::refresh(db_->handle());
@@ -261,6 +269,8 @@ class WholeTableRecordset final : public Recordset {
 
     std::shared_ptr<Database> db_;
     std::unique_ptr<sql::Statement> rowStmt_;
+    std::unique_ptr<sql::Statement> writeStmt_;
+    std::string writeSql_;
     std::size_t codeField_ = static_cast<std::size_t>(-1);
     std::optional<std::int64_t> current_;
     std::vector<Value> values_;  // the current row as last read

@@ -207,6 +207,16 @@ class TestHistory : public QObject {
         // No source is left behind for the next program to be named by.
         shell("INSERT INTO Registros (Nombre) VALUES ('Eva')");
         QCOMPARE(changes().back(), (Change{3, "alta", history::kOther}));
+        // A few rows are labelled one by one, many as one range: both read the same.
+        QStringList many;
+        for (int i = 0; i < 70; ++i) many << QStringLiteral("P%1").arg(i);
+        importCards(many);
+        shell("UPDATE Registros SET ICQ = '1' WHERE Codigo = 4");
+        const auto all = changes();
+        QCOMPARE(all.size(), want.size() + 72);
+        for (std::size_t i = want.size() + 1; i < all.size() - 1; ++i)
+            QCOMPARE(all[i].origen, std::string(history::kImport));
+        QCOMPARE(all.back(), (Change{4, "cambio", history::kOther}));
 
         const auto r = runTool({"history", book_, "1"});
         QVERIFY2(r.exitCode == 0, r.err.constData());
