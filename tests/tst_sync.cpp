@@ -129,11 +129,12 @@ class TestSync : public QObject {
         QCOMPARE(serverToken(), token);
     }
 
-    SyncReport syncAt(const QUrl& url, bool otherAddressBook = false) {
+    SyncReport syncAt(const QUrl& url, bool otherAddressBook = false, const QString& caFile = {}) {
         auto db = Database::open(book_.toStdString());
         SyncOptions o;
         o.dav = dav();
         o.dav.collection = url;
+        o.dav.caFile = caFile;
         o.dav.timeoutMs = 3000;
         o.otherAddressBook = otherAddressBook;
         return syncBook(db->handle(), o);
@@ -472,6 +473,7 @@ class TestSync : public QObject {
         QTest::addColumn<QString>("how");
         QTest::newRow("localhost") << "localhost";
         QTest::newRow("a proxy, another port") << "proxy";
+        QTest::newRow("https, through a proxy") << "https";
         QTest::newRow("another address book") << "other";
         QTest::newRow("another, asked for") << "other, asked";
     }
@@ -486,8 +488,9 @@ class TestSync : public QObject {
         std::unique_ptr<rt::FaultProxy> proxy;
         QUrl url = url_;
         if (how == "localhost") url.setHost("localhost");
-        if (how == "proxy") {
-            proxy = std::make_unique<rt::FaultProxy>(url_.port());
+        if (how == "proxy" || how == "https") {
+            proxy = std::make_unique<rt::FaultProxy>(url_.port(), how == "https");
+            QVERIFY2(proxy->error().isEmpty(), qPrintable(proxy->error()));
             url = proxy->url(url_);
         }
         if (how.startsWith("other")) {
@@ -497,7 +500,8 @@ class TestSync : public QObject {
             putCard("zoe", QByteArray::fromStdString(cardFromContact(contact({"Zoe"}), "zoe")));
         }
         const QByteArray before = storetest::fileBytes(book_);
-        const SyncReport r = syncAt(url, how == "other, asked");
+        const SyncReport r =
+            syncAt(url, how == "other, asked", proxy ? proxy->certFile() : QString());
         if (how == "other") {
             QVERIFY(r.otherBook);
             QVERIFY2(r.fatal.find("otra libreta") != std::string::npos, r.fatal.c_str());

@@ -1,7 +1,12 @@
 #include "faultproxy.h"
 
+#include <QFile>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include "support/radicale.h"
 
 namespace rt {
 
@@ -59,15 +64,38 @@ QByteArray closing(const QByteArray& message) {
 
 }  // namespace
 
-FaultProxy::FaultProxy(quint16 serverPort) : serverPort_(serverPort) {
-    server_.listen(QHostAddress::LocalHost, 0);
-    QObject::connect(&server_, &QTcpServer::newConnection, [this] {
-        while (QTcpSocket* s = server_.nextPendingConnection()) serve(s);
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+}  // namespace
+
+FaultProxy::FaultProxy(quint16 serverPort, bool tls) : serverPort_(serverPort), tls_(tls) {
+    if (tls_) {
+        error_ = makeCertificate(certs_.path());
+        auto ssl = std::make_unique<QSslServer>();
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.setLocalCertificate(QSslCertificate(readAll(certFile())));
+        config.setPrivateKey(QSslKey(readAll(certs_.filePath("key.pem")), QSsl::Ec));
+        ssl->setSslConfiguration(config);
+        server_ = std::move(ssl);
+    } else {
+        server_ = std::make_unique<QTcpServer>();
+    }
+    if (!server_->listen(QHostAddress::LocalHost, 0) && error_.isEmpty())
+        error_ = server_->errorString();
+    // Over TLS, a connection is pending once its handshake is done.
+    QObject::connect(server_.get(), &QTcpServer::pendingConnectionAvailable, [this] {
+        while (QTcpSocket* s = server_->nextPendingConnection()) serve(s);
     });
 }
 
 QUrl FaultProxy::url(QUrl direct) const {
     direct.setPort(port());
+    direct.setScheme(tls_ ? "https" : "http");
     return direct;
 }
 

@@ -4,14 +4,17 @@
 // it: the connection reset before or after the server saw the request, the
 // answer cut inside its headers or inside its body, a 500 or 503 in its
 // place, or the answer delayed. Runs on the test's own event loop, which
-// the CardDAV client's synchronous calls keep turning.
+// the CardDAV client's synchronous calls keep turning. With `tls`, the
+// client speaks HTTPS to it (certFile() to trust) and the server plain HTTP.
 
 #include <QByteArray>
 #include <QHostAddress>
 #include <QString>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <functional>
+#include <memory>
 #include <random>
 
 namespace rt {
@@ -35,8 +38,11 @@ struct ProxiedRequest {
 
 class FaultProxy {
   public:
-    explicit FaultProxy(quint16 serverPort);
-    quint16 port() const { return server_.serverPort(); }
+    explicit FaultProxy(quint16 serverPort, bool tls = false);
+    // Empty once listening, else what went wrong.
+    const QString& error() const { return error_; }
+    quint16 port() const { return server_->serverPort(); }
+    QString certFile() const { return tls_ ? certs_.filePath("cert.pem") : QString(); }
     // The server's address through the proxy.
     QUrl url(QUrl direct) const;
 
@@ -60,7 +66,10 @@ class FaultProxy {
     void answer(QTcpSocket* client, const QByteArray& request, Fault fault);
 
     quint16 serverPort_;
-    QTcpServer server_;
+    bool tls_;
+    QTemporaryDir certs_;
+    std::unique_ptr<QTcpServer> server_;
+    QString error_;
     std::function<Fault(const ProxiedRequest&)> rule_;
     std::mt19937 random_;
     double rate_ = 0;

@@ -19,6 +19,17 @@ quint16 freePort() {
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
+QString makeCertificate(const QString& folder) {
+    QProcess ssl;
+    ssl.start("openssl",
+              {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+               "-nodes", "-keyout", folder + "/key.pem", "-out", folder + "/cert.pem", "-days", "2",
+               "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+    if (!ssl.waitForFinished(20000) || ssl.exitCode() != 0)
+        return "openssl: " + QString::fromLocal8Bit(ssl.readAllStandardError());
+    return {};
+}
+
 QString Radicale::start() {
     if (!dir_.isValid()) return QStringLiteral("no temporary folder");
     QFile users(dir_.filePath("users"));
@@ -27,13 +38,7 @@ QString Radicale::start() {
         return QStringLiteral("cannot write the password file");
     users.close();
     if (tls_) {
-        QProcess ssl;
-        ssl.start("openssl",
-                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                   "-nodes", "-keyout", dir_.filePath("key.pem"), "-out", certFile(), "-days", "2",
-                   "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
-        if (!ssl.waitForFinished(20000) || ssl.exitCode() != 0)
-            return "openssl: " + QString::fromLocal8Bit(ssl.readAllStandardError());
+        if (QString why = makeCertificate(dir_.path()); !why.isEmpty()) return why;
     }
     // A port found free may be taken before radicale binds it: try again.
     QString why;

@@ -21,6 +21,10 @@ QStringList unfolded(const QByteArray& vcard);
 // A loopback port nobody listens on (0 when none could be found).
 quint16 freePort();
 
+// A key and a certificate for 127.0.0.1 that no system trusts, as key.pem and
+// cert.pem in `folder`. Empty on success, else what went wrong.
+QString makeCertificate(const QString& folder);
+
 class Radicale {
   public:
     explicit Radicale(bool tls = false) : tls_(tls) {}
