@@ -38,8 +38,9 @@ void writeFile(const QString& path, const QByteArray& bytes) {
         fail("cannot write " + path);
 }
 
-// Seconds the command took; it must succeed.
-double timed(const QString& program, const QStringList& args) {
+// Runs the command; false, with what it said in `why`, when it failed.
+bool attempt(const QString& program, const QStringList& args, double& seconds,
+             QString* why = nullptr) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ORVANE_CARDDAV_PASSWORD", rt::kPassword);
@@ -47,9 +48,19 @@ double timed(const QString& program, const QStringList& args) {
     QElapsedTimer clock;
     clock.start();
     p.start(program, args);
-    if (!p.waitForFinished(600000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        fail(program + " " + args.join(' ') + ": " + p.readAllStandardError());
-    return static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    const bool done =
+        p.waitForFinished(1200000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    if (!done && why) *why = program + " " + args.join(' ') + ": " + p.readAllStandardError();
+    return done;
+}
+
+// Seconds the command took; it must succeed.
+double timed(const QString& program, const QStringList& args) {
+    double seconds = 0;
+    QString why;
+    if (!attempt(program, args, seconds, &why)) fail(why);
+    return seconds;
 }
 
 double median(std::vector<double> v) {
@@ -64,6 +75,25 @@ void run(const QString& program, const QStringList& args, const QString& dir) {
     p.start(program, args);
     if (!p.waitForFinished(600000) || p.exitCode() != 0)
         fail(program + " " + args.join(' ') + ": " + p.readAllStandardError());
+}
+
+// xandikos serves what its collection's git repository holds: the files as
+// they are now, committed.
+void commit(const QString& folder) {
+    run("git", {"add", "-A", "."}, folder);
+    run("git",
+        {"-c", "user.name=bench", "-c", "user.email=bench@localhost", "commit", "-qm", "cards",
+         "--allow-empty", "--", "."},
+        folder);
+}
+
+// The card files moved from one folder to another, `count` of them at most.
+void moveCards(const QString& from, const QString& to, qsizetype count) {
+    QDir source(from);
+    const QStringList names = source.entryList({"*.vcf"}, QDir::Files);
+    for (qsizetype i = 0; i < std::min(count, names.size()); ++i)
+        if (!QFile::rename(source.filePath(names[i]), QDir(to).filePath(names[i])))
+            fail("cannot move " + names[i]);
 }
 
 // One card of the server changed, as a phone would.
@@ -90,13 +120,7 @@ void benchServer(const QString& kind, const QString& tool, int runs, int cards) 
         writeFile(folder + QString::fromStdString(uid) + ".vcf",
                   QByteArray::fromStdString(orv::sync::cardFromContact(gen.contact(i), uid)));
     }
-    // xandikos serves what its collection's git repository holds.
-    if (server.xandikos()) run("git", {"add", "-A", "."}, folder);
-    if (server.xandikos())
-        run("git",
-            {"-c", "user.name=bench", "-c", "user.email=bench@localhost", "commit", "-qm", "cards",
-             "--", "."},
-            folder);
+    if (server.xandikos()) commit(folder);
     // Each server reads every card (radicale into its cache) on the first listing.
     QElapsedTimer warm;
     warm.start();
@@ -132,7 +156,9 @@ void benchServer(const QString& kind, const QString& tool, int runs, int cards) 
     QStringList again = {"sync", book};
     if (!server.user().isEmpty()) again << "--password-file" << password;
 
+    const QString hidden = work.filePath("hidden");
     std::vector<double> ours[3], theirs[3];
+    bool gaveUp = false;  // vdirsyncer's first sync did not end
     int serial = 0;
     for (int i = 0; i < runs; ++i) {
         QFile::remove(book);
@@ -146,7 +172,26 @@ void benchServer(const QString& kind, const QString& tool, int runs, int cards) 
         QDir(status).removeRecursively();
         QDir().mkpath(files);
         timed("vdirsyncer", {"-c", config, "discover", "bench"});
-        theirs[0].push_back(timed("vdirsyncer", {"-c", config, "sync"}));
+        double took = 0;
+        if (!attempt("vdirsyncer", {"-c", config, "sync"}, took)) {
+            // It asks for every card in one multiget, which xandikos answers by
+            // looking each card up among all the others: beyond some thousands
+            // vdirsyncer's HTTP client gives up (after 5 minutes). Its state for
+            // the next two syncs is then built a thousand cards at a time.
+            gaveUp = true;
+            QDir(files).removeRecursively();
+            QDir(status).removeRecursively();
+            QDir().mkpath(files);
+            QDir().mkpath(hidden);
+            timed("vdirsyncer", {"-c", config, "discover", "bench"});
+            moveCards(folder, hidden, cards);
+            for (int shown = 0; shown < cards; shown += 1000) {
+                moveCards(hidden, folder, 1000);
+                if (server.xandikos()) commit(folder);
+                timed("vdirsyncer", {"-c", config, "sync"});
+            }
+        }
+        theirs[0].push_back(took);
         if (QDir(files).entryList(QDir::Files).size() != qsizetype(cards))
             fail("vdirsyncer fetched too few");
         theirs[1].push_back(timed("vdirsyncer", {"-c", config, "sync"}));
@@ -166,9 +211,14 @@ void benchServer(const QString& kind, const QString& tool, int runs, int cards) 
     const double target[3] = {0.15, 0.05, 0.05};
     for (int k = 0; k < 3; ++k) {
         const double o = median(ours[k]), t = median(theirs[k]);
-        std::printf("orvane-db sync (%s), %s, time\t%d\t%.0f ms\t%s\t%.0f ms\t%.3f\t<= %.2f\t%s\n",
-                    qPrintable(kind), what[k], cards, o * 1000, floor[k], t * 1000, o / t,
-                    target[k], o / t <= target[k] ? "ok" : "MISSED");
+        // A floor that gave up took longer than it shows: the ratio is at most this.
+        const bool bound = k == 0 && gaveUp;
+        std::printf(
+            "orvane-db sync (%s), %s, time\t%d\t%.0f ms\t%s%s\t%s%.0f ms\t%s%.3f\t<= "
+            "%.2f\t%s\n",
+            qPrintable(kind), what[k], cards, o * 1000, floor[k], bound ? " (gave up)" : "",
+            bound ? "> " : "", t * 1000, bound ? "< " : "", o / t, target[k],
+            o / t <= target[k] ? "ok" : "MISSED");
     }
     work.removeRecursively();
 }
