@@ -62,10 +62,6 @@ QByteArray closing(const QByteArray& message) {
     return head + "Connection: close\r\n\r\n" + message.mid(end + 4);
 }
 
-}  // namespace
-
-namespace {
-
 QByteArray readAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
