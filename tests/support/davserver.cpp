@@ -1,9 +1,5 @@
 #include "davserver.h"
 
-#include <QHostAddress>
-#include <QTcpSocket>
-#include <QTest>
-
 namespace rt {
 
 QStringList davServers() {
@@ -18,35 +14,19 @@ QString DavServer::start() {
         return radicale_->start();
     }
     if (!dir_.isValid()) return QStringLiteral("no temporary folder");
-    // A port found free may be taken before xandikos binds it: try again.
-    QString why;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        port_ = freePort();
-        proc_.setProcessChannelMode(QProcess::MergedChannels);
-        proc_.start("xandikos", {"-d", dir_.path(), "--autocreate", "--current-user-principal",
-                                 "/ana/", "-l", "127.0.0.1", "-p", QString::number(port_)});
-        if (!proc_.waitForStarted(10000))
-            return QStringLiteral("xandikos does not start (is it installed? scripts/deps.sh)");
-        for (int i = 0; i < 150 && proc_.state() == QProcess::Running; ++i) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, port_);
-            if (probe.waitForConnected(100)) return {};
-            QTest::qWait(100);
-        }
-        why = QString::fromLocal8Bit(proc_.readAll());
-        stop();
-    }
-    return "xandikos did not listen: " + why;
+    return startListening(
+        proc_, "xandikos",
+        [this](quint16 port) {
+            return QStringList{
+                "-d", dir_.path(), "--autocreate", "--current-user-principal", "/ana/",
+                "-l", "127.0.0.1", "-p",           QString::number(port)};
+        },
+        port_);
 }
 
 void DavServer::stop() {
     if (radicale_) radicale_->stop();
-    if (proc_.state() == QProcess::NotRunning) return;
-    proc_.terminate();
-    if (!proc_.waitForFinished(5000)) {
-        proc_.kill();
-        proc_.waitForFinished(5000);
-    }
+    stopProcess(proc_);
 }
 
 quint16 DavServer::port() const {

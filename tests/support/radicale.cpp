@@ -19,6 +19,36 @@ quint16 freePort() {
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
+QString startListening(QProcess& proc, const QString& program,
+                       const std::function<QStringList(quint16)>& arguments, quint16& port) {
+    QString why;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        port = freePort();
+        proc.setProcessChannelMode(QProcess::MergedChannels);
+        proc.start(program, arguments(port));
+        if (!proc.waitForStarted(10000))
+            return program + " does not start (is it installed? scripts/deps.sh)";
+        for (int i = 0; i < 150 && proc.state() == QProcess::Running; ++i) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port);
+            if (probe.waitForConnected(100)) return {};
+            QTest::qWait(100);
+        }
+        why = QString::fromLocal8Bit(proc.readAll());
+        stopProcess(proc);
+    }
+    return program + " did not listen: " + why;
+}
+
+void stopProcess(QProcess& proc) {
+    if (proc.state() == QProcess::NotRunning) return;
+    proc.terminate();
+    if (!proc.waitForFinished(5000)) {
+        proc.kill();
+        proc.waitForFinished(5000);
+    }
+}
+
 QString makeCertificate(const QString& folder) {
     QProcess ssl;
     ssl.start("openssl",
@@ -40,34 +70,18 @@ QString Radicale::start() {
     if (tls_) {
         if (QString why = makeCertificate(dir_.path()); !why.isEmpty()) return why;
     }
-    // A port found free may be taken before radicale binds it: try again.
-    QString why;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        port_ = freePort();
-        writeConfig();
-        proc_.setProcessChannelMode(QProcess::MergedChannels);
-        proc_.start("radicale", {"-C", dir_.filePath("config")});
-        if (!proc_.waitForStarted(10000))
-            return QStringLiteral("radicale does not start (is it installed? scripts/deps.sh)");
-        for (int i = 0; i < 150 && proc_.state() == QProcess::Running; ++i) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, port_);
-            if (probe.waitForConnected(100)) return {};
-            QTest::qWait(100);
-        }
-        why = QString::fromLocal8Bit(proc_.readAll());
-        stop();
-    }
-    return "radicale did not listen: " + why;
+    return startListening(
+        proc_, "radicale",
+        [this](quint16 port) {
+            port_ = port;
+            writeConfig();
+            return QStringList{"-C", dir_.filePath("config")};
+        },
+        port_);
 }
 
 void Radicale::stop() {
-    if (proc_.state() == QProcess::NotRunning) return;
-    proc_.terminate();
-    if (!proc_.waitForFinished(5000)) {
-        proc_.kill();
-        proc_.waitForFinished(5000);
-    }
+    stopProcess(proc_);
 }
 
 QUrl Radicale::url(const QString& path) const {

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <functional>
 
 namespace rt {
 
@@ -20,6 +21,14 @@ QStringList unfolded(const QByteArray& vcard);
 
 // A loopback port nobody listens on (0 when none could be found).
 quint16 freePort();
+
+// Starts `program` with the arguments made for a free loopback port and
+// waits until it listens there; a port found free may be taken before the
+// program binds it, so three are tried. Empty on success, else what went wrong.
+QString startListening(QProcess& proc, const QString& program,
+                       const std::function<QStringList(quint16)>& arguments, quint16& port);
+// Asks the program to end, then ends it.
+void stopProcess(QProcess& proc);
 
 // A key and a certificate for 127.0.0.1 that no system trusts, as key.pem and
 // cert.pem in `folder`. Empty on success, else what went wrong.
