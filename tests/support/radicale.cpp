@@ -72,8 +72,8 @@ QString Radicale::start() {
     }
     return startListening(
         proc_, "radicale",
-        [this](quint16 port) {
-            port_ = port;
+        // port_ is already the port tried when the config is written.
+        [this](quint16) {
             writeConfig();
             return QStringList{"-C", dir_.filePath("config")};
         },
