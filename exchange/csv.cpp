@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <unordered_map>
 
 #include "exchange/text.h"
 #include "store/ascii.h"
@@ -495,12 +496,22 @@ struct Column {
     std::string header;
 };
 
+// The first entry of each name.
+const Entry* entryNamed(const std::string& name) {
+    static const std::unordered_map<std::string, const Entry*> byName = [] {
+        std::unordered_map<std::string, const Entry*> m;
+        for (const Entry& e : entries()) m.try_emplace(e.name, &e);
+        return m;
+    }();
+    auto at = byName.find(name);
+    return at == byName.end() ? nullptr : at->second;
+}
+
 const Entry* lookUp(const std::string& name, std::string& group) {
-    for (const Entry& e : entries())
-        if (e.name == name) {
-            group = e.label.empty() ? e.name : e.label;
-            return &e;
-        }
+    if (const Entry* e = entryNamed(name)) {
+        group = e->label.empty() ? e->name : e->label;
+        return e;
+    }
     // Numbered names: every run of digits stands for "#".
     std::string pattern;
     for (std::size_t i = 0; i < name.size(); ++i) {
@@ -511,13 +522,12 @@ const Entry* lookUp(const std::string& name, std::string& group) {
             pattern += name[i];
         }
     }
-    for (const Entry& e : entries())
-        if (e.name == pattern) {
-            // The group is the name up to " - ": "phone 1 - value" -> "phone 1".
-            group = name.substr(0, name.find(" - "));
-            if (!e.label.empty()) group = e.label;
-            return &e;
-        }
+    if (const Entry* e = entryNamed(pattern)) {
+        // The group is the name up to " - ": "phone 1 - value" -> "phone 1".
+        group = name.substr(0, name.find(" - "));
+        if (!e->label.empty()) group = e->label;
+        return e;
+    }
     return nullptr;
 }
 
@@ -556,13 +566,6 @@ bool outlookDefault(std::string_view v) {
     return false;
 }
 
-template <typename T>
-T& groupOf(std::vector<std::pair<std::string, T>>& groups, const std::string& key) {
-    for (auto& [k, v] : groups)
-        if (k == key) return v;
-    return groups.emplace_back(key, T{}).second;
-}
-
 // Splits Google's " ::: " lists (and abook's comma lists of e-mails).
 std::vector<std::string> items(const std::string& v, bool commas) {
     std::vector<std::string> out;
@@ -585,6 +588,23 @@ struct Group {
     Address address;
 };
 
+// The groups of one kind in the order their first column came, found by key
+// through an index (a header of many numbered columns stays linear).
+class Groups {
+  public:
+    Group& operator[](const std::string& key) {
+        auto [at, added] = index_.try_emplace(key, list_.size());
+        if (added) list_.emplace_back(key, Group{});
+        return list_[at->second].second;
+    }
+    auto begin() { return list_.begin(); }
+    auto end() { return list_.end(); }
+
+  private:
+    std::vector<std::pair<std::string, Group>> list_;
+    std::unordered_map<std::string, std::size_t> index_;
+};
+
 std::string padded(std::string_view digits, std::size_t width) {
     std::string out(trimmed(digits));
     while (out.size() < width) out.insert(out.begin(), '0');
@@ -594,7 +614,7 @@ std::string padded(std::string_view digits, std::size_t width) {
 // One record of a header that is not all ours.
 Card cardFromRecord(const std::vector<Column>& columns, std::vector<Value>& fields) {
     Card k;
-    std::vector<std::pair<std::string, Group>> groups[9];  // by Kind
+    Groups groups[9];  // by Kind
     std::string year, month, day;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const Column& col = columns[i];
@@ -609,16 +629,16 @@ Card cardFromRecord(const std::vector<Column>& columns, std::vector<Value>& fiel
                     k.family = v;
                     break;
                 case kDomicilio:
-                    groupOf(groups[int(K::Address)], "").address.street = v;
+                    groups[int(K::Address)][""].address.street = v;
                     break;
                 case kLocalidad:
-                    groupOf(groups[int(K::Address)], "").address.town = v;
+                    groups[int(K::Address)][""].address.town = v;
                     break;
                 case kTelefono:
-                    groupOf(groups[int(K::Phone)], "").values.push_back(v);
+                    groups[int(K::Phone)][""].values.push_back(v);
                     break;
                 case kEmail:
-                    groupOf(groups[int(K::Email)], "").values.push_back(v);
+                    groups[int(K::Email)][""].values.push_back(v);
                     break;
                 case kIcq:
                     k.icqs.push_back({v, "", false});
@@ -640,7 +660,7 @@ Card cardFromRecord(const std::vector<Column>& columns, std::vector<Value>& fiel
         }
         const Entry& e = *col.entry;
         if (e.kind != K::None && e.slot != S::Ignore) {
-            Group& g = groupOf(groups[int(e.kind)], col.group);
+            Group& g = groups[int(e.kind)][col.group];
             if (!e.label.empty()) g.label = e.label;
             g.preferred = g.preferred || e.preferred;
             Address& a = g.address;
@@ -976,6 +996,7 @@ void readCsvContacts(std::string_view text, Reading& out, const ProgressFn& prog
                 const Col c = *columns[i].own;
                 if (c == kCodigo) continue;
                 Value& v = rec.fields[i];
+                if (v && !v->empty() && v->front() == kTextMark) v = std::string(unmarkedCell(*v));
                 if (c == kFecha && v && !v->empty()) {
                     auto iso = isoFromImported(*v);
                     if (!iso) bad = "fecha de nacimiento no válida: " + quotedName(*v);
@@ -1002,6 +1023,52 @@ void readCsvContacts(std::string_view text, Reading& out, const ProgressFn& prog
         out.contacts.push_back({std::move(c), rec.line});
     }
     if (progress) progress(text.size());
+}
+
+namespace {
+
+// "+34 600 111 222", "+1 (555) 010-0199", "+12.5": what follows a "+" in a
+// phone number or a plain number. After a "-" only a plain number ("-12,5").
+bool numberAfterSign(std::string_view rest, bool phone) {
+    bool digit = false;
+    for (char c : rest) {
+        if (c >= '0' && c <= '9')
+            digit = true;
+        else if (!(c == '.' || c == ',' ||
+                   (phone && (c == ' ' || c == '(' || c == ')' || c == '-' || c == '/'))))
+            return false;
+    }
+    return digit;
+}
+
+}  // namespace
+
+bool runsAsFormula(std::string_view s) {
+    if (s.empty()) return false;
+    switch (s.front()) {
+        case '=':
+        case '@':
+        case '\t':
+        case '\r':
+            return true;
+        case '+':
+        case '-':
+            return s.size() > 1 && !numberAfterSign(s.substr(1), s.front() == '+');
+        default:
+            return false;
+    }
+}
+
+std::string markedCell(std::string_view s) {
+    if (runsAsFormula(s) || (!s.empty() && s.front() == kTextMark))
+        return kTextMark + std::string(s);
+    return std::string(s);
+}
+
+std::string_view unmarkedCell(std::string_view s) {
+    if (s.size() < 2 || s.front() != kTextMark) return s;
+    const std::string_view rest = s.substr(1);
+    return runsAsFormula(rest) || rest.front() == kTextMark ? rest : s;
 }
 
 void appendCsvField(std::string& out, const Value& v) {
@@ -1049,7 +1116,7 @@ std::string csvRecord(const Contact& c, bool* movedDate) {
     std::string out;
     for (std::size_t i = 0; i < kColumnCount; ++i) {
         if (i) out += ',';
-        appendCsvField(out, row[i]);
+        appendCsvField(out, row[i] ? Value(markedCell(*row[i])) : row[i]);
     }
     out += "\r\n";
     return out;

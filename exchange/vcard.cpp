@@ -1,6 +1,7 @@
 #include "exchange/vcard.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -479,7 +480,7 @@ class CardReader {
         for (const auto& [p, text] : props_) {
             if (p.name == "PRODID" && unescapeText(text) == kProdId) own_ = true;
             if (p.name == "X-ABLABEL" && !p.group.empty())
-                groupLabels_.emplace_back(p.group, appleLabel(unescapeText(text)));
+                groupLabels_.emplace(p.group, appleLabel(unescapeText(text)));
         }
         for (const auto& [p, text] : props_) take(k, p, text);
         if (own_) ownColumns(k);
@@ -515,8 +516,7 @@ class CardReader {
     std::string labelOf(const Property& p) const {
         std::string l = label(p);
         if (l.empty() && !p.group.empty())
-            for (const auto& [group, word] : groupLabels_)
-                if (group == p.group) return word;
+            if (auto at = groupLabels_.find(p.group); at != groupLabels_.end()) return at->second;
         return l;
     }
 
@@ -623,8 +623,10 @@ class CardReader {
         } else if (n == "BDAY") {
             takeBirthday(k, p, v);
         } else if (n == "NOTE") {
-            if (own_)
-                note_ = note_ ? *note_ + "\n" + v : v;
+            if (own_ && note_)
+                note_->append("\n").append(v);
+            else if (own_)
+                note_ = std::move(v);
             else
                 k.notes.push_back(v);
         } else if (n == "CATEGORIES") {
@@ -718,7 +720,7 @@ class CardReader {
     std::vector<std::string> adrs_;
     std::vector<std::size_t> nulls_;
     std::vector<std::string> aside_;
-    std::vector<std::pair<std::string, std::string>> groupLabels_;
+    std::unordered_map<std::string, std::string> groupLabels_;  // the first label of each group
 
   public:
     Fates* fates_ = nullptr;

@@ -1,23 +1,12 @@
 #include "store/history.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <ctime>
-#include <filesystem>
-#include <system_error>
-#include <thread>
 
 #include "store/engine.h"
 #include "store/schema.h"
 #include "store/sql.h"
 
 namespace orv::history {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -302,92 +291,6 @@ std::int64_t size(sqlite3* db, std::int64_t& bytes) {
         bytes = count(db, "SELECT coalesce(sum(" + len + "), 0) FROM main.OrvHistoria");
     }
     return count(db, "SELECT count(*) FROM main.OrvHistoria");
-}
-
-void backup(const std::string& book, const std::string& dest) {
-    struct stat sb;
-    if (lstat(dest.c_str(), &sb) == 0)
-        throw EngineError(kErrFileExists, "El archivo '" + dest + "' ya existe.");
-    sqlite3* src = nullptr;
-    sqlite3* out = nullptr;
-    const std::string part = dest + ".parcial";
-    auto closeAll = [&] {
-        if (src) sqlite3_close_v2(src);
-        if (out) sqlite3_close_v2(out);
-        src = out = nullptr;
-    };
-    try {
-        int rc = sqlite3_open_v2(book.c_str(), &src, SQLITE_OPEN_READONLY, nullptr);
-        if (rc != SQLITE_OK) throw sql::error(src, rc);
-        sqlite3_busy_timeout(src, 5000);
-        // Is it a book at all, before anything is made.
-        sql::exec(src, "SELECT count(*) FROM main.sqlite_schema");
-        std::error_code ec;
-        fs::remove(part, ec);
-        rc = sqlite3_open_v2(part.c_str(), &out, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                             nullptr);
-        if (rc != SQLITE_OK) throw sql::error(out, rc);
-        sqlite3_backup* b = sqlite3_backup_init(out, "main", src, "main");
-        if (!b) throw sql::error(out, sqlite3_errcode(out));
-        // All pages in one step: one shared lock, so one state of the book.
-        // A writer holding the lock is waited for.
-        for (int tries = 0;; ++tries) {
-            rc = sqlite3_backup_step(b, -1);
-            if ((rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && tries < 500) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                continue;
-            }
-            break;
-        }
-        sqlite3_backup_finish(b);
-        if (rc != SQLITE_DONE) throw sql::error(out, rc);
-        closeAll();
-        fs::rename(part, dest);
-    } catch (...) {
-        closeAll();
-        std::error_code ec;
-        fs::remove(part, ec);
-        throw;
-    }
-}
-
-std::string keepCopy(sqlite3* db) {
-    const char* name = sqlite3_db_filename(db, "main");
-    return keepCopy(std::string(name ? name : ""));
-}
-
-std::string keepCopy(const std::string& path) {
-    const fs::path book = fs::absolute(path);
-    const fs::path dir = book.parent_path() / "copias";
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec)
-        throw EngineError(kErrEngine, "No se puede crear la carpeta '" + dir.string() +
-                                          "': " + ec.message() + ".");
-    // Named by the moment, to the millisecond, so that names sort as copies were made.
-    fs::path dest;
-    do {
-        const std::int64_t ms = nowMs();
-        const std::time_t t = static_cast<std::time_t>(ms / 1000);
-        std::tm tm{};
-        localtime_r(&t, &tm);
-        char stamp[40];
-        const std::size_t n = std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
-        std::snprintf(stamp + n, sizeof stamp - n, "%03d", static_cast<int>(ms % 1000));
-        dest = dir / (book.stem().string() + "-" + stamp + book.extension().string());
-        if (fs::exists(dest, ec)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    } while (fs::exists(dest, ec));
-    backup(book.string(), dest.string());
-    // The last copies of this book; older ones go.
-    std::vector<fs::path> copies;
-    for (const auto& e : fs::directory_iterator(dir, ec))
-        if (e.is_regular_file() &&
-            e.path().filename().string().rfind(book.stem().string() + "-", 0) == 0 &&
-            e.path().extension() == book.extension())
-            copies.push_back(e.path());
-    std::sort(copies.begin(), copies.end());
-    for (std::size_t i = 0; i + kKeptCopies < copies.size(); ++i) fs::remove(copies[i], ec);
-    return dest.string();
 }
 
 }  // namespace orv::history

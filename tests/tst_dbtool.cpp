@@ -155,6 +155,9 @@ class TestDbTool : public QObject {
                 QFile::setPermissions(dir_->path(), QFile::ReadOwner | QFile::WriteOwner |
                                                         QFile::ExeOwner | QFile::ReadOther |
                                                         QFile::ExeOther);
+                // The book is its owner's alone; here another user is let read it.
+                QFile::setPermissions(path("orv.mdb"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
                 // A copy nobody can reach, wherever the build is.
                 const QString copy = dir + "orvane-db";
                 QVERIFY(QFile::copy(program, copy));

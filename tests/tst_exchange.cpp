@@ -382,6 +382,52 @@ class TestExchange : public QObject {
         }
     }
 
+    // A cell a spreadsheet would run is written after an apostrophe, which
+    // it shows as text; phone numbers and plain numbers stay as they are;
+    // our own import gives back every text exactly.
+    void formulaCellsAreWrittenAsText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("cell");  // as written, before CSV quoting
+        const char* const cases[][2] = {
+            {"=HYPERLINK(\"http://x.example\";\"pulse\")", "'=HYPERLINK("},
+            {"@SUM(1+1)*cmd|' /C calc'!A0", "'@SUM(1+1)"},
+            {"-2+3+cmd|' /C calc'!A0", "'-2+3+cmd"},
+            {"+1+1", "'+1+1"},
+            {"-1-1", "'-1-1"},
+            {"\tcon tabulador", "'\tcon"},
+            {"\r=1", "'\r=1"},
+            {"+34 600 111 222", "+34 600 111 222"},
+            {"+1 (555) 010-0199", "+1 (555) 010-0199"},
+            {"-", "-"},
+            {"+", "+"},
+            {"-12,5", "-12,5"},
+            {"- una lista", "'- una lista"},
+            {"'ya con apóstrofo", "''ya con apóstrofo"},
+            {"'=1", "''=1"},
+            {"'", "''"},
+            {"a=1", "a=1"},
+        };
+        for (const auto& c : cases) QTest::newRow(c[0]) << QString(c[0]) << QString(c[1]);
+    }
+    void formulaCellsAreWrittenAsText() {
+        QFETCH(QString, text);
+        QFETCH(QString, cell);
+        const std::string t = text.toStdString(), want = cell.toStdString();
+        QCOMPARE(markedCell(t).substr(0, want.size()), want);
+        QCOMPARE(std::string(unmarkedCell(markedCell(t))), t);
+        // In every column a text can be, read back exactly by our import.
+        const Contact c = contact({t, t, t, t, t, t, t, t, nullopt});
+        const std::string line = csvRecord(c);
+        QVERIFY2(line.find(",=") == std::string::npos && line.find(",\"=") == std::string::npos &&
+                     line.find(",@") == std::string::npos,
+                 line.c_str());
+        const Reading back = readContacts(csvHeader() + line, Format::Csv);
+        QVERIFY(back.problems.empty());
+        Contact expected = c;
+        cleanContact(expected);  // a stored carriage return reads back as a line break
+        QCOMPARE(storetest::show(back.contacts[0].contact), storetest::show(expected));
+    }
+
     // What the sync shares: one card in, one card out with its UID.
     void oneCardEachWay() {
         const Contact c = contact({"Ana", "Ruiz", nullopt, nullopt, "600"});
