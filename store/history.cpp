@@ -95,10 +95,12 @@ std::int64_t firstAfter(sqlite3* db, std::int64_t ms) {
 namespace {
 
 // The first change of each contact after `ms`: its "before" is the contact at `ms`.
+// A forgotten contact has no state to go back to: its one line is left out.
 std::string firstChanges(sqlite3* db, std::int64_t ms) {
     return "SELECT h.* FROM main.OrvHistoria h JOIN (SELECT min(Id) AS Id FROM main.OrvHistoria "
            "WHERE Id >= " +
-           std::to_string(firstAfter(db, ms)) + " GROUP BY Codigo) f ON f.Id = h.Id";
+           std::to_string(firstAfter(db, ms)) + " AND Tipo IS NOT '" + kForgotten +
+           "' GROUP BY Codigo) f ON f.Id = h.Id";
 }
 
 }  // namespace
@@ -195,7 +197,7 @@ std::optional<Contact> stateAt(sqlite3* db, std::int64_t codigo, std::int64_t ms
     Contact c;
     c[kCodigo] = std::to_string(codigo);
     if (changed) {
-        if (s.text(0) == "alta") return std::nullopt;
+        if (s.text(0) == "alta" || s.text(0) == kForgotten) return std::nullopt;
         for (std::size_t col = kNombre; col < kColumnCount; ++col)
             c[col] = s.value(static_cast<int>(col - kNombre + 1));
         return c;
@@ -273,6 +275,84 @@ void putBack(sqlite3* db, const Contact& c) {
         db, "INSERT INTO main.Registros (" + schema::columnList() + ") VALUES (" + marks + ")");
     bindAll(insert);
     insert.step();
+}
+
+namespace {
+
+bool hasTable(sqlite3* db, const char* name) {
+    sql::Statement s(db, "SELECT 1 FROM main.sqlite_schema WHERE type = 'table' AND name = ?1");
+    s.bind(1, name);
+    return s.step();
+}
+
+std::int64_t run(sqlite3* db, const std::string& text, std::int64_t codigo) {
+    sql::Statement s(db, text);
+    s.bind(1, codigo);
+    s.step();
+    return sqlite3_changes(db);
+}
+
+}  // namespace
+
+bool knows(sqlite3* db, std::int64_t codigo) {
+    for (const char* table : {"Registros", "OrvHistoria", "OrvPropiedades", "OrvSync"}) {
+        if (!hasTable(db, table)) continue;
+        sql::Statement s(db, "SELECT 1 FROM main." + std::string(table) + " WHERE Codigo = ?1" +
+                                 (std::string_view(table) == "OrvHistoria"
+                                      ? " AND Tipo IS NOT '" + std::string(kForgotten) + "'"
+                                      : std::string()) +
+                                 " LIMIT 1");
+        s.bind(1, codigo);
+        if (s.step()) return true;
+    }
+    return false;
+}
+
+Forgotten forget(sqlite3* db, std::int64_t codigo, bool note) {
+    Forgotten f;
+    const bool history = hasTable(db, "OrvHistoria");
+    const std::string dropHistory = "DELETE FROM main.OrvHistoria WHERE Codigo = ?1";
+    if (history) f.changes = run(db, dropHistory, codigo);
+    f.row = run(db, "DELETE FROM main.Registros WHERE Codigo = ?1", codigo) > 0;
+    if (history) run(db, dropHistory, codigo);  // the delete itself went in too
+    if (hasTable(db, "OrvPropiedades"))
+        f.kept = run(db, "DELETE FROM main.OrvPropiedades WHERE Codigo = ?1", codigo);
+    if (hasTable(db, "OrvParecidos"))
+        run(db, "DELETE FROM main.OrvParecidos WHERE Codigo = ?1", codigo);
+    if (hasTable(db, "OrvSync")) {
+        // The link stays so that the sync deletes the card on the server;
+        // the contact as last synced becomes all nulls (as the sync writes
+        // them: one byte 1 a column), and as last sent, nothing.
+        const std::string nulls(kColumnCount - 1, '\x01');
+        sql::Statement s(db,
+                         "UPDATE main.OrvSync SET Synced = CASE WHEN Synced IS NULL THEN NULL "
+                         "ELSE ?2 END, Sent = NULL WHERE Codigo = ?1");
+        s.bind(1, codigo);
+        s.bind(2, nulls);
+        s.step();
+        f.linked = sqlite3_changes(db) > 0;
+    }
+    if (history && (note || f.anything())) {
+        // Only that the contact was forgotten, and when.
+        sql::Statement line(db,
+                            "INSERT INTO main.OrvHistoria (Codigo, Momento, Tipo, Origen) VALUES "
+                            "(?1, ?2, ?3, ?3)");
+        line.bind(1, codigo);
+        line.bind(2, nowMs());
+        line.bind(3, kForgotten);
+        line.step();
+    }
+    return f;
+}
+
+bool scrub(sqlite3* db) {
+    sql::exec(db, "VACUUM");
+    if (sqlite3_db_readonly(db, "main") != 0) return true;
+    int log = 0, done = 0;
+    const int rc = sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_TRUNCATE, &log, &done);
+    if (rc == SQLITE_BUSY) return false;
+    if (rc != SQLITE_OK) throw sql::error(db, rc);
+    return true;
 }
 
 std::int64_t size(sqlite3* db, std::int64_t& bytes) {

@@ -207,7 +207,7 @@ class TestDbTool : public QObject {
             if (line.startsWith("  orvane-db ")) commands << line.section(' ', 3, 3);
         QCOMPARE(commands, (QStringList{"init", "demo", "list", "check", "reindex", "import",
                                         "export", "sync", "history", "restore", "undo", "backup",
-                                        "ORDEN", "--version"}));
+                                        "forget", "ORDEN", "--version"}));
         QVERIFY(r.out.contains("Estado de salida:\n0: "));
 
         for (const QStringList& args :

@@ -198,6 +198,11 @@ const Command kCommands[] = {
      "copia coherente de la agenda aunque esté abierta (sin DESTINO, en copias/ junto a\n"
      "ella)",
      orv::db::backupCommand},
+    {"forget", "ARCHIVO CODIGO [--yes]",
+     "borra para siempre un contacto (aunque ya esté borrado) y todo rastro de él: su\n"
+     "historia, su tarjeta guardada y sus datos en las copias; pide confirmación en la\n"
+     "terminal (--yes para no preguntar)",
+     orv::db::forgetCommand},
 };
 
 const Command* find(const std::string& name) {
