@@ -71,6 +71,8 @@ std::string describe(const Contact& c) {
     return s;
 }
 
+}  // namespace
+
 // A listed field: tab, line breaks and backslash as \t \n \r \\, and every
 // other control character, or byte that is not UTF-8, as \xHH or \uHHHH, so
 // that nothing in a book can drive the user's terminal.
@@ -96,6 +98,8 @@ void appendListed(std::string& out, std::string_view s) {
         }
     }
 }
+
+namespace {
 
 // Removes an export's temporary file when a signal ends the program, then
 // lets the signal do what it would have done.

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "exchange/import.h"
 
@@ -42,6 +43,10 @@ void demoBook(const std::string& path, std::size_t count, std::uint64_t seed, co
 // other control character or invalid byte as \xHH or \u00HH).
 // Returns the number of contacts written.
 std::size_t listBook(const std::string& path, const std::string& prefix, std::FILE* out);
+
+// Appends `s` as `list` writes a field: tab, line breaks and backslash as \t,
+// \n, \r, \\, any other control character or invalid byte as \xHH or \u00HH.
+void appendListed(std::string& out, std::string_view s);
 
 struct ImportOptions {
     Format format = Format::Csv;

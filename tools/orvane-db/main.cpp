@@ -178,10 +178,14 @@ const Command kCommands[] = {
      "escribe todos los contactos en SALIDA (.csv o .vcf), que no debe existir", exportTo},
     {"sync",
      "ARCHIVO [URL] [--user NOMBRE] [--address-book NOMBRE] [--password-file F] [--ca-file F] "
-     "[--allow-http] [--other-address-book] [--allow-deletions] [--dry-run]",
+     "[--fingerprint HUELLA] [--save-password] [--allow-http] [--other-address-book] "
+     "[--allow-deletions] [--dry-run]",
      "sincroniza en los dos sentidos con una libreta CardDAV del servidor URL (sin URL,\n"
-     "la de la última vez); la contraseña, de F, de ORVANE_CARDDAV_PASSWORD o preguntada;\n"
-     "no borra todos los contactos de un lado, ni más de la mitad, sin --allow-deletions",
+     "la de la última vez); la contraseña, de F (solo legible por usted), de\n"
+     "ORVANE_CARDDAV_PASSWORD, del llavero del escritorio o preguntada; --save-password\n"
+     "la guarda en el llavero; un certificado que el sistema no reconoce se acepta con\n"
+     "--fingerprint y su huella SHA-256, y se recuerda; no borra todos los contactos de\n"
+     "un lado, ni más de la mitad, sin --allow-deletions",
      orv::db::syncCommand},
     {"history", "ARCHIVO [CODIGO] [--deleted]",
      "los cambios, del último al primero, con su momento, clase, origen y campos; con\n"
