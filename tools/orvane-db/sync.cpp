@@ -205,8 +205,8 @@ bool trustServer(const QUrl& address, const std::optional<std::string>& caFile,
             con.err << "el certificado de " << server
                     << " no lo reconoce este equipo: " << shown(check.problem) << "\n"
                     << "  a nombre de: " << shown(check.subject)
-                    << "; emitido por: " << shown(check.issuer)
-                    << "; caduca: " << check.expires.toString(Qt::ISODate).toStdString() << "\n"
+                    << "; emitido por: " << shown(check.issuer) << "; caduca: "
+                    << check.expires.toString(QStringLiteral("dd/MM/yyyy")).toStdString() << "\n"
                     << "  huella SHA-256: " << fingerprint << "\n";
             break;
         case V::Changed:
