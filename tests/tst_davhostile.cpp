@@ -255,8 +255,10 @@ class TestDavHostile : public QObject {
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(QString::fromUtf8(run.err).contains(says), run.err.constData());
         QVERIFY2(run.seconds < 60, qPrintable(QString::number(run.seconds)));
+#ifndef __SANITIZE_ADDRESS__  // its quarantine keeps what was freed
         if (run.peakKiB >= 0)
             QVERIFY2(run.peakKiB < 200 * 1024, qPrintable(QString::number(run.peakKiB)));
+#endif
         qInfo("%s: %.1f s, peak %lld KiB", QTest::currentDataTag(), run.seconds, run.peakKiB);
         QVERIFY(server_.proxy().requests() - requests <= 3);
         QCOMPARE(storetest::fileBytes(book_), before);
