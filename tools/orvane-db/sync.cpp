@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QHostAddress>
+#include <QSslCertificate>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -184,6 +185,11 @@ std::optional<QUrl> choose(const std::vector<sync::AddressBookInfo>& books,
 // remembered for the origin. False when the sync must stop.
 bool trustServer(const QUrl& address, const std::optional<std::string>& caFile,
                  const std::optional<QString>& given, const Console& con, QString& pinned) {
+    if (caFile && QSslCertificate::fromPath(QString::fromStdString(*caFile)).isEmpty()) {
+        con.err << "no se ha sincronizado: no se puede leer el certificado de autoridad "
+                << shown(*caFile) << "\n";
+        return false;
+    }
     sync::TrustStore store;
     pinned = store.accepted(address);
     const sync::CertificateCheck check = sync::checkCertificate(
