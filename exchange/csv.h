@@ -27,7 +27,8 @@ struct CsvRecord {
 // when asked for. Blank lines are skipped.
 class CsvReader {
   public:
-    explicit CsvReader(std::string_view text, char delimiter = ',');
+    // `firstLine`: the number of the text's first line in its file.
+    explicit CsvReader(std::string_view text, char delimiter = ',', long firstLine = 1);
     // false at the end of the text. On a record that cannot be read, sets
     // `error` (and record.line) and resynchronises at the next line.
     bool next(CsvRecord& record, std::string& error);

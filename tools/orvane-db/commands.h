@@ -60,7 +60,11 @@ struct ImportResult {
     std::size_t duplicates = 0;  // equal in every field to a contact already in the book
     std::size_t problems = 0;
 };
-// All or nothing, in one transaction, unless skipBad.
+// Refuses at once an input that is a device, a pipe or a socket: only a
+// regular file can be read twice, as the import reads it.
+void checkInput(const std::string& input);
+// All or nothing, in one transaction, unless skipBad. The file is read
+// twice, never held whole: once to check it, once to write it.
 ImportResult importBook(const std::string& path, const std::string& input,
                         const ImportOptions& options, const Console& con);
 

@@ -2,6 +2,7 @@
 // The commands and their argument handling; the work is in the orv_dbtool
 // library.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -76,8 +77,10 @@ std::optional<orv::db::Format> chooseFormat(const Invocation& a, const std::stri
         return f;
     }
     f = orv::exchange::formatFromPath(path);
-    if (!f && in) {
-        // A file whose name says nothing: its first line may.
+    struct stat sb;
+    if (!f && in && ::stat(path.c_str(), &sb) == 0 && S_ISREG(sb.st_mode)) {
+        // A file whose name says nothing: its first line may (a device or a
+        // pipe is refused by the import itself, at once).
         if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
             char head[4096];
             const std::size_t n = std::fread(head, 1, sizeof head, file);
@@ -128,6 +131,7 @@ int reindex(const Invocation& a, const Console& con) {
 }
 
 int import(const Invocation& a, const Console& con) {
+    orv::db::checkInput(a.positional[1]);
     const auto format = chooseFormat(a, a.positional[1], true);
     const auto r = orv::db::importBook(
         a.positional[0], a.positional[1],
