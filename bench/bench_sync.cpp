@@ -137,6 +137,7 @@ void benchServer(const QString& kind, const QString& tool, int runs, int cards) 
                   files = work.filePath("cards"), status = work.filePath("status"),
                   config = work.filePath("vdirsyncer.conf");
     writeFile(password, rt::kPassword.toUtf8());
+    QFile::setPermissions(password, QFile::ReadOwner | QFile::WriteOwner);
     const QString login = server.user().isEmpty()
                               ? QString()
                               : QStringLiteral("username = \"%1\"\npassword = \"%2\"\n")

@@ -1,6 +1,7 @@
 #include "exchange/card.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
@@ -20,6 +21,12 @@ std::string joined(std::initializer_list<std::string_view> parts, std::string_vi
         out += p;
     }
     return out;
+}
+
+void appendJoined(std::string& out, std::string_view part, std::string_view sep) {
+    if (part.empty()) return;
+    if (!out.empty()) out += sep;
+    out += part;
 }
 
 std::string labelled(std::string_view what, std::string_view label) {
@@ -201,7 +208,7 @@ Contact toContact(const Card& k, std::string* extraOut, Fates* fates) {
         if (!noDate(d.value))
             line(d.label.empty() ? "Fecha" : d.label, shownDate(d.value, k.monthFirst), d.prop);
     std::string cats;
-    for (const std::string& cat : k.categories) cats = joined({cats, trimmed(cat)}, ", ");
+    for (const std::string& cat : k.categories) appendJoined(cats, trimmed(cat), ", ");
     line("Categorías", cats, "CATEGORIES");
     for (std::size_t i = 0; i < k.others.size(); ++i)
         line(k.others[i].first, k.others[i].second,
@@ -211,23 +218,22 @@ Contact toContact(const Card& k, std::string* extraOut, Fates* fates) {
 
     // A line our own note already holds is not added twice: a card of ours
     // that a phone sent back carries both the NOTE and what it came from.
-    if (k.own[kMasInfo] && k.exact[kMasInfo]) {
-        std::vector<std::string_view> have;
+    if (k.own[kMasInfo] && k.exact[kMasInfo] && !lines.empty()) {
+        std::unordered_set<std::string_view> have;
         std::string_view note = *k.exact[kMasInfo];
         for (std::size_t pos = 0; pos <= note.size();) {
             std::size_t end = std::min(note.find('\n', pos), note.size());
-            have.push_back(note.substr(pos, end - pos));
+            have.insert(note.substr(pos, end - pos));
             pos = end + 1;
         }
-        std::erase_if(lines, [&](const std::string& l) {
-            return std::find(have.begin(), have.end(), l) != have.end();
-        });
+        std::erase_if(lines, [&](const std::string& l) { return have.count(l) > 0; });
     }
 
+    // Each joined once, in place: joining anew for every line made a card of
+    // many phones cost the square of its size.
     std::string notes, extra;
-    for (const std::string& n : k.notes)
-        if (!n.empty()) notes = joined({notes, n}, "\n");
-    for (const std::string& l : lines) extra = joined({extra, l}, "\n");
+    for (const std::string& n : k.notes) appendJoined(notes, n, "\n");
+    for (const std::string& l : lines) appendJoined(extra, l, "\n");
     if (!notes.empty() || !extra.empty()) c[kMasInfo] = joined({notes, extra}, "\n");
 
     if (extraOut) *extraOut = extra;

@@ -6,6 +6,7 @@
 // always gets a Nombre).
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -92,6 +93,24 @@ struct Reading {
     // How the file's dates were read when they could not tell: "día/mes" or
     // "mes/día", assumed from the header's language; empty when they told.
     std::string assumedOrder;
+
+    // When set, each contact goes there as it is read instead of into
+    // `contacts`, so that a file is never held whole.
+    std::function<void(Located&&)> sink{};
+    // The problems beyond this many are only counted.
+    std::size_t problemLimit = SIZE_MAX;
+    std::size_t problemCount = 0, contactCount = 0;
+
+    void add(Located&& item) {
+        ++contactCount;
+        if (sink)
+            sink(std::move(item));
+        else
+            contacts.push_back(std::move(item));
+    }
+    void addProblem(Problem p) {
+        if (++problemCount <= problemLimit) problems.push_back(std::move(p));
+    }
 };
 // Told the bytes read so far, now and then.
 using ProgressFn = std::function<void(std::size_t bytes)>;

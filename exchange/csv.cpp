@@ -2,14 +2,18 @@
 
 #include <algorithm>
 #include <array>
+#include <unordered_map>
 
+#include "exchange/import.h"
+#include "exchange/parsers.h"
 #include "exchange/text.h"
 #include "store/ascii.h"
 #include "store/dates.h"
 
 namespace orv::exchange {
 
-CsvReader::CsvReader(std::string_view text, char delimiter) : text_(text), delim_(delimiter) {}
+CsvReader::CsvReader(std::string_view text, char delimiter, long firstLine)
+    : text_(text), delim_(delimiter), line_(firstLine) {}
 
 bool CsvReader::next(CsvRecord& record, std::string& error) {
     const std::size_t n = text_.size();
@@ -495,12 +499,22 @@ struct Column {
     std::string header;
 };
 
+// The first entry of each name.
+const Entry* entryNamed(const std::string& name) {
+    static const std::unordered_map<std::string, const Entry*> byName = [] {
+        std::unordered_map<std::string, const Entry*> m;
+        for (const Entry& e : entries()) m.try_emplace(e.name, &e);
+        return m;
+    }();
+    auto at = byName.find(name);
+    return at == byName.end() ? nullptr : at->second;
+}
+
 const Entry* lookUp(const std::string& name, std::string& group) {
-    for (const Entry& e : entries())
-        if (e.name == name) {
-            group = e.label.empty() ? e.name : e.label;
-            return &e;
-        }
+    if (const Entry* e = entryNamed(name)) {
+        group = e->label.empty() ? e->name : e->label;
+        return e;
+    }
     // Numbered names: every run of digits stands for "#".
     std::string pattern;
     for (std::size_t i = 0; i < name.size(); ++i) {
@@ -511,13 +525,12 @@ const Entry* lookUp(const std::string& name, std::string& group) {
             pattern += name[i];
         }
     }
-    for (const Entry& e : entries())
-        if (e.name == pattern) {
-            // The group is the name up to " - ": "phone 1 - value" -> "phone 1".
-            group = name.substr(0, name.find(" - "));
-            if (!e.label.empty()) group = e.label;
-            return &e;
-        }
+    if (const Entry* e = entryNamed(pattern)) {
+        // The group is the name up to " - ": "phone 1 - value" -> "phone 1".
+        group = name.substr(0, name.find(" - "));
+        if (!e->label.empty()) group = e->label;
+        return e;
+    }
     return nullptr;
 }
 
@@ -556,13 +569,6 @@ bool outlookDefault(std::string_view v) {
     return false;
 }
 
-template <typename T>
-T& groupOf(std::vector<std::pair<std::string, T>>& groups, const std::string& key) {
-    for (auto& [k, v] : groups)
-        if (k == key) return v;
-    return groups.emplace_back(key, T{}).second;
-}
-
 // Splits Google's " ::: " lists (and abook's comma lists of e-mails).
 std::vector<std::string> items(const std::string& v, bool commas) {
     std::vector<std::string> out;
@@ -585,6 +591,23 @@ struct Group {
     Address address;
 };
 
+// The groups of one kind in the order their first column came, found by key
+// through an index (a header of many numbered columns stays linear).
+class Groups {
+  public:
+    Group& operator[](const std::string& key) {
+        auto [at, added] = index_.try_emplace(key, list_.size());
+        if (added) list_.emplace_back(key, Group{});
+        return list_[at->second].second;
+    }
+    auto begin() { return list_.begin(); }
+    auto end() { return list_.end(); }
+
+  private:
+    std::vector<std::pair<std::string, Group>> list_;
+    std::unordered_map<std::string, std::size_t> index_;
+};
+
 std::string padded(std::string_view digits, std::size_t width) {
     std::string out(trimmed(digits));
     while (out.size() < width) out.insert(out.begin(), '0');
@@ -594,7 +617,7 @@ std::string padded(std::string_view digits, std::size_t width) {
 // One record of a header that is not all ours.
 Card cardFromRecord(const std::vector<Column>& columns, std::vector<Value>& fields) {
     Card k;
-    std::vector<std::pair<std::string, Group>> groups[9];  // by Kind
+    Groups groups[9];  // by Kind
     std::string year, month, day;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const Column& col = columns[i];
@@ -609,16 +632,16 @@ Card cardFromRecord(const std::vector<Column>& columns, std::vector<Value>& fiel
                     k.family = v;
                     break;
                 case kDomicilio:
-                    groupOf(groups[int(K::Address)], "").address.street = v;
+                    groups[int(K::Address)][""].address.street = v;
                     break;
                 case kLocalidad:
-                    groupOf(groups[int(K::Address)], "").address.town = v;
+                    groups[int(K::Address)][""].address.town = v;
                     break;
                 case kTelefono:
-                    groupOf(groups[int(K::Phone)], "").values.push_back(v);
+                    groups[int(K::Phone)][""].values.push_back(v);
                     break;
                 case kEmail:
-                    groupOf(groups[int(K::Email)], "").values.push_back(v);
+                    groups[int(K::Email)][""].values.push_back(v);
                     break;
                 case kIcq:
                     k.icqs.push_back({v, "", false});
@@ -640,7 +663,7 @@ Card cardFromRecord(const std::vector<Column>& columns, std::vector<Value>& fiel
         }
         const Entry& e = *col.entry;
         if (e.kind != K::None && e.slot != S::Ignore) {
-            Group& g = groupOf(groups[int(e.kind)], col.group);
+            Group& g = groups[int(e.kind)][col.group];
             if (!e.label.empty()) g.label = e.label;
             g.preferred = g.preferred || e.preferred;
             Address& a = g.address;
@@ -854,128 +877,200 @@ std::optional<DayMonth> dayMonth(std::string_view text) {
     return DayMonth{x, y, std::string(t.substr(b))};
 }
 
-// For each column of dates, whether its dates are month first: told by its
-// own dates (a first part above 12 is a day, a second part above 12 too),
-// else by the header's language, and then `assumed` says which order was
-// taken for dates that could be either.
-std::vector<bool> dateOrders(const std::vector<Column>& columns,
-                             const std::vector<CsvRecord>& records, bool headerMonthFirst,
-                             std::string& assumed) {
-    std::vector<bool> swap(columns.size(), false);
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        const Entry* e = columns[i].entry;
-        if (!e ||
-            !(e->slot == Slot::Birthday || e->slot == Slot::Anniversary || e->kind == Kind::Event))
-            continue;
-        bool dayFirst = false, monthFirst = false, either = false;
-        for (const CsvRecord& r : records) {
-            if (i >= r.fields.size() || !r.fields[i]) continue;
-            auto d = dayMonth(*r.fields[i]);
-            if (!d) continue;
-            dayFirst = dayFirst || (d->first > 12 && d->second <= 12);
-            monthFirst = monthFirst || (d->second > 12 && d->first <= 12);
-            either = either || (d->first <= 12 && d->second <= 12 && d->first != d->second);
-        }
-        if (dayFirst != monthFirst) {
-            swap[i] = monthFirst;
-            continue;
-        }
-        swap[i] = headerMonthFirst;
-        if (either) assumed = headerMonthFirst ? "mes/día" : "día/mes";
-    }
-    return swap;
+bool dateColumn(const Column& c) {
+    const Entry* e = c.entry;
+    return e &&
+           (e->slot == Slot::Birthday || e->slot == Slot::Anniversary || e->kind == Kind::Event);
 }
 
 }  // namespace
 
-void readCsvContacts(std::string_view text, Reading& out, const ProgressFn& progress) {
-    text = withoutBom(text);
-    CsvReader reader(text, detectDelimiter(text));
-    CsvRecord rec;
-    std::string error;
-    if (!reader.next(rec, error)) {
-        out.problems.push_back(
-            {1, "el archivo está vacío: falta la cabecera con los nombres de las columnas"});
-        return;
-    }
-    if (!error.empty()) {
-        out.problems.push_back({rec.line, "cabecera: " + error});
-        return;
-    }
+namespace {
 
-    std::vector<Column> columns;
-    std::array<bool, kColumnCount> seen{};
-    bool allOwn = true, monthFirst = false;
-    std::vector<std::string> unknown;
-    for (const Value& f : rec.fields) {
-        Column col;
-        col.header = std::string(trimmed(f.value_or("")));
-        const std::string name = folded(col.header);
-        col.own = ownColumn(name);
-        if (col.own) {
-            if (seen[*col.own])
-                out.problems.push_back({rec.line, "columna repetida: " + quotedName(col.header)});
-            seen[*col.own] = true;
-        } else {
-            allOwn = false;
-            col.entry = lookUp(name, col.group);
-            if (!col.entry) unknown.push_back(col.header);
-            monthFirst = monthFirst || (col.entry && col.entry->monthFirst);
+// Records as their lines come: a record ends with a line that leaves no
+// quote open. The header's columns decide how every record is read; a date
+// column's day/month order is known only once all its dates have been seen,
+// so a first reading gathers them (survey) and the second reads by them.
+class CsvParser : public LineParser {
+  public:
+    CsvParser(Reading& out, CsvSurvey& survey) : out_(out), survey_(survey) {}
+
+    void line(const LineReader::Line& l) override {
+        if (dead_) return;
+        if (l.tooLong) {
+            out_.addProblem({pending_.empty() ? l.number : pendingLine_, lineTooLong(l.number)});
+            dead_ = header_;  // without its header nothing can be read
+            pending_.clear();
+            state_ = Scan::FieldStart;
+            return;
         }
-        columns.push_back(std::move(col));
-    }
-    // A column nobody knows is kept as a line of "Mas info" when the header
-    // is another program's; beside our own columns only, it is a mistake.
-    const bool foreign =
-        unknown.size() < columns.size() - std::count(seen.begin(), seen.end(), true);
-    if (!foreign || allOwn)
-        for (const std::string& u : unknown)
-            out.problems.push_back(
-                {rec.line, "columna desconocida: " + quotedName(u) + "; " + knownColumns()});
-    if (!out.problems.empty()) return;
-
-    // All records first: a date column's day/month order is known only
-    // once all its dates have been seen.
-    std::vector<CsvRecord> records;
-    std::vector<std::string> errors;
-    while (reader.next(rec, error)) {
-        if (progress && records.size() % 512 == 511) progress(reader.offset());
-        records.push_back(std::move(rec));
-        errors.push_back(std::move(error));
-        rec = {};
-        error.clear();
-    }
-    const std::vector<bool> swap = dateOrders(columns, records, monthFirst, out.assumedOrder);
-
-    for (std::size_t r = 0; r < records.size(); ++r) {
-        rec = std::move(records[r]);
-        if (!errors[r].empty()) {
-            out.problems.push_back({rec.line, errors[r]});
-            continue;
+        if (pending_.empty()) {
+            if (l.text.empty()) return;  // blank lines between records
+            pendingLine_ = l.number;
         }
-        if (rec.fields.size() != columns.size()) {
-            // Trailing empty fields some programs leave off are no fault.
-            bool extraEmpty = rec.fields.size() > columns.size();
-            for (std::size_t i = columns.size(); i < rec.fields.size(); ++i)
-                extraEmpty = extraEmpty && (!rec.fields[i] || rec.fields[i]->empty());
-            if (!extraEmpty && (allOwn || rec.fields.size() > columns.size())) {
-                out.problems.push_back({rec.line, std::to_string(rec.fields.size()) +
-                                                      " campos, y la cabecera tiene " +
-                                                      std::to_string(columns.size())});
+        pending_.append(l.text);
+        scan(l.text);
+        if (state_ == Scan::Quoted) {
+            // A quoted field goes on: its line end is part of the text.
+            pending_.append(l.end);
+            if (pending_.size() > kMaxRecord) {
+                out_.addProblem({pendingLine_, recordTooLarge("un registro")});
+                dead_ = true;  // an open quote: where the next record starts is unknown
+                pending_.clear();
+            }
+            return;
+        }
+        record();
+    }
+
+    void finish() override {
+        if (!pending_.empty() && !dead_) record();
+        if (header_ && !dead_)
+            out_.addProblem(
+                {1, "el archivo está vacío: falta la cabecera con los nombres de las columnas"});
+        if (!header_ && !survey_.done) survey_.done = true;
+    }
+
+  private:
+    void record() {
+        if (header_) delim_ = detectDelimiter(pending_);
+        CsvReader reader(pending_, delim_, pendingLine_);
+        CsvRecord rec;
+        std::string error;
+        while (!dead_ && reader.next(rec, error)) {
+            if (header_)
+                header(rec, error);
+            else
+                body(rec, error);
+            rec = {};
+        }
+        pending_.clear();
+        state_ = Scan::FieldStart;
+    }
+
+    // Follows the quotes as CsvReader reads them, to know where a record
+    // ends: a quote opens a field only at its start, and "" inside is one.
+    void scan(std::string_view text) {
+        const auto separator = [this](char c) {
+            return header_ ? c == ',' || c == ';' || c == '\t' : c == delim_;
+        };
+        for (char c : text) switch (state_) {
+                case Scan::FieldStart:
+                    state_ = c == '"'       ? Scan::Quoted
+                             : separator(c) ? Scan::FieldStart
+                                            : Scan::Plain;
+                    break;
+                case Scan::Plain:
+                    if (separator(c)) state_ = Scan::FieldStart;
+                    break;
+                case Scan::Quoted:
+                    if (c == '"') state_ = Scan::QuoteSeen;
+                    break;
+                case Scan::QuoteSeen:
+                    state_ = c == '"'       ? Scan::Quoted
+                             : separator(c) ? Scan::FieldStart
+                                            : Scan::Plain;
+                    break;
+            }
+    }
+
+    void header(const CsvRecord& rec, const std::string& error) {
+        header_ = false;
+        if (!error.empty()) {
+            out_.addProblem({rec.line, "cabecera: " + error});
+            dead_ = true;
+            return;
+        }
+        std::array<bool, kColumnCount> seen{};
+        std::vector<std::string> unknown;
+        const std::size_t before = out_.problemCount;
+        for (const Value& f : rec.fields) {
+            Column col;
+            col.header = std::string(trimmed(f.value_or("")));
+            const std::string name = folded(col.header);
+            col.own = ownColumn(name);
+            if (col.own) {
+                if (seen[*col.own])
+                    out_.addProblem({rec.line, "columna repetida: " + quotedName(col.header)});
+                seen[*col.own] = true;
+            } else {
+                allOwn_ = false;
+                col.entry = lookUp(name, col.group);
+                if (!col.entry) unknown.push_back(col.header);
+                monthFirst_ = monthFirst_ || (col.entry && col.entry->monthFirst);
+            }
+            columns_.push_back(std::move(col));
+        }
+        // A column nobody knows is kept as a line of "Mas info" when the
+        // header is another program's; beside our own columns only, it is a
+        // mistake.
+        const bool foreign =
+            unknown.size() < columns_.size() - std::count(seen.begin(), seen.end(), true);
+        if (!foreign || allOwn_)
+            for (const std::string& u : unknown)
+                out_.addProblem(
+                    {rec.line, "columna desconocida: " + quotedName(u) + "; " + knownColumns()});
+        if (out_.problemCount != before) {
+            dead_ = true;
+            return;
+        }
+        if (!survey_.done) {
+            survey_.columns.assign(columns_.size(), {});
+            return;
+        }
+        // Each date column's order, from the first reading.
+        swap_.assign(columns_.size(), false);
+        for (std::size_t i = 0; i < columns_.size() && i < survey_.columns.size(); ++i) {
+            if (!dateColumn(columns_[i])) continue;
+            const CsvSurvey::Votes& v = survey_.columns[i];
+            if (v.dayFirst != v.monthFirst) {
+                swap_[i] = v.monthFirst;
                 continue;
             }
-            rec.fields.resize(columns.size());
+            swap_[i] = monthFirst_;
+            if (v.either) out_.assumedOrder = monthFirst_ ? "mes/día" : "día/mes";
+        }
+    }
+
+    void body(CsvRecord& rec, const std::string& error) {
+        if (!survey_.done)
+            for (std::size_t i = 0; i < columns_.size() && i < rec.fields.size(); ++i) {
+                if (!dateColumn(columns_[i]) || !rec.fields[i]) continue;
+                auto d = dayMonth(*rec.fields[i]);
+                if (!d) continue;
+                CsvSurvey::Votes& v = survey_.columns[i];
+                v.dayFirst = v.dayFirst || (d->first > 12 && d->second <= 12);
+                v.monthFirst = v.monthFirst || (d->second > 12 && d->first <= 12);
+                v.either = v.either || (d->first <= 12 && d->second <= 12 && d->first != d->second);
+            }
+        if (!error.empty()) {
+            out_.addProblem({rec.line, error});
+            return;
+        }
+        if (rec.fields.size() != columns_.size()) {
+            // Trailing empty fields some programs leave off are no fault.
+            bool extraEmpty = rec.fields.size() > columns_.size();
+            for (std::size_t i = columns_.size(); i < rec.fields.size(); ++i)
+                extraEmpty = extraEmpty && (!rec.fields[i] || rec.fields[i]->empty());
+            if (!extraEmpty && (allOwn_ || rec.fields.size() > columns_.size())) {
+                out_.addProblem({rec.line, std::to_string(rec.fields.size()) +
+                                               " campos, y la cabecera tiene " +
+                                               std::to_string(columns_.size())});
+                return;
+            }
+            rec.fields.resize(columns_.size());
         }
         Card k;
         std::string bad;
-        for (std::size_t i = 0; i < columns.size() && bad.empty(); ++i)
+        for (std::size_t i = 0; i < columns_.size() && bad.empty(); ++i)
             if (rec.fields[i] && !validUtf8(*rec.fields[i]))
-                bad = "texto que no está en UTF-8 en la columna " + quotedName(columns[i].header);
-        if (allOwn) {
-            for (std::size_t i = 0; i < columns.size() && bad.empty(); ++i) {
-                const Col c = *columns[i].own;
+                bad = "texto que no está en UTF-8 en la columna " + quotedName(columns_[i].header);
+        if (allOwn_) {
+            for (std::size_t i = 0; i < columns_.size() && bad.empty(); ++i) {
+                const Col c = *columns_[i].own;
                 if (c == kCodigo) continue;
                 Value& v = rec.fields[i];
+                if (v && !v->empty() && v->front() == kTextMark) v = std::string(unmarkedCell(*v));
                 if (c == kFecha && v && !v->empty()) {
                     auto iso = isoFromImported(*v);
                     if (!iso) bad = "fecha de nacimiento no válida: " + quotedName(*v);
@@ -986,22 +1081,87 @@ void readCsvContacts(std::string_view text, Reading& out, const ProgressFn& prog
             k.own.fill(true);
         } else if (bad.empty()) {
             // Each date column in day-first order, as the book reads dates.
-            for (std::size_t i = 0; i < columns.size(); ++i)
-                if (swap[i] && rec.fields[i])
+            for (std::size_t i = 0; i < columns_.size() && i < swap_.size(); ++i)
+                if (swap_[i] && rec.fields[i])
                     if (auto parts = dayMonth(*rec.fields[i]))
                         rec.fields[i] = std::to_string(parts->second) + "/" +
                                         std::to_string(parts->first) + parts->rest;
-            k = cardFromRecord(columns, rec.fields);
+            k = cardFromRecord(columns_, rec.fields);
         }
         if (!bad.empty()) {
-            out.problems.push_back({rec.line, bad});
-            continue;
+            out_.addProblem({rec.line, bad});
+            return;
         }
         Contact c = toContact(k);
         cleanContact(c);
-        out.contacts.push_back({std::move(c), rec.line});
+        out_.add({std::move(c), rec.line});
     }
-    if (progress) progress(text.size());
+
+    Reading& out_;
+    CsvSurvey& survey_;
+    bool header_ = true, dead_ = false, allOwn_ = true, monthFirst_ = false;
+    char delim_ = ',';
+    std::vector<Column> columns_;
+    std::vector<bool> swap_;
+    std::string pending_;
+    long pendingLine_ = 0;
+    enum class Scan { FieldStart, Plain, Quoted, QuoteSeen } state_ = Scan::FieldStart;
+};
+
+}  // namespace
+
+std::unique_ptr<LineParser> csvParser(Reading& out, CsvSurvey& survey) {
+    return std::make_unique<CsvParser>(out, survey);
+}
+
+void readCsvContacts(std::string_view text, Reading& out, const ProgressFn& progress) {
+    readText(text, Format::Csv, out, nullptr, progress);
+}
+
+namespace {
+
+// "+34 600 111 222", "+1 (555) 010-0199", "+12.5": what follows a "+" in a
+// phone number or a plain number. After a "-" only a plain number ("-12,5").
+bool numberAfterSign(std::string_view rest, bool phone) {
+    bool digit = false;
+    for (char c : rest) {
+        if (c >= '0' && c <= '9')
+            digit = true;
+        else if (!(c == '.' || c == ',' ||
+                   (phone && (c == ' ' || c == '(' || c == ')' || c == '-' || c == '/'))))
+            return false;
+    }
+    return digit;
+}
+
+}  // namespace
+
+bool runsAsFormula(std::string_view s) {
+    if (s.empty()) return false;
+    switch (s.front()) {
+        case '=':
+        case '@':
+        case '\t':
+        case '\r':
+            return true;
+        case '+':
+        case '-':
+            return s.size() > 1 && !numberAfterSign(s.substr(1), s.front() == '+');
+        default:
+            return false;
+    }
+}
+
+std::string markedCell(std::string_view s) {
+    if (runsAsFormula(s) || (!s.empty() && s.front() == kTextMark))
+        return kTextMark + std::string(s);
+    return std::string(s);
+}
+
+std::string_view unmarkedCell(std::string_view s) {
+    if (s.size() < 2 || s.front() != kTextMark) return s;
+    const std::string_view rest = s.substr(1);
+    return runsAsFormula(rest) || rest.front() == kTextMark ? rest : s;
 }
 
 void appendCsvField(std::string& out, const Value& v) {
@@ -1049,7 +1209,7 @@ std::string csvRecord(const Contact& c, bool* movedDate) {
     std::string out;
     for (std::size_t i = 0; i < kColumnCount; ++i) {
         if (i) out += ',';
-        appendCsvField(out, row[i]);
+        appendCsvField(out, row[i] ? Value(markedCell(*row[i])) : row[i]);
     }
     out += "\r\n";
     return out;

@@ -27,7 +27,8 @@ struct CsvRecord {
 // when asked for. Blank lines are skipped.
 class CsvReader {
   public:
-    explicit CsvReader(std::string_view text, char delimiter = ',');
+    // `firstLine`: the number of the text's first line in its file.
+    explicit CsvReader(std::string_view text, char delimiter = ',', long firstLine = 1);
     // false at the end of the text. On a record that cannot be read, sets
     // `error` (and record.line) and resynchronises at the next line.
     bool next(CsvRecord& record, std::string& error);
@@ -56,5 +57,16 @@ std::string csvHeader();
 std::string csvRecord(const Contact& c, bool* movedDate = nullptr);
 // A field quoted when it must be (and always when empty, to tell it from null).
 void appendCsvField(std::string& out, const Value& v);
+
+// A cell a spreadsheet would run as a formula: one that begins with "=",
+// "@", a tab or a carriage return, or with "+" or "-" followed by anything
+// but a phone number ("+34 600 111 222") or a plain number ("-12,5").
+bool runsAsFormula(std::string_view cell);
+// Our export writes such a cell after an apostrophe, which a spreadsheet
+// reads as "this is text"; a text that itself begins with an apostrophe
+// gets one more, so that our import takes exactly one off again.
+inline constexpr char kTextMark = '\'';
+std::string markedCell(std::string_view cell);
+std::string_view unmarkedCell(std::string_view cell);
 
 }  // namespace orv::exchange

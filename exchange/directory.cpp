@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "exchange/import.h"
+#include "exchange/parsers.h"
 #include "exchange/text.h"
 #include "exchange/vcard.h"
 #include "store/ascii.h"
@@ -91,7 +93,7 @@ void takeBirth(Card& k, const std::string& year, const std::string& month, const
 void finish(Card& k, long line, Reading& out) {
     Contact c = toContact(k);
     cleanContact(c);
-    out.contacts.push_back({std::move(c), line});
+    out.add({std::move(c), line});
 }
 
 // The address fields: abook's file's and LDIF's (Thunderbird's home ones,
@@ -190,40 +192,59 @@ void ldifRecord(const std::vector<Field>& fields, long line, Reading& out) {
     finish(k, line, out);
 }
 
-}  // namespace
+// LDIF records as their lines come: a line that starts with one blank
+// continues the last; a blank line ends a record.
+class LdifParser : public LineParser {
+  public:
+    explicit LdifParser(Reading& out) : out_(out) {}
 
-void readLdif(std::string_view text, Reading& out, const ProgressFn& progress) {
-    text = withoutBom(text);
-    std::vector<Field> fields;
-    long line = 0, recordLine = 0;
-    std::size_t pos = 0;
-    std::string bad;
-    const auto flush = [&] {
-        if (!bad.empty())
-            out.problems.push_back({recordLine, bad});
-        else if (!fields.empty())
-            ldifRecord(fields, recordLine, out);
-        fields.clear();
-        bad.clear();
-        if (progress) progress(pos);
-    };
-    // Logical lines: a line that starts with one blank continues the last.
-    std::string logical;
-    long logicalLine = 0;
-    const auto take = [&] {
-        if (logical.empty() || logical[0] == '#' || !bad.empty()) return;
-        std::size_t colon = logical.find(':');
-        if (colon == std::string::npos) {
-            bad = "línea " + std::to_string(logicalLine) + ": falta \":\"";
+    void line(const LineReader::Line& in) override {
+        std::string_view l = in.text;
+        while (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+        if (in.tooLong) {
+            if (bad_.empty()) bad_ = lineTooLong(in.number);
+            if (fields_.empty()) recordLine_ = in.number;
+            logical_.clear();
             return;
         }
-        Field f{lower(trimmed(std::string_view(logical).substr(0, colon))), {}};
+        if (!l.empty() && l[0] == ' ') {
+            if (logical_.size() + l.size() > kMaxRecord) {
+                if (bad_.empty()) bad_ = recordTooLarge("una entrada");
+                logical_.clear();
+                return;
+            }
+            logical_.append(l.substr(1));
+            return;
+        }
+        take();
+        logical_.assign(l);
+        logicalLine_ = in.number;
+        if (l.empty()) {
+            flush();
+            logical_.clear();
+        }
+    }
+
+    void finish() override {
+        take();
+        flush();
+    }
+
+  private:
+    void take() {
+        if (logical_.empty() || logical_[0] == '#' || !bad_.empty()) return;
+        std::size_t colon = logical_.find(':');
+        if (colon == std::string::npos) {
+            bad_ = "línea " + std::to_string(logicalLine_) + ": falta \":\"";
+            return;
+        }
+        Field f{lower(trimmed(std::string_view(logical_).substr(0, colon))), {}};
         if (std::size_t semi = f.name.find(';'); semi != std::string::npos) f.name.erase(semi);
-        std::string_view v = std::string_view(logical).substr(colon + 1);
+        std::string_view v = std::string_view(logical_).substr(colon + 1);
         if (!v.empty() && v[0] == ':') {
             auto decoded = decodeBase64(trimmed(v.substr(1)));
             if (!decoded || !validUtf8(*decoded)) {
-                bad = "línea " + std::to_string(logicalLine) + ": base64 mal formado o no UTF-8";
+                bad_ = "línea " + std::to_string(logicalLine_) + ": base64 mal formado o no UTF-8";
                 return;
             }
             f.value = std::move(*decoded);
@@ -231,91 +252,128 @@ void readLdif(std::string_view text, Reading& out, const ProgressFn& progress) {
             if (!v.empty() && v[0] == '<') v.remove_prefix(1);
             f.value = std::string(trimmed(v));
             if (!validUtf8(f.value)) {
-                bad = "línea " + std::to_string(logicalLine) + ": texto que no está en UTF-8";
+                bad_ = "línea " + std::to_string(logicalLine_) + ": texto que no está en UTF-8";
                 return;
             }
         }
-        if (fields.empty()) recordLine = logicalLine;
-        fields.push_back(std::move(f));
-    };
-    while (pos <= text.size()) {
-        std::size_t end = text.find('\n', pos);
-        std::string_view l = text.substr(pos, end == std::string_view::npos ? end : end - pos);
-        while (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-        pos = end == std::string_view::npos ? text.size() + 1 : end + 1;
-        ++line;
-        if (!l.empty() && l[0] == ' ') {
-            logical.append(l.substr(1));
-            continue;
+        if (fields_.empty()) recordLine_ = logicalLine_;
+        size_ += f.name.size() + f.value.size();
+        if (size_ > kMaxRecord) {
+            bad_ = recordTooLarge("una entrada");
+            fields_.clear();
+            return;
         }
-        take();
-        logical.assign(l);
-        logicalLine = line;
-        if (l.empty()) {
-            flush();
-            logical.clear();
-        }
+        fields_.push_back(std::move(f));
     }
-    take();
-    flush();
-}
 
-void readAbook(std::string_view text, Reading& out, const ProgressFn& progress) {
-    Card k;
-    bool inRecord = false;
-    long line = 0, recordLine = 0;
-    std::string year, month, day;
-    const auto flush = [&] {
-        if (inRecord) {
-            takeBirth(k, year, month, day);
-            finish(k, recordLine, out);
+    void flush() {
+        if (!bad_.empty())
+            out_.addProblem({recordLine_, bad_});
+        else if (!fields_.empty())
+            ldifRecord(fields_, recordLine_, out_);
+        fields_.clear();
+        bad_.clear();
+        size_ = 0;
+    }
+
+    Reading& out_;
+    std::vector<Field> fields_;
+    std::size_t size_ = 0;
+    long recordLine_ = 0, logicalLine_ = 0;
+    std::string logical_, bad_;
+};
+
+// abook's "[n]" sections of "field=value" lines.
+class AbookParser : public LineParser {
+  public:
+    explicit AbookParser(Reading& out) : out_(out) {}
+
+    void line(const LineReader::Line& in) override {
+        if (in.tooLong) {
+            out_.addProblem({in.number, lineTooLong(in.number)});
+            return;
         }
-        k = Card{};
-        year.clear(), month.clear(), day.clear();
-    };
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        std::string_view l =
-            trimmed(text.substr(pos, end == std::string_view::npos ? end : end - pos));
+        std::string_view l = trimmed(in.text);
         while (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-        pos = end == std::string_view::npos ? text.size() : end + 1;
-        ++line;
-        if (l.empty() || l[0] == '#') continue;
+        if (l.empty() || l[0] == '#') return;
         if (l[0] == '[') {
             flush();
             // [format] describes the file; [0], [1]... are the contacts.
-            inRecord = l.size() > 2 && l[1] >= '0' && l[1] <= '9';
-            recordLine = line;
-            if (progress) progress(pos);
-            continue;
+            inRecord_ = l.size() > 2 && l[1] >= '0' && l[1] <= '9';
+            recordLine_ = in.number;
+            return;
         }
-        if (!inRecord) continue;
+        if (!inRecord_) return;
         std::size_t eq = l.find('=');
         if (eq == std::string_view::npos) {
-            out.problems.push_back({line, "falta \"=\" en la línea"});
-            continue;
+            out_.addProblem({in.number, "falta \"=\" en la línea"});
+            return;
+        }
+        size_ += l.size();
+        if (size_ > kMaxRecord) {
+            if (!tooLarge_) out_.addProblem({recordLine_, recordTooLarge("un contacto")});
+            tooLarge_ = true;
+            k_ = Card{};
+            return;
         }
         const std::string n = lower(trimmed(l.substr(0, eq)));
         const std::string v(trimmed(l.substr(eq + 1)));
-        if (v.empty() || takeCommon(k, n, v, year, month, day)) continue;
+        if (v.empty() || takeCommon(k_, n, v, year_, month_, day_)) return;
         if (n == "name")
-            k.fullName = v;
+            k_.fullName = v;
         else if (n == "email")
-            addEmails(k, v, false);
-        else if (Address* a = addressField(k, n, true))
+            addEmails(k_, v, false);
+        else if (Address* a = addressField(k_, n, true))
             a->*addressPart(n) = v;
         else if (n == "groups") {
             for (std::size_t s = 0; s <= v.size();) {
                 std::size_t comma = v.find(',', s);
-                k.categories.emplace_back(v.substr(s, comma - s));
+                k_.categories.emplace_back(v.substr(s, comma - s));
                 if (comma == std::string::npos) break;
                 s = comma + 1;
             }
         } else
-            k.others.emplace_back(n, v);
+            k_.others.emplace_back(n, v);
     }
-    flush();
+
+    void finish() override { flush(); }
+
+  private:
+    void flush() {
+        if (inRecord_ && !tooLarge_) {
+            takeBirth(k_, year_, month_, day_);
+            exchange::finish(k_, recordLine_, out_);
+        }
+        k_ = Card{};
+        year_.clear(), month_.clear(), day_.clear();
+        size_ = 0;
+        tooLarge_ = false;
+    }
+
+    Reading& out_;
+    Card k_;
+    bool inRecord_ = false, tooLarge_ = false;
+    long recordLine_ = 0;
+    std::size_t size_ = 0;
+    std::string year_, month_, day_;
+};
+
+}  // namespace
+
+std::unique_ptr<LineParser> ldifParser(Reading& out) {
+    return std::make_unique<LdifParser>(out);
+}
+
+std::unique_ptr<LineParser> abookParser(Reading& out) {
+    return std::make_unique<AbookParser>(out);
+}
+
+void readLdif(std::string_view text, Reading& out, const ProgressFn& progress) {
+    readText(text, Format::Ldif, out, nullptr, progress);
+}
+
+void readAbook(std::string_view text, Reading& out, const ProgressFn& progress) {
+    readText(text, Format::Abook, out, nullptr, progress);
 }
 
 }  // namespace orv::exchange

@@ -1,11 +1,13 @@
 #pragma once
 // Bringing contacts into a book: a file read in any known format, then
-// written in one transaction with a duplicate check that seeks the name
-// index (the cost grows with the contacts brought in, not with the book).
+// written in one transaction with a duplicate check that seeks an index of
+// what it compares (the cost grows with the contacts brought in, not with
+// the book).
 
 #include <sqlite3.h>
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,9 +26,35 @@ std::optional<Format> formatFromPath(const std::string& path);
 // By the first line of the text, for a file whose name says nothing.
 std::optional<Format> formatFromText(std::string_view bytes);
 
+struct CardResult;
+class ByteSource;
+
 // A file's bytes read as contacts: the encoding found (see decodeText) and
 // every record mapped and cleaned.
 Reading readContacts(std::string_view bytes, Format format, const ProgressFn& progress = {});
+// The same into `out` (its sink and problem limit hold); `first` receives the
+// first card's whole result.
+void readText(std::string_view bytes, Format format, Reading& out, CardResult* first = nullptr,
+              const ProgressFn& progress = {});
+
+// A file read without holding it: check() reads it whole and finds what is
+// wrong with it, read() reads it again and hands each contact to the
+// reading's sink. Each reading holds one record at a time.
+class FileReading {
+  public:
+    FileReading(ByteSource& source, Format format);
+    ~FileReading();
+    // Problems, groups and where each property goes; contacts go to
+    // out.sink (or are only counted when there is none).
+    void check(Reading& out, const ProgressFn& progress = {});
+    // Every readable contact to out.sink. False when the file read now is
+    // not the file checked (it changed meanwhile).
+    bool read(Reading& out, const ProgressFn& progress = {});
+
+  private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
 
 struct ImportOptions {
     bool dryRun = false;          // look, write nothing
@@ -50,9 +78,34 @@ struct ImportResult {
 ImportResult importContacts(sqlite3* db, const std::vector<Located>& contacts,
                             const ImportOptions& options);
 
-// Name and surname with case and accents folded, for "looks alike". The
-// candidates are the rows with the same name (one seek of the name index):
-// a surname written otherwise is found, a name written otherwise is not.
+// The same one contact at a time, in one transaction from construction to
+// commit() (a dry run only reads). More than history::kCopyAbove contacts
+// `expected` keeps a copy of the book first.
+class Importer {
+  public:
+    Importer(sqlite3* db, const ImportOptions& options, std::size_t expected);
+    ~Importer();
+    enum class Kind { New, Duplicate, Lookalike };
+    struct Outcome {
+        Kind kind = Kind::New;
+        std::int64_t code = 0;  // the contact of the book it equals or looks like
+        bool written = false;   // imported (or, on a dry run, would be)
+    };
+    Outcome add(const Located& item);
+    void commit();
+    const std::string& copy() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
+// Brings the book's look-up of what an import compares (OrvParecidos, see
+// import.cpp) up to date; inside a write transaction.
+void refreshLookup(sqlite3* db);
+
+// Name and surname with case and accents folded, for "looks alike": a
+// surname written otherwise is found, a name written otherwise is not.
 std::string lookalikeKey(const Contact& c);
 
 }  // namespace orv::exchange

@@ -1,9 +1,12 @@
 #include "exchange/vcard.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "exchange/import.h"
+#include "exchange/parsers.h"
 #include "exchange/text.h"
 #include "store/ascii.h"
 #include "store/dates.h"
@@ -479,7 +482,7 @@ class CardReader {
         for (const auto& [p, text] : props_) {
             if (p.name == "PRODID" && unescapeText(text) == kProdId) own_ = true;
             if (p.name == "X-ABLABEL" && !p.group.empty())
-                groupLabels_.emplace_back(p.group, appleLabel(unescapeText(text)));
+                groupLabels_.emplace(p.group, appleLabel(unescapeText(text)));
         }
         for (const auto& [p, text] : props_) take(k, p, text);
         if (own_) ownColumns(k);
@@ -515,8 +518,7 @@ class CardReader {
     std::string labelOf(const Property& p) const {
         std::string l = label(p);
         if (l.empty() && !p.group.empty())
-            for (const auto& [group, word] : groupLabels_)
-                if (group == p.group) return word;
+            if (auto at = groupLabels_.find(p.group); at != groupLabels_.end()) return at->second;
         return l;
     }
 
@@ -623,8 +625,10 @@ class CardReader {
         } else if (n == "BDAY") {
             takeBirthday(k, p, v);
         } else if (n == "NOTE") {
-            if (own_)
-                note_ = note_ ? *note_ + "\n" + v : v;
+            if (own_ && note_)
+                note_->append("\n").append(v);
+            else if (own_)
+                note_ = std::move(v);
             else
                 k.notes.push_back(v);
         } else if (n == "CATEGORIES") {
@@ -718,7 +722,7 @@ class CardReader {
     std::vector<std::string> adrs_;
     std::vector<std::size_t> nulls_;
     std::vector<std::string> aside_;
-    std::vector<std::pair<std::string, std::string>> groupLabels_;
+    std::unordered_map<std::string, std::string> groupLabels_;  // the first label of each group
 
   public:
     Fates* fates_ = nullptr;
@@ -816,15 +820,121 @@ std::vector<LogicalLine> unfold(const Body& body, bool v21, std::size_t* steps) 
 
 namespace {
 
-// Every card of the text; the first card's whole result also in `first`.
-void readAll(std::string_view text, Reading& out, const ProgressFn& progress, CardResult* first);
+// Cards as their lines come: a card's lines are kept until its END, and
+// only that card's.
+class VCardParser : public LineParser {
+  public:
+    VCardParser(Reading& out, CardResult* first) : out_(out), first_(first) {}
+
+    void line(const LineReader::Line& l) override {
+        std::string_view text = l.text;
+        // Lines end in LF, CR LF, or the CR CR LF some phones write.
+        while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+        if (state_ == State::Outside) {
+            if (l.tooLong) {
+                out_.addProblem({l.number, lineTooLong(l.number)});
+                return;
+            }
+            if (trimmed(text).empty()) return;
+            if (!isLine(text, "BEGIN:VCARD")) {
+                if (!strayReported_)
+                    out_.addProblem(
+                        {l.number, "texto fuera de una tarjeta (se esperaba BEGIN:VCARD)"});
+                strayReported_ = true;
+                return;
+            }
+            strayReported_ = false;
+            state_ = State::Inside;
+            begin_ = l.number;
+            depth_ = 1;
+            text_.clear();
+            lines_.clear();
+            return;
+        }
+        if (l.tooLong && state_ == State::Inside) skip(lineTooLong(l.number));
+        // A nested card (a 2.1 AGENT) belongs to a property we ignore.
+        if (isLine(text, "BEGIN:VCARD")) {
+            ++depth_;
+        } else if (isLine(text, "END:VCARD") && --depth_ == 0) {
+            finishCard();
+            state_ = State::Outside;
+        } else if (depth_ == 1 && state_ == State::Inside) {
+            if (text_.size() + text.size() > kMaxRecord) {
+                skip(recordTooLarge("una tarjeta"));
+                return;
+            }
+            lines_.push_back({text_.size(), text.size(), l.number});
+            text_.append(text);
+        }
+    }
+
+    void finish() override {
+        if (state_ != State::Outside) out_.addProblem({begin_, "tarjeta sin END:VCARD"});
+        state_ = State::Outside;
+    }
+
+  private:
+    enum class State { Outside, Inside, Skipping };
+    struct Span {
+        std::size_t at, size;
+        long number;
+    };
+
+    void skip(std::string why) {
+        state_ = State::Skipping;
+        why_ = std::move(why);
+        text_.clear();
+        text_.shrink_to_fit();
+        lines_.clear();
+    }
+
+    void finishCard() {
+        if (state_ == State::Skipping) {
+            out_.addProblem({begin_, why_});
+            return;
+        }
+        Body body;
+        body.reserve(lines_.size());
+        for (const Span& s : lines_)
+            body.emplace_back(std::string_view(text_).substr(s.at, s.size), s.number);
+        CardResult card;
+        if (std::string error = readCard(body, card); !error.empty()) {
+            out_.addProblem({begin_, error});
+        } else if (card.group) {
+            ++out_.groups;
+        } else {
+            for (const auto& [name, f] : card.fates) {
+                Fate& to = out_.fates[name];
+                to.field += f.field, to.info += f.info, to.aside += f.aside;
+            }
+            if (first_ && !firstTaken_ && !out_.groups) *first_ = card;
+            firstTaken_ = true;
+            out_.add({std::move(*card.contact), begin_, std::move(card.kept)});
+        }
+    }
+
+    Reading& out_;
+    CardResult* first_;
+    bool firstTaken_ = false;
+    State state_ = State::Outside;
+    bool strayReported_ = false;
+    long begin_ = 0;
+    int depth_ = 0;
+    std::string text_;  // the card's lines, one after another
+    std::vector<Span> lines_;
+    std::string why_;
+};
 
 }  // namespace
+
+std::unique_ptr<LineParser> vcardParser(Reading& out, CardResult* first) {
+    return std::make_unique<VCardParser>(out, first);
+}
 
 CardResult contactFromVcard(std::string_view text) {
     CardResult result, first;
     Reading reading;
-    readAll(text, reading, {}, &first);
+    readText(text, Format::VCard, reading, &first);
     if (!reading.problems.empty())
         result.error = reading.problems.front().reason;
     else if (reading.groups)
@@ -837,78 +947,8 @@ CardResult contactFromVcard(std::string_view text) {
 }
 
 void readVCards(std::string_view text, Reading& out, const ProgressFn& progress) {
-    readAll(text, out, progress, nullptr);
+    readText(text, Format::VCard, out, nullptr, progress);
 }
-
-namespace {
-
-void readAll(std::string_view text, Reading& out, const ProgressFn& progress, CardResult* first) {
-    text = withoutBom(text);
-    // Lines end in LF, CR LF, or the CR CR LF some phones write; a file with
-    // no LF at all ends its lines in CR.
-    const char eol = text.find('\n') == std::string_view::npos ? '\r' : '\n';
-    std::size_t pos = 0;
-    long lineNo = 0;
-    const auto nextLine = [&](std::string_view& line) {
-        if (pos >= text.size()) return false;
-        std::size_t end = text.find(eol, pos);
-        std::size_t stop = end == std::string_view::npos ? text.size() : end;
-        line = text.substr(pos, stop - pos);
-        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        pos = end == std::string_view::npos ? text.size() : end + 1;
-        ++lineNo;
-        return true;
-    };
-
-    bool strayReported = false;
-    std::string_view line;
-    Body body;
-    while (nextLine(line)) {
-        if (trimmed(line).empty()) continue;
-        if (!isLine(line, "BEGIN:VCARD")) {
-            if (!strayReported)
-                out.problems.push_back(
-                    {lineNo, "texto fuera de una tarjeta (se esperaba BEGIN:VCARD)"});
-            strayReported = true;
-            continue;
-        }
-        strayReported = false;
-        const long begin = lineNo;
-        body.clear();
-        int depth = 1;
-        bool closed = false;
-        while (nextLine(line)) {
-            // A nested card (a 2.1 AGENT) belongs to a property we ignore.
-            if (isLine(line, "BEGIN:VCARD"))
-                ++depth;
-            else if (isLine(line, "END:VCARD") && --depth == 0) {
-                closed = true;
-                break;
-            } else if (depth == 1)
-                body.emplace_back(line, lineNo);
-        }
-        if (!closed) {
-            out.problems.push_back({begin, "tarjeta sin END:VCARD"});
-            break;
-        }
-        CardResult card;
-        if (std::string error = readCard(body, card); !error.empty())
-            out.problems.push_back({begin, error});
-        else if (card.group)
-            ++out.groups;
-        else {
-            for (const auto& [name, f] : card.fates) {
-                Fate& to = out.fates[name];
-                to.field += f.field, to.info += f.info, to.aside += f.aside;
-            }
-            if (first && out.contacts.empty() && !out.groups) *first = card;
-            out.contacts.push_back({std::move(*card.contact), begin, std::move(card.kept)});
-        }
-        if (progress) progress(pos);
-    }
-}
-
-}  // namespace
 
 std::string vcardFromContact(const Contact& c, std::string_view uid) {
     auto text = [&](std::size_t col) { return c[col] ? escapeText(*c[col]) : std::string(); };

@@ -3,11 +3,11 @@
 # when one of them is missing, so that repeated runs cost nothing.
 set -euo pipefail
 # What the program needs to build and start (run.sh): cmake g++ make, Qt (whose
-# CMake files want libgl-dev), SQLite, ICU; xvfb-run (with xauth) when there is
-# no display; the faces the windows' twips were drawn for and Qt's texts in
-# Spanish.
-packages=(cmake g++ make qt6-base-dev libgl-dev libsqlite3-dev libicu-dev xvfb xauth
-          fonts-liberation qt6-translations-l10n)
+# CMake files want libgl-dev), SQLite, ICU, libsecret (the desktop's keyring)
+# and pkg-config to find it; xvfb-run (with xauth) when there is no display;
+# the faces the windows' twips were drawn for and Qt's texts in Spanish.
+packages=(cmake g++ make qt6-base-dev libgl-dev libsqlite3-dev libicu-dev libsecret-1-dev
+          pkg-config xvfb xauth fonts-liberation qt6-translations-l10n)
 # With --tests (test.sh, bench.sh), also: the sqlite3 shell (tests of the book as
 # other programs see it); clang with libFuzzer (scripts/fuzz.sh); GNU time
 # (bench.sh); radicale, xandikos (a second CardDAV server every sync test runs
@@ -16,12 +16,13 @@ packages=(cmake g++ make qt6-base-dev libgl-dev libsqlite3-dev libicu-dev xvfb x
 # man-db and groff-base (manual pages) for the install test; dbus, at-spi2-core
 # and python3-pyatspi (the windows read on a real accessibility bus); debhelper,
 # devscripts, dpkg-dev, fakeroot and lintian (the package test builds the
-# Debian package the Debian way and checks it).
+# Debian package the Debian way and checks it); gnome-keyring and
+# libsecret-tools (the keyring tests, on a bus of their own).
 if [ "${1:-}" = "--tests" ]; then
     packages+=(sqlite3 clang libclang-rt-14-dev time radicale xandikos vdirsyncer openssl
                qt6-svg-dev xdotool x11-utils desktop-file-utils appstream man-db groff-base
                dbus at-spi2-core python3-pyatspi debhelper devscripts dpkg-dev fakeroot
-               lintian)
+               lintian gnome-keyring libsecret-tools)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #include "store/engine.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -282,9 +283,11 @@ std::shared_ptr<Database> Database::open(const std::string& path, bool maintain)
 }
 
 std::shared_ptr<Database> Database::create(const std::string& path) {
-    // O_EXCL: never overwrite a book, even one that appears meanwhile.
+    // O_EXCL: never overwrite a book, even one that appears meanwhile. The
+    // owner's alone whatever the umask (SQLite gives its side files the
+    // book's mode).
     const int fd =
-        path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
         if (errno == EEXIST)
             throw EngineError(kErrFileExists, "El archivo '" + path + "' ya existe.");
@@ -292,6 +295,7 @@ std::shared_ptr<Database> Database::create(const std::string& path) {
         throw EngineError(kErrEngine, "No se puede crear el archivo '" + path +
                                           "': " + systemErrorText(err) + ".");
     }
+    ::fchmod(fd, 0600);
     ::close(fd);
     std::error_code ec;
     const std::string real = fs::absolute(path, ec).string();

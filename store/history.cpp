@@ -1,23 +1,12 @@
 #include "store/history.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <ctime>
-#include <filesystem>
-#include <system_error>
-#include <thread>
 
 #include "store/engine.h"
 #include "store/schema.h"
 #include "store/sql.h"
 
 namespace orv::history {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -106,10 +95,12 @@ std::int64_t firstAfter(sqlite3* db, std::int64_t ms) {
 namespace {
 
 // The first change of each contact after `ms`: its "before" is the contact at `ms`.
+// A forgotten contact has no state to go back to: its one line is left out.
 std::string firstChanges(sqlite3* db, std::int64_t ms) {
     return "SELECT h.* FROM main.OrvHistoria h JOIN (SELECT min(Id) AS Id FROM main.OrvHistoria "
            "WHERE Id >= " +
-           std::to_string(firstAfter(db, ms)) + " GROUP BY Codigo) f ON f.Id = h.Id";
+           std::to_string(firstAfter(db, ms)) + " AND Tipo IS NOT '" + kForgotten +
+           "' GROUP BY Codigo) f ON f.Id = h.Id";
 }
 
 }  // namespace
@@ -206,7 +197,7 @@ std::optional<Contact> stateAt(sqlite3* db, std::int64_t codigo, std::int64_t ms
     Contact c;
     c[kCodigo] = std::to_string(codigo);
     if (changed) {
-        if (s.text(0) == "alta") return std::nullopt;
+        if (s.text(0) == "alta" || s.text(0) == kForgotten) return std::nullopt;
         for (std::size_t col = kNombre; col < kColumnCount; ++col)
             c[col] = s.value(static_cast<int>(col - kNombre + 1));
         return c;
@@ -286,6 +277,84 @@ void putBack(sqlite3* db, const Contact& c) {
     insert.step();
 }
 
+namespace {
+
+bool hasTable(sqlite3* db, const char* name) {
+    sql::Statement s(db, "SELECT 1 FROM main.sqlite_schema WHERE type = 'table' AND name = ?1");
+    s.bind(1, name);
+    return s.step();
+}
+
+std::int64_t run(sqlite3* db, const std::string& text, std::int64_t codigo) {
+    sql::Statement s(db, text);
+    s.bind(1, codigo);
+    s.step();
+    return sqlite3_changes(db);
+}
+
+}  // namespace
+
+bool knows(sqlite3* db, std::int64_t codigo) {
+    for (const char* table : {"Registros", "OrvHistoria", "OrvPropiedades", "OrvSync"}) {
+        if (!hasTable(db, table)) continue;
+        sql::Statement s(db, "SELECT 1 FROM main." + std::string(table) + " WHERE Codigo = ?1" +
+                                 (std::string_view(table) == "OrvHistoria"
+                                      ? " AND Tipo IS NOT '" + std::string(kForgotten) + "'"
+                                      : std::string()) +
+                                 " LIMIT 1");
+        s.bind(1, codigo);
+        if (s.step()) return true;
+    }
+    return false;
+}
+
+Forgotten forget(sqlite3* db, std::int64_t codigo, bool note) {
+    Forgotten f;
+    const bool history = hasTable(db, "OrvHistoria");
+    const std::string dropHistory = "DELETE FROM main.OrvHistoria WHERE Codigo = ?1";
+    if (history) f.changes = run(db, dropHistory, codigo);
+    f.row = run(db, "DELETE FROM main.Registros WHERE Codigo = ?1", codigo) > 0;
+    if (history) run(db, dropHistory, codigo);  // the delete itself went in too
+    if (hasTable(db, "OrvPropiedades"))
+        f.kept = run(db, "DELETE FROM main.OrvPropiedades WHERE Codigo = ?1", codigo);
+    if (hasTable(db, "OrvParecidos"))
+        run(db, "DELETE FROM main.OrvParecidos WHERE Codigo = ?1", codigo);
+    if (hasTable(db, "OrvSync")) {
+        // The link stays so that the sync deletes the card on the server;
+        // the contact as last synced becomes all nulls (as the sync writes
+        // them: one byte 1 a column), and as last sent, nothing.
+        const std::string nulls(kColumnCount - 1, '\x01');
+        sql::Statement s(db,
+                         "UPDATE main.OrvSync SET Synced = CASE WHEN Synced IS NULL THEN NULL "
+                         "ELSE ?2 END, Sent = NULL WHERE Codigo = ?1");
+        s.bind(1, codigo);
+        s.bind(2, nulls);
+        s.step();
+        f.linked = sqlite3_changes(db) > 0;
+    }
+    if (history && (note || f.anything())) {
+        // Only that the contact was forgotten, and when.
+        sql::Statement line(db,
+                            "INSERT INTO main.OrvHistoria (Codigo, Momento, Tipo, Origen) VALUES "
+                            "(?1, ?2, ?3, ?3)");
+        line.bind(1, codigo);
+        line.bind(2, nowMs());
+        line.bind(3, kForgotten);
+        line.step();
+    }
+    return f;
+}
+
+bool scrub(sqlite3* db) {
+    sql::exec(db, "VACUUM");
+    if (sqlite3_db_readonly(db, "main") != 0) return true;
+    int log = 0, done = 0;
+    const int rc = sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_TRUNCATE, &log, &done);
+    if (rc == SQLITE_BUSY) return false;
+    if (rc != SQLITE_OK) throw sql::error(db, rc);
+    return true;
+}
+
 std::int64_t size(sqlite3* db, std::int64_t& bytes) {
     bytes = 0;
     if (count(db, "SELECT count(*) FROM main.sqlite_schema WHERE name = 'OrvHistoria'") == 0)
@@ -302,92 +371,6 @@ std::int64_t size(sqlite3* db, std::int64_t& bytes) {
         bytes = count(db, "SELECT coalesce(sum(" + len + "), 0) FROM main.OrvHistoria");
     }
     return count(db, "SELECT count(*) FROM main.OrvHistoria");
-}
-
-void backup(const std::string& book, const std::string& dest) {
-    struct stat sb;
-    if (lstat(dest.c_str(), &sb) == 0)
-        throw EngineError(kErrFileExists, "El archivo '" + dest + "' ya existe.");
-    sqlite3* src = nullptr;
-    sqlite3* out = nullptr;
-    const std::string part = dest + ".parcial";
-    auto closeAll = [&] {
-        if (src) sqlite3_close_v2(src);
-        if (out) sqlite3_close_v2(out);
-        src = out = nullptr;
-    };
-    try {
-        int rc = sqlite3_open_v2(book.c_str(), &src, SQLITE_OPEN_READONLY, nullptr);
-        if (rc != SQLITE_OK) throw sql::error(src, rc);
-        sqlite3_busy_timeout(src, 5000);
-        // Is it a book at all, before anything is made.
-        sql::exec(src, "SELECT count(*) FROM main.sqlite_schema");
-        std::error_code ec;
-        fs::remove(part, ec);
-        rc = sqlite3_open_v2(part.c_str(), &out, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                             nullptr);
-        if (rc != SQLITE_OK) throw sql::error(out, rc);
-        sqlite3_backup* b = sqlite3_backup_init(out, "main", src, "main");
-        if (!b) throw sql::error(out, sqlite3_errcode(out));
-        // All pages in one step: one shared lock, so one state of the book.
-        // A writer holding the lock is waited for.
-        for (int tries = 0;; ++tries) {
-            rc = sqlite3_backup_step(b, -1);
-            if ((rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && tries < 500) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                continue;
-            }
-            break;
-        }
-        sqlite3_backup_finish(b);
-        if (rc != SQLITE_DONE) throw sql::error(out, rc);
-        closeAll();
-        fs::rename(part, dest);
-    } catch (...) {
-        closeAll();
-        std::error_code ec;
-        fs::remove(part, ec);
-        throw;
-    }
-}
-
-std::string keepCopy(sqlite3* db) {
-    const char* name = sqlite3_db_filename(db, "main");
-    return keepCopy(std::string(name ? name : ""));
-}
-
-std::string keepCopy(const std::string& path) {
-    const fs::path book = fs::absolute(path);
-    const fs::path dir = book.parent_path() / "copias";
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec)
-        throw EngineError(kErrEngine, "No se puede crear la carpeta '" + dir.string() +
-                                          "': " + ec.message() + ".");
-    // Named by the moment, to the millisecond, so that names sort as copies were made.
-    fs::path dest;
-    do {
-        const std::int64_t ms = nowMs();
-        const std::time_t t = static_cast<std::time_t>(ms / 1000);
-        std::tm tm{};
-        localtime_r(&t, &tm);
-        char stamp[40];
-        const std::size_t n = std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
-        std::snprintf(stamp + n, sizeof stamp - n, "%03d", static_cast<int>(ms % 1000));
-        dest = dir / (book.stem().string() + "-" + stamp + book.extension().string());
-        if (fs::exists(dest, ec)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    } while (fs::exists(dest, ec));
-    backup(book.string(), dest.string());
-    // The last copies of this book; older ones go.
-    std::vector<fs::path> copies;
-    for (const auto& e : fs::directory_iterator(dir, ec))
-        if (e.is_regular_file() &&
-            e.path().filename().string().rfind(book.stem().string() + "-", 0) == 0 &&
-            e.path().extension() == book.extension())
-            copies.push_back(e.path());
-    std::sort(copies.begin(), copies.end());
-    for (std::size_t i = 0; i + kKeptCopies < copies.size(); ++i) fs::remove(copies[i], ec);
-    return dest.string();
 }
 
 }  // namespace orv::history

@@ -26,6 +26,9 @@ inline constexpr const char* kRestore = "restauración";
 inline constexpr const char* kUndo = "deshacer";
 inline constexpr const char* kOther = "otro programa";
 
+// A contact forgotten: the one line its history keeps (Tipo and Origen).
+inline constexpr const char* kForgotten = "olvido";
+
 // How long changes are kept.
 inline constexpr std::int64_t kKeptMs = 366LL * 24 * 3600 * 1000;
 
@@ -68,6 +71,30 @@ struct UndoCounts {
 UndoCounts undoTo(sqlite3* db, std::int64_t ms, bool dryRun);
 // Puts one contact back as `c` under its own code (inserting or updating).
 void putBack(sqlite3* db, const Contact& c);
+
+// What forget() took away.
+struct Forgotten {
+    bool row = false;          // the contact was in Registros
+    std::int64_t changes = 0;  // lines of its history
+    std::int64_t kept = 0;     // its card's kept lines
+    bool linked = false;       // it was synced: the next sync deletes it on the server
+    bool anything() const { return row || changes || kept || linked; }
+};
+// Takes contact `codigo` out of the book with every trace of it: its row,
+// its history (leaving one line, "olvido", with the moment), its card's kept
+// lines, its look-up entry, and what the sync remembers of it but the link
+// itself, so that the next sync deletes its card on the server as it
+// deletes any. Inside a write transaction, on a connection with SQLite's
+// secure_delete on; rekeying is the caller's. See scrub() for the file.
+// `note`: the "olvido" line even when the book held nothing of it.
+Forgotten forget(sqlite3* db, std::int64_t codigo, bool note = true);
+// Whether the book holds anything of contact `codigo` (reads only).
+bool knows(sqlite3* db, std::int64_t codigo);
+// Leaves in the file no byte of what was deleted: the whole file rewritten
+// from what it holds (VACUUM), and the WAL, if any, written back and
+// emptied. Outside a transaction. False when a reader elsewhere kept the
+// WAL from being emptied.
+bool scrub(sqlite3* db);
 
 // The number of changes kept and the bytes they take (0 without the table
 // or the dbstat module).

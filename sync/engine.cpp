@@ -372,6 +372,11 @@ class Sync {
                         groups_.emplace(line.substr(0, tab), line.substr(tab + 1));
         }
         oldGroups_ = groups_;
+        // An href is a path on the address book's origin, however a server
+        // once spelt it.
+        for (Link& l : links_)
+            if (auto path = client_.memberPath(QString::fromStdString(l.href)))
+                l.href = path->toStdString();
         ContactCursor cursor(db_);
         Contact c;
         while (cursor.next(c)) book_.emplace(std::stoll(*c[kCodigo]), c);
@@ -481,13 +486,18 @@ class Sync {
                 }
             }
         }
+        for (const QString& href : changes.value.refused)
+            report_.leftOut.push_back(href.toStdString() +
+                                      ": fuera de la libreta (otro servidor u otra carpeta), no se "
+                                      "sigue ni se escribe");
         newToken_ = changes.value.syncToken.toStdString();
         std::unordered_map<std::string, std::string> listed;  // href -> ETag, new or changed
         for (const CardInfo& c : changes.value.changed)
             listed.emplace(c.href.toStdString(), c.etag.toStdString());
         std::unordered_set<std::string> removed;
         for (const QString& href : changes.value.removed) removed.insert(href.toStdString());
-        if (changes.value.full) {
+        // A listing that named cards elsewhere says nothing sure of what is gone.
+        if (changes.value.full && changes.value.refused.isEmpty()) {
             bool anyKnown = false;
             for (const Link& l : links_) {
                 if (!listed.count(l.href)) removed.insert(l.href);
@@ -583,6 +593,26 @@ class Sync {
         for (const QString& href : got.value.missing)
             if (auto at = fetchedFor_.find(href.toStdString()); at != fetchedFor_.end())
                 answered.insert(at->second);
+        // Left out, and asked for again by the next sync (the token stays).
+        auto leave = [&](const QStringList& hrefs, const std::string& why, bool problem) {
+            for (const QString& href : hrefs) {
+                auto at = fetchedFor_.find(href.toStdString());
+                if (at == fetchedFor_.end()) continue;
+                answered.insert(at->second);
+                items_[at->second].failed = true;
+                newsLost_ = true;
+                (problem ? report_.problems : report_.leftOut).push_back(at->first + why);
+            }
+        };
+        const DavLimits& limits = client_.options().limits;
+        leave(got.value.tooLarge,
+              ": la tarjeta pasa de " + bytesText(limits.cardBytes).toStdString() +
+                  ", el límite de una tarjeta; se deja fuera",
+              false);
+        leave(got.value.deferred,
+              ": queda para la próxima sincronización (esta ya ha traído " +
+                  bytesText(limits.syncCardBytes).toStdString() + " de tarjetas, su límite)",
+              true);
         for (const auto& [href, index] : fetchedFor_)
             if (!answered.count(index)) {
                 items_[index].failed = true;

@@ -44,6 +44,9 @@ struct SyncReport {
     std::vector<std::string> groups;
     // Contacts that could not be synced this time (the next sync retries).
     std::vector<std::string> problems;
+    // What the server named and the sync did not take, each with why: a card
+    // elsewhere (another server, outside the address book), one too large.
+    std::vector<std::string> leftOut;
     // Why nothing was done (wrong password, wrong address, server down);
     // empty when the sync ran.
     std::string fatal;

@@ -45,6 +45,7 @@ class CannedServer {
         });
     }
     quint16 port() const { return server_.serverPort(); }
+    void setAnswer(QByteArray answer) { answer_ = std::move(answer); }
 
   private:
     QByteArray answer_;
@@ -276,36 +277,55 @@ class TestCardDav : public QObject {
     }
 
     // A server without sync-collection is listed by PROPFIND, whatever way
-    // it spells hrefs, skipping what is no card.
+    // it spells hrefs, skipping what is no card; an href elsewhere (another
+    // port, outside the collection, walking out of it) is refused and named.
     void withoutSyncTokensCardsAreListedByEtag() {
-        const QByteArray xml =
+        CannedServer server({});
+        const QByteArray origin = "http://127.0.0.1:" + QByteArray::number(server.port());
+        auto card = [](const QByteArray& href) {
+            return "<response><href>" + href +
+                   "</href><propstat><prop><getetag>\"1\"</getetag><getcontenttype>text/vcard; "
+                   "charset=utf-8</getcontenttype></prop><status>HTTP/1.1 200 OK</status>"
+                   "</propstat><propstat><prop><sync-token/></prop>"
+                   "<status>HTTP/1.1 404 Not Found</status></propstat></response>";
+        };
+        const QList<QByteArray> elsewhere = {"http://127.0.0.1/libreta/otro-puerto.vcf",
+                                             "/otra/c0.vcf", "/libreta/../otra/c1.vcf",
+                                             "/libreta/%2e%2E/otra/c2.vcf", "/libreta/x%2Fy.vcf"};
+        QByteArray xml =
             "<?xml version='1.0'?><multistatus xmlns='DAV:' "
             "xmlns:C='urn:ietf:params:xml:ns:carddav'>"
             "<response><href>/libreta/</href><propstat><prop><resourcetype><collection/>"
             "<C:addressbook/></resourcetype><supported-report-set><supported-report><report>"
             "<C:addressbook-multiget/></report></supported-report></supported-report-set></prop>"
-            "<status>HTTP/1.1 200 OK</status></propstat></response>"
-            "<response><href>http://127.0.0.1/libreta/a%20b.vcf</href><propstat><prop>"
-            "<getetag>\"1\"</getetag><getcontenttype>text/vcard; charset=utf-8</getcontenttype>"
-            "</prop><status>HTTP/1.1 200 OK</status></propstat><propstat><prop><sync-token/></prop>"
-            "<status>HTTP/1.1 404 Not Found</status></propstat></response>"
+            "<status>HTTP/1.1 200 OK</status></propstat></response>" +
+            card(origin + "/libreta/a%20b.vcf") +
             "<response><href>/libreta/sub/</href><propstat><prop><resourcetype><collection/>"
             "</resourcetype></prop><status>HTTP/1.1 200 OK</status></propstat></response>"
             "<response><href>/libreta/foto.jpg</href><propstat><prop><getetag>\"2\"</getetag>"
             "<getcontenttype>image/jpeg</getcontenttype></prop><status>HTTP/1.1 200 OK</status>"
-            "</propstat></response></multistatus>";
-        CannedServer server(
+            "</propstat></response>";
+        for (const QByteArray& href : elsewhere) xml += card(href);
+        xml += "</multistatus>";
+        server.setAnswer(
             "HTTP/1.1 207 Multi-Status\r\nContent-Type: application/xml\r\n"
             "Content-Length: " +
             QByteArray::number(xml.size()) + "\r\n\r\n" + xml);
         CardDavOptions o = options("/libreta");
         o.collection.setPort(server.port());
-        DavResult<Listing> got = CardDavClient(o).list();
+        CardDavClient client(o);
+        DavResult<Listing> got = client.list();
         QVERIFY2(got.ok(), qPrintable(got.error.message));
         QVERIFY(!got.value.syncCollection && got.value.multiget && got.value.syncToken.isEmpty());
         QCOMPARE(got.value.cards.size(), std::size_t(1));
-        QCOMPARE(got.value.cards[0].href, "http://127.0.0.1/libreta/a%20b.vcf");
+        QCOMPARE(got.value.cards[0].href, "/libreta/a%20b.vcf");
         QCOMPARE(got.value.cards[0].etag, "\"1\"");
+        QCOMPARE(got.value.refused.size(), elsewhere.size());
+        // And none of them is ever written.
+        for (const QByteArray& href : elsewhere) {
+            const DavError e = client.remove(QString::fromUtf8(href), "\"1\"");
+            QVERIFY2(e.message.contains("no es una tarjeta de la libreta"), qPrintable(e.message));
+        }
     }
 
     // xandikos lists its reports without the <report> wrapper: sync tokens

@@ -1,6 +1,7 @@
 // orvane-db as a user runs it: the built program on books in a temporary
 // folder, checked through its output, its exit code and the book's contents.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -155,6 +156,9 @@ class TestDbTool : public QObject {
                 QFile::setPermissions(dir_->path(), QFile::ReadOwner | QFile::WriteOwner |
                                                         QFile::ExeOwner | QFile::ReadOther |
                                                         QFile::ExeOther);
+                // The book is its owner's alone; here another user is let read it.
+                QFile::setPermissions(path("orv.mdb"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
                 // A copy nobody can reach, wherever the build is.
                 const QString copy = dir + "orvane-db";
                 QVERIFY(QFile::copy(program, copy));
@@ -204,7 +208,7 @@ class TestDbTool : public QObject {
             if (line.startsWith("  orvane-db ")) commands << line.section(' ', 3, 3);
         QCOMPARE(commands, (QStringList{"init", "demo", "list", "check", "reindex", "import",
                                         "export", "sync", "history", "restore", "undo", "backup",
-                                        "ORDEN", "--version"}));
+                                        "forget", "ORDEN", "--version"}));
         QVERIFY(r.out.contains("Estado de salida:\n0: "));
 
         for (const QStringList& args :
@@ -415,6 +419,114 @@ class TestDbTool : public QObject {
                          ":4: se importaría: Pío\n2 contactos para importar, 1 repetido\n")
                             .toUtf8());
         QCOMPARE(fileBytes(book), before);
+    }
+
+    // Only a regular file is read, and refused at once otherwise; a line or
+    // a record past its limit is refused by line, naming the limit, and the
+    // rest is read (--skip-bad imports it).
+    void importReadsFilesWithinLimits() {
+        const QString book = path("orv.mdb");
+        storetest::makeBook(book, {});
+        const QString fifo = path("tuberia.vcf");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        for (const QStringList& args :
+             {QStringList{"import", book, "/dev/zero"},
+              QStringList{"import", book, "/dev/zero", "--format", "vcard"},
+              QStringList{"import", book, fifo}}) {
+            const auto r = runTool(args);  // a pipe with no writer would wait for one
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(r.err.contains("no es un archivo normal (es un dispositivo, una tubería o un "
+                                    "zócalo)"),
+                     r.err.constData());
+        }
+        const QByteArray ana = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ana\r\nEND:VCARD\r\n";
+        const QString in = path("grande.vcf");
+        // One line of 17 MiB (a photo never folded), then a card of 65 lines
+        // of 1 MiB, each line within its limit.
+        QByteArray big = ana + "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Eva\r\nPHOTO;ENCODING=b:";
+        big += QByteArray(17 << 20, 'A') + "\r\nEND:VCARD\r\n" + ana +
+               "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Pío\r\n";
+        for (int i = 0; i < 65; ++i) big += "X-NOTA:" + QByteArray(1 << 20, 'b') + "\r\n";
+        big += "END:VCARD\r\n" + ana;
+        storetest::writeFile(in, big);
+        big.clear();
+        auto r = runTool({"import", book, in});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("grande.vcf:5: la línea 8 pasa de 16 MiB, el límite de una "
+                                "línea; no se lee\n"),
+                 r.err.constData());
+        QVERIFY2(r.err.contains("grande.vcf:14: pasa de 64 MiB, el límite de una tarjeta; no se "
+                                "lee\n"),
+                 r.err.constData());
+        QVERIFY(storetest::readBook(book).empty());
+        r = runTool({"import", book, in, "--skip-bad"});
+        QVERIFY2(r.exitCode == 0 && r.out.startsWith("3 contactos importados"), r.out.constData());
+        // A CSV quote left open runs on to the record's limit.
+        QByteArray open = "Nombre,Apellido\nAna,\"Ruiz\n";
+        for (int i = 0; i < 65; ++i) open += QByteArray(1 << 20, 'x') + "\n";
+        storetest::writeFile(in, open);
+        r = runTool({"import", book, in, "--format", "csv"});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("grande.vcf:2: pasa de 64 MiB, el límite de un registro"),
+                 r.err.constData());
+    }
+
+    // The import compares through a look-up kept in the book, brought up to
+    // date from the history: what another program changed, deleted or added
+    // since is compared as it is now, on a dry run too, and a look-up whose
+    // history is gone is made anew.
+    void importComparesWhatOthersChanged() {
+        const QString book = path("orv.mdb"), in = path("in.csv");
+        storetest::makeBook(book, {contact({"Ana", "Ruiz", nullopt, nullopt, "600"}),
+                                   contact({"Eva", "Gil"}), contact({"Pío", "Baroja"})});
+        storetest::writeFile(in,
+                             "Nombre,Apellido,Telefono\nAna,Ruiz,600\nEva,Gil,\nPío,Baroja,"
+                             "\nLuz,Peña,\n");
+        auto r = runTool({"import", book, in});  // makes the look-up
+        QCOMPARE(r.out, QByteArray("1 contacto importado, 3 repetidos\n"));
+        const auto shell = [&](const char* sql) {
+            QProcess p;
+            p.start("sqlite3", {book, sql});
+            QVERIFY(p.waitForFinished(30000) && p.exitCode() == 0);
+        };
+        shell(
+            "UPDATE Registros SET Telefono = '611' WHERE Nombre = 'Ana';"
+            "DELETE FROM Registros WHERE Nombre = 'Eva';"
+            "INSERT INTO Registros (Nombre, Apellido) VALUES ('Sol', 'Gil');"
+            "UPDATE Registros SET Apellido = 'Péña' WHERE Nombre = 'Luz';");
+        storetest::writeFile(in,
+                             "Nombre,Apellido,Telefono\nAna,Ruiz,600\nAna,Ruiz,611\nEva,Gil,"
+                             "\nSol,Gil,\nLuz,Peña,\n");
+        for (const char* how : {"--dry-run", "", "history gone"}) {
+            // (Opening the book keys what the shell changed: its rows are compared.)
+            const auto before = storetest::readBook(book, true);
+            QStringList args = {"import", book, in};
+            if (std::string_view(how) == "--dry-run") args << how;
+            if (std::string_view(how) == "history gone") {
+                shell("DELETE FROM OrvHistoria");
+                args << "--dry-run";
+            }
+            r = runTool(args);
+            QVERIFY2(r.exitCode == 0, r.err.constData());
+            QVERIFY2(r.out.endsWith(args.contains("--dry-run")
+                                        ? "3 contactos para importar, 2 repetidos, 2 posibles "
+                                          "repetidos\n"
+                                        : "3 contactos importados, 2 repetidos, 2 posibles "
+                                          "repetidos\n"),
+                     r.out.constData());
+            QVERIFY2(r.err.contains("in.csv:2: posible repetido: Ana Ruiz") &&
+                         r.err.contains("in.csv:3: repetido: Ana Ruiz") &&
+                         r.err.contains("in.csv:5: repetido: Sol Gil") &&
+                         r.err.contains("in.csv:6: posible repetido: Luz Peña"),
+                     r.err.constData());
+            if (args.contains("--dry-run")) QVERIFY(storetest::readBook(book, true) == before);
+            if (std::string_view(how) == "") {
+                r = runTool({"import", book, in});
+                QCOMPARE(r.out, QByteArray("0 contactos importados, 5 repetidos\n"));
+                // Back as it was for the next round.
+                shell("DELETE FROM Registros WHERE Codigo > 5");
+            }
+        }
     }
 
     void anUnreadableRecordLeavesTheBookUnchanged_data() {

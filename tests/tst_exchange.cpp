@@ -2,11 +2,16 @@
 // field: nothing lost (each value in a column or in "Mas info") and nothing
 // invisible (every contact has a Nombre).
 
+#include <QStringEncoder>
 #include <QTest>
+
+#include <cstring>
+#include <random>
 
 #include "exchange/card.h"
 #include "exchange/csv.h"
 #include "exchange/import.h"
+#include "exchange/stream.h"
 #include "exchange/vcard.h"
 #include "support/storetest.h"
 
@@ -215,6 +220,68 @@ class TestExchange : public QObject {
         }
     }
 
+    // A file read as it comes, in pieces of any size (here 1 to 7 bytes, so
+    // that line ends, UTF-8 and UTF-16 characters and byte order marks are
+    // cut everywhere), gives what the whole text gives; read twice, it tells
+    // when it changed in between.
+    void aFileReadInPiecesReadsTheSame() {
+        class Trickle : public ByteSource {
+          public:
+            explicit Trickle(std::string text) : text_(std::move(text)) {}
+            std::size_t read(char* into, std::size_t n) override {
+                n = std::min({n, text_.size() - pos_, std::size_t(1 + rng_() % 7)});
+                std::memcpy(into, text_.data() + pos_, n);
+                took(into, n);
+                pos_ += n;
+                return n;
+            }
+            void rewind() override {
+                pos_ = 0;
+                restart();
+            }
+            std::string text_;
+
+          private:
+            std::size_t pos_ = 0;
+            std::mt19937 rng_{7};
+        };
+        std::vector<std::pair<std::string, Format>> texts;
+        for (const Source& s : sources()) texts.emplace_back(s.text, s.format);
+        // The same in UTF-16 both ways, in windows-1252, and a card file with CR alone.
+        const QString csv = QString::fromStdString(sources()[0].text);
+        for (auto order : {QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+            QStringEncoder to(order, QStringEncoder::Flag::WriteBom);
+            texts.emplace_back(QByteArray(to(csv)).toStdString(), Format::Csv);
+        }
+        texts.emplace_back(
+            "Nombre,Apellido\r\nJos\xE9,Mu\xF1oz\r\n\"Ma\r\nr\xED"
+            "a\",\r\n",
+            Format::Csv);
+        texts.emplace_back("BEGIN:VCARD\rVERSION:3.0\rFN:Ana\rEND:VCARD\r", Format::VCard);
+        for (const auto& [text, format] : texts) {
+            const Reading whole = readContacts(text, format);
+            Trickle source(text);
+            FileReading file(source, format);
+            Reading checked, read;
+            file.check(checked);
+            QVERIFY(file.read(read));
+            QCOMPARE(checked.contactCount, whole.contacts.size());
+            QCOMPARE(read.contacts.size(), whole.contacts.size());
+            QCOMPARE(read.problems.size(), whole.problems.size());
+            for (std::size_t i = 0; i < whole.contacts.size(); ++i) {
+                QCOMPARE(storetest::show(read.contacts[i].contact),
+                         storetest::show(whole.contacts[i].contact));
+                QCOMPARE(read.contacts[i].line, whole.contacts[i].line);
+                QCOMPARE(read.contacts[i].kept, whole.contacts[i].kept);
+            }
+            QCOMPARE(read.groups, whole.groups);
+            QCOMPARE(read.assumedOrder, whole.assumedOrder);
+            source.text_[source.text_.size() / 2] ^= 1;
+            Reading again;
+            QVERIFY(!file.read(again));
+        }
+    }
+
     // Cards as other programs write them, one at a time: Nombre is never
     // null (given name, else full name, company, e-mail, phone; else an empty
     // text), and every property is in a field or a labelled line.
@@ -380,6 +447,52 @@ class TestExchange : public QObject {
             const Reading card = readContacts(vcardFromContact(c), Format::VCard);
             QVERIFY(card.problems.empty() && card.contacts[0].contact == c);
         }
+    }
+
+    // A cell a spreadsheet would run is written after an apostrophe, which
+    // it shows as text; phone numbers and plain numbers stay as they are;
+    // our own import gives back every text exactly.
+    void formulaCellsAreWrittenAsText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("cell");  // as written, before CSV quoting
+        const char* const cases[][2] = {
+            {"=HYPERLINK(\"http://x.example\";\"pulse\")", "'=HYPERLINK("},
+            {"@SUM(1+1)*cmd|' /C calc'!A0", "'@SUM(1+1)"},
+            {"-2+3+cmd|' /C calc'!A0", "'-2+3+cmd"},
+            {"+1+1", "'+1+1"},
+            {"-1-1", "'-1-1"},
+            {"\tcon tabulador", "'\tcon"},
+            {"\r=1", "'\r=1"},
+            {"+34 600 111 222", "+34 600 111 222"},
+            {"+1 (555) 010-0199", "+1 (555) 010-0199"},
+            {"-", "-"},
+            {"+", "+"},
+            {"-12,5", "-12,5"},
+            {"- una lista", "'- una lista"},
+            {"'ya con apóstrofo", "''ya con apóstrofo"},
+            {"'=1", "''=1"},
+            {"'", "''"},
+            {"a=1", "a=1"},
+        };
+        for (const auto& c : cases) QTest::newRow(c[0]) << QString(c[0]) << QString(c[1]);
+    }
+    void formulaCellsAreWrittenAsText() {
+        QFETCH(QString, text);
+        QFETCH(QString, cell);
+        const std::string t = text.toStdString(), want = cell.toStdString();
+        QCOMPARE(markedCell(t).substr(0, want.size()), want);
+        QCOMPARE(std::string(unmarkedCell(markedCell(t))), t);
+        // In every column a text can be, read back exactly by our import.
+        const Contact c = contact({t, t, t, t, t, t, t, t, nullopt});
+        const std::string line = csvRecord(c);
+        QVERIFY2(line.find(",=") == std::string::npos && line.find(",\"=") == std::string::npos &&
+                     line.find(",@") == std::string::npos,
+                 line.c_str());
+        const Reading back = readContacts(csvHeader() + line, Format::Csv);
+        QVERIFY(back.problems.empty());
+        Contact expected = c;
+        cleanContact(expected);  // a stored carriage return reads back as a line break
+        QCOMPARE(storetest::show(back.contacts[0].contact), storetest::show(expected));
     }
 
     // What the sync shares: one card in, one card out with its UID.

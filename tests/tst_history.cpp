@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QProcess>
 #include <QTest>
 
@@ -411,6 +412,125 @@ class TestHistory : public QObject {
             QFAIL(e.what());
         }
     }
+    // forget leaves no byte of a person in the book's folder: not in the
+    // book, its history, its kept card, a copy that held them, the journal
+    // or WAL; only the history's line that the code was forgotten, and when.
+    // The next sync deletes the card on the server as any delete. A person
+    // already deleted is forgotten the same way.
+    void forgetLeavesNoByte() {
+        QStringList crowd;
+        for (int i = 0; i < 150; ++i) crowd << QStringLiteral("Vecino%1").arg(i);
+        importCards(crowd);
+        const QString vcf = dir_.filePath("zacarias.vcf");
+        QByteArray photo;
+        for (int i = 0; i < 400; ++i) photo += "FOTOZQ";
+        storetest::writeFile(vcf,
+                             "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Olvidadizo;Zacarías;;;\r\n"
+                             "FN:Zacarías Olvidadizo\r\nTEL:699 111 222\r\nNOTE:nota "
+                             "secretísima\r\nPHOTO;ENCODING=b;TYPE=JPEG:" +
+                                 photo + "\r\nEND:VCARD\r\n");
+        QVERIFY(runTool({"import", book_, vcf}).exitCode == 0);
+        const std::int64_t zac = 151, eva = 152;
+        cardSets(zac, kTelefono, "611 999 888");
+        shell(
+            "UPDATE Registros SET \"Mas info\" = 'cambiada después' WHERE Codigo = 151;"
+            "INSERT INTO Registros (Nombre, Apellido, \"e-mail\") VALUES ('Evarista', "
+            "'Borrabien', 'evarista@ejemplo.es')");
+        QVERIFY(sync().complete());
+        QCOMPARE(serverSide().size(), std::size_t(152));
+        // Another program that does not zero what it deletes (SQLite's own
+        // default) leaves an old value in the file's free pages.
+        shell(
+            "PRAGMA secure_delete = OFF; UPDATE Registros SET ICQ = replace(hex(zeroblob("
+            "2000)), '00', 'nota larga') WHERE Codigo = 151; UPDATE Registros SET ICQ = NULL "
+            "WHERE Codigo = 151");
+        QVERIFY(runTool({"backup", book_}).exitCode == 0);
+        cardDeletes(eva);  // the other one is already deleted
+        QVERIFY(runTool({"backup", book_}).exitCode == 0);
+        const QString folder = QFileInfo(book_).path();
+        // A file of the user's in copias/ that holds them too is named, not touched.
+        const QString mine = folder + "/copias/orv-mia.mdb";
+        QVERIFY(QFile::copy(book_, mine));
+        const QByteArray mineBefore = storetest::fileBytes(mine);
+
+        const QByteArray traces[] = {"Olvidadizo",       "Zacar",     "699 111 222",
+                                     "611 999 888",      "secret",    "FOTOZQFOTOZQ",
+                                     "cambiada después", "Evarista",  "Borrabien",
+                                     "evarista@",        "nota larga"};
+        const auto found = [&] {
+            QStringList where;
+            QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString f = it.next();
+                if (f == mine) continue;
+                const QByteArray bytes = storetest::fileBytes(f);
+                for (const QByteArray& t : traces)
+                    if (bytes.contains(t)) where << QFileInfo(f).fileName() + ": " + t;
+            }
+            return where;
+        };
+        QVERIFY(found().size() > 10);
+
+        // Without a terminal it asks for --yes and changes nothing.
+        const std::int64_t beforeForget = quietMoment();
+        const QByteArray before = storetest::fileBytes(book_);
+        auto r = runTool({"forget", book_, "151"});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains("añada --yes"), r.err.constData());
+        QCOMPARE(storetest::fileBytes(book_), before);
+
+        r = runTool({"forget", book_, "151", "--yes"});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QVERIFY2(r.out.startsWith("Contacto 151 (Zacarías Olvidadizo) olvidado: borrados su "
+                                  "ficha, "),
+                 r.out.constData());
+        QVERIFY2(r.out.contains("La próxima sincronización lo borrará también del servidor") &&
+                     r.out.contains("limpiadas: 3 (2 lo tenían)"),
+                 r.out.constData());
+        QVERIFY2(r.err.contains("orv-mia.mdb: no es una copia hecha por orvane-db"),
+                 r.err.constData());
+        r = runTool({"forget", book_, "152", "--yes"});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QVERIFY2(r.out.startsWith("Contacto 152 (Evarista Borrabien) olvidado: borrados "),
+                 r.out.constData());
+        const QStringList left = found();
+        QVERIFY2(left.isEmpty(), qPrintable(left.join('\n')));
+        QCOMPARE(storetest::fileBytes(mine), mineBefore);
+
+        // Only the line that each was forgotten.
+        for (std::int64_t code : {zac, eva}) {
+            r = runTool({"history", book_, QString::number(code)});
+            QVERIFY2(r.out.endsWith("  olvido  " + QByteArray::number(code) +
+                                    " (sus datos se han borrado)\n") &&
+                         r.out.count('\n') == 1,
+                     r.out.constData());
+            QCOMPARE(runTool({"restore", book_, QString::number(code)}).exitCode, 1);
+        }
+        const auto rest = changes();
+        QVERIFY(std::none_of(rest.begin(), rest.end(), [](const Change& c) {
+            return (c.codigo == 151 || c.codigo == 152) && c.tipo != history::kForgotten;
+        }));
+        // Going back to before they were forgotten brings no empty contact
+        // under their codes.
+        r = runTool({"undo", book_, "--to", moment(beforeForget)});
+        QVERIFY2(r.exitCode == 0 && r.out.contains(": 0 quitados, 0 cambiados, 0 devueltos"),
+                 r.out.constData());
+        {
+            auto db = Database::open(book_.toStdString(), false);
+            sql::Statement n(db->handle(), "SELECT count(*) FROM Registros WHERE Codigo >= 151");
+            QVERIFY(n.step() && n.int64(0) == 0);
+        }
+
+        // The next sync deletes them on the server, as any delete.
+        const auto report = sync();
+        QVERIFY(report.complete());
+        QCOMPARE(serverSide().size(), std::size_t(150));
+        // Not a second time, and not a code that never was.
+        r = runTool({"forget", book_, "999", "--yes"});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("no hay ningún contacto con el código 999"), r.err.constData());
+    }
+
     // A year's changes kept, older ones dropped at the next write; the last
     // seven copies kept.
     void historyAndCopiesBounded() {

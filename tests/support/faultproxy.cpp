@@ -69,7 +69,8 @@ QByteArray readAll(const QString& path) {
 
 }  // namespace
 
-FaultProxy::FaultProxy(quint16 serverPort, bool tls) : serverPort_(serverPort), tls_(tls) {
+FaultProxy::FaultProxy(quint16 serverPort, bool tls, const QHostAddress& listenOn)
+    : serverPort_(serverPort), tls_(tls), listenOn_(listenOn) {
     if (tls_) {
         error_ = makeCertificate(certs_.path());
         auto ssl = std::make_unique<QSslServer>();
@@ -81,8 +82,7 @@ FaultProxy::FaultProxy(quint16 serverPort, bool tls) : serverPort_(serverPort), 
     } else {
         server_ = std::make_unique<QTcpServer>();
     }
-    if (!server_->listen(QHostAddress::LocalHost, 0) && error_.isEmpty())
-        error_ = server_->errorString();
+    if (!server_->listen(listenOn_, 0) && error_.isEmpty()) error_ = server_->errorString();
     // Over TLS, a connection is pending once its handshake is done.
     QObject::connect(server_.get(), &QTcpServer::pendingConnectionAvailable, [this] {
         while (QTcpSocket* s = server_->nextPendingConnection()) serve(s);
@@ -92,7 +92,21 @@ FaultProxy::FaultProxy(quint16 serverPort, bool tls) : serverPort_(serverPort), 
 QUrl FaultProxy::url(QUrl direct) const {
     direct.setPort(port());
     direct.setScheme(tls_ ? "https" : "http");
+    direct.setHost(listenOn_.toString());
     return direct;
+}
+
+QString FaultProxy::setCertificate(const QString& certFile, const QString& keyFile) {
+    auto* ssl = qobject_cast<QSslServer*>(server_.get());
+    const QSslCertificate cert(readAll(certFile));
+    const QSslKey key(readAll(keyFile), QSsl::Ec);
+    if (!ssl || cert.isNull() || key.isNull())
+        return QStringLiteral("no TLS, or no such certificate");
+    QSslConfiguration config = ssl->sslConfiguration();
+    config.setLocalCertificate(cert);
+    config.setPrivateKey(key);
+    ssl->setSslConfiguration(config);
+    return {};
 }
 
 void FaultProxy::serve(QTcpSocket* client) {
@@ -106,17 +120,56 @@ void FaultProxy::serve(QTcpSocket* client) {
         buffer->clear();
         QObject::disconnect(client, &QTcpSocket::readyRead, nullptr, nullptr);
         const QList<QByteArray> first = request.left(request.indexOf("\r\n")).split(' ');
-        ProxiedRequest r{index_++, first.value(0), first.value(1)};
+        const qsizetype headEnd = request.indexOf("\r\n\r\n");
+        ProxiedRequest r{index_++, first.value(0), first.value(1),
+                         request.left(headEnd).toLower().contains("\nauthorization:"),
+                         request.mid(headEnd + 4)};
+        log_.push_back(r);
         Fault fault = rule_ ? rule_(r) : Fault::None;
         if (fault == Fault::None && rate_ > 0 &&
             std::uniform_real_distribution<double>(0, 1)(random_) < rate_)
             fault = static_cast<Fault>(std::uniform_int_distribution<int>(1, 7)(random_));
         if (fault != Fault::None) ++faults_;
-        answer(client, request, fault);
+        answer(client, request, fault, r);
     });
 }
 
-void FaultProxy::answer(QTcpSocket* client, const QByteArray& request, Fault fault) {
+void FaultProxy::send(QTcpSocket* client, std::shared_ptr<StreamedAnswer> answer) {
+    client->write(answer->head);
+    auto sent = std::make_shared<qint64>(0);
+    // Bounded: each call writes until the client's buffer holds a MiB, and
+    // the whole answer ends at `total`.
+    auto pump = [client, answer, sent] {
+        while (*sent < answer->total && client->bytesToWrite() < (1 << 20)) {
+            QByteArray chunk = answer->next(*sent).left(answer->total - *sent);
+            if (chunk.isEmpty()) {  // said all it had
+                client->disconnectFromHost();
+                return;
+            }
+            client->write(chunk);
+            *sent += chunk.size();
+            if (answer->paceMs) break;
+        }
+        if (*sent >= answer->total) client->disconnectFromHost();
+    };
+    if (answer->paceMs) {
+        auto* timer = new QTimer(client);
+        QObject::connect(timer, &QTimer::timeout, client, pump);
+        timer->start(answer->paceMs);
+    } else {
+        QObject::connect(client, &QTcpSocket::bytesWritten, client, pump);
+        pump();
+    }
+}
+
+void FaultProxy::answer(QTcpSocket* client, const QByteArray& request, Fault fault,
+                        const ProxiedRequest& r) {
+    if (stream) {
+        if (std::shared_ptr<StreamedAnswer> own = stream(r)) {
+            send(client, std::move(own));
+            return;
+        }
+    }
     if (fault == Fault::ResetBefore) {
         client->abort();
         return;
@@ -135,7 +188,17 @@ void FaultProxy::answer(QTcpSocket* client, const QByteArray& request, Fault fau
     upstream.connectToHost(QHostAddress::LocalHost, serverPort_);
     QByteArray response;
     if (upstream.waitForConnected(5000)) {
-        upstream.write(closing(request));
+        QByteArray forwarded = closing(request);
+        // An answer to be rewritten comes plain, not compressed.
+        if (rewrite) {
+            const qsizetype end = forwarded.indexOf("\r\n\r\n");
+            QByteArray head;
+            for (const QByteArray& line : forwarded.left(end).split('\n'))
+                if (!line.trimmed().toLower().startsWith("accept-encoding:"))
+                    head += line.trimmed() + "\r\n";
+            forwarded = head + "\r\n" + forwarded.mid(end + 4);
+        }
+        upstream.write(forwarded);
         upstream.waitForBytesWritten(5000);
         while (upstream.waitForReadyRead(30000)) response += upstream.readAll();
         response += upstream.readAll();
@@ -145,6 +208,7 @@ void FaultProxy::answer(QTcpSocket* client, const QByteArray& request, Fault fau
         client->abort();
         return;
     }
+    if (rewrite) response = rewrite(r, response);
     response = closing(response);
     const qsizetype newHeadEnd = response.indexOf("\r\n\r\n");
     if (fault == Fault::CutHeaders) {

@@ -6,6 +6,9 @@
 // place, or the answer delayed. Runs on the test's own event loop, which
 // the CardDAV client's synchronous calls keep turning. With `tls`, the
 // client speaks HTTPS to it (certFile() to trust) and the server plain HTTP.
+// For hostile answers, a rewrite changes what the server said, and a stream
+// answers in its place with bytes made as they are sent (a gigabyte, or ten
+// bytes at a time), never held whole.
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -16,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <vector>
 
 namespace rt {
 
@@ -34,17 +38,39 @@ const char* faultName(Fault f);
 struct ProxiedRequest {
     int index = 0;  // 0 for the first request through the proxy
     QByteArray method, path;
+    bool authorization = false;  // it carried a password
+    QByteArray body;
+};
+
+// An answer made as it is sent: `head` (status line and headers), then
+// next(sent) until `total` bytes of body went, one chunk every `paceMs`
+// when set, else as fast as the client reads.
+struct StreamedAnswer {
+    QByteArray head;
+    std::function<QByteArray(qint64 sent)> next;
+    qint64 total = 0;
+    int paceMs = 0;
 };
 
 class FaultProxy {
   public:
-    explicit FaultProxy(quint16 serverPort, bool tls = false);
+    explicit FaultProxy(quint16 serverPort, bool tls = false,
+                        const QHostAddress& listenOn = QHostAddress::LocalHost);
     // Empty once listening, else what went wrong.
     const QString& error() const { return error_; }
     quint16 port() const { return server_->serverPort(); }
     QString certFile() const { return tls_ ? certs_.filePath("cert.pem") : QString(); }
     // The server's address through the proxy.
     QUrl url(QUrl direct) const;
+    // Serves this certificate and key (PEM files) to new connections.
+    QString setCertificate(const QString& certFile, const QString& keyFile);
+
+    // What the server answered (the whole HTTP message) made into something else.
+    std::function<QByteArray(const ProxiedRequest&, const QByteArray& response)> rewrite;
+    // An answer of the proxy's own in place of the server's; null: none.
+    std::function<std::shared_ptr<StreamedAnswer>(const ProxiedRequest&)> stream;
+    // Every request seen, in order.
+    const std::vector<ProxiedRequest>& log() const { return log_; }
 
     // A rule decides each request's fault; it wins over random faults.
     void setRule(std::function<Fault(const ProxiedRequest&)> rule) { rule_ = std::move(rule); }
@@ -63,13 +89,17 @@ class FaultProxy {
 
   private:
     void serve(class QTcpSocket* client);
-    void answer(QTcpSocket* client, const QByteArray& request, Fault fault);
+    void answer(QTcpSocket* client, const QByteArray& request, Fault fault,
+                const ProxiedRequest& r);
+    void send(QTcpSocket* client, std::shared_ptr<StreamedAnswer> answer);
 
     quint16 serverPort_;
     bool tls_;
     QTemporaryDir certs_;
     std::unique_ptr<QTcpServer> server_;
     QString error_;
+    QHostAddress listenOn_;
+    std::vector<ProxiedRequest> log_;
     std::function<Fault(const ProxiedRequest&)> rule_;
     std::mt19937 random_;
     double rate_ = 0;

@@ -111,6 +111,8 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         qFatal("cannot write %s", qPrintable(path));
+    // For its owner only, as a password file must be.
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     f.write(bytes);
 }
 

@@ -17,6 +17,7 @@
 #include "exchange/csv.h"
 #include "exchange/import.h"
 #include "exchange/properties.h"
+#include "exchange/stream.h"
 #include "exchange/text.h"
 #include "exchange/vcard.h"
 #include "store/ascii.h"
@@ -56,23 +57,6 @@ void refuseExisting(const std::string& path) {
     if (exists(path)) throw ToolError("el archivo " + path + " ya existe; no se sobrescribe");
 }
 
-std::string readFile(const std::string& path) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!f) {
-        const int e = errno;
-        throw systemFailure("no se puede leer " + path, e);
-    }
-    std::string data;
-    char buffer[1 << 16];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) data.append(buffer, n);
-    if (std::ferror(f.get())) {
-        const int e = errno;
-        throw systemFailure("no se puede leer " + path, e);
-    }
-    return data;
-}
-
 std::string plural(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -86,6 +70,8 @@ std::string describe(const Contact& c) {
     if (c[kFecha] && !c[kFecha]->empty()) s += ", " + displayFromIso(*c[kFecha]);
     return s;
 }
+
+}  // namespace
 
 // A listed field: tab, line breaks and backslash as \t \n \r \\, and every
 // other control character, or byte that is not UTF-8, as \xHH or \uHHHH, so
@@ -112,6 +98,8 @@ void appendListed(std::string& out, std::string_view s) {
         }
     }
 }
+
+namespace {
 
 // Removes an export's temporary file when a signal ends the program, then
 // lets the signal do what it would have done.
@@ -201,6 +189,7 @@ void demoBook(const std::string& path, std::size_t count, std::uint64_t seed, co
         }
         progress.update(count);
         keys::refresh(h);
+        exchange::refreshLookup(h);  // what an import compares, ready for the first one
         tx.commit();
         progress.finish();
     } catch (...) {
@@ -248,9 +237,87 @@ std::size_t listBook(const std::string& path, const std::string& prefix, std::FI
     return row;
 }
 
+namespace {
+
+// "644" for a mode's permission bits.
+std::string octal(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%03o", static_cast<unsigned>(mode & 0777));
+    return text;
+}
+
+// Who besides the owner can reach a file or folder with this mode, in words;
+// empty when no one.
+std::string othersMay(mode_t mode) {
+    const bool read = mode & (S_IRGRP | S_IROTH), write = mode & (S_IWGRP | S_IWOTH);
+    if (read && write) return "leer y cambiar";
+    if (read) return "leer";
+    if (write) return "cambiar";
+    return {};
+}
+
+// A path as a shell takes it: quoted unless plain.
+std::string shellWord(const std::string& s) {
+    if (!s.empty() && s.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                          "0123456789/._-+:,@%") == std::string::npos)
+        return s;
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// What others can do with the book, its side files and its copies, and how
+// to make them the owner's alone. Nothing is changed here.
+std::vector<std::string> privacyProblems(const std::string& path) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    std::filesystem::path real = std::filesystem::canonical(path, ec);
+    if (ec) real = std::filesystem::absolute(path);
+    struct stat sb;
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        const std::string f = real.string() + suffix;
+        if (::stat(f.c_str(), &sb) != 0) continue;
+        const std::string may = othersMay(sb.st_mode);
+        if (may.empty()) continue;
+        out.push_back("otros usuarios pueden " + may + " " +
+                      (*suffix ? "su archivo " + f : std::string("la agenda")) + " (permisos " +
+                      octal(sb.st_mode) + "); para que sea solo de usted: chmod 600 " +
+                      shellWord(f));
+    }
+    const std::string copies = (real.parent_path() / "copias").string();
+    if (::lstat(copies.c_str(), &sb) != 0) return out;
+    if (S_ISLNK(sb.st_mode)) {
+        out.push_back("la carpeta de copias " + copies +
+                      " es un enlace simbólico: no se guardan copias ahí (quítelo o cámbielo de "
+                      "nombre)");
+        return out;
+    }
+    if (!S_ISDIR(sb.st_mode)) return out;
+    if (const std::string may = othersMay(sb.st_mode); !may.empty())
+        out.push_back("otros usuarios pueden " + may + " en la carpeta de copias " + copies +
+                      " (permisos " + octal(sb.st_mode) +
+                      "); para que sea solo de usted: chmod 700 " + shellWord(copies));
+    std::size_t open = 0;
+    for (const auto& e : std::filesystem::directory_iterator(copies, ec))
+        if (::lstat(e.path().c_str(), &sb) == 0 && S_ISREG(sb.st_mode) &&
+            !othersMay(sb.st_mode).empty())
+            ++open;
+    if (open)
+        out.push_back("otros usuarios pueden leer " +
+                      (open == 1 ? std::string("un archivo") : std::to_string(open) + " archivos") +
+                      " de la carpeta de copias " + copies +
+                      "; para que sean solo de usted: chmod "
+                      "600 " +
+                      shellWord(copies) + "/*");
+    return out;
+}
+
+}  // namespace
+
 std::size_t checkBook(const std::string& path, const Console& con) {
     auto db = Database::open(path, false);
-    const std::vector<std::string> problems = keys::problems(db->handle());
+    std::vector<std::string> problems = keys::problems(db->handle());
+    for (std::string& p : privacyProblems(path)) problems.push_back(std::move(p));
     for (const std::string& p : problems) con.err << path << ": " << p << "\n";
     if (problems.empty()) con.out << "La agenda " << path << " está bien.\n";
     std::int64_t bytes = 0;
@@ -271,25 +338,69 @@ void reindexBook(const std::string& path, const Console& con) {
             << " en " << path << "\n";
 }
 
+namespace {
+
+// The file to import, opened for reading: only a regular file, which can
+// be read twice (once to check it, once to write it); a device or a pipe
+// is refused at once.
+void refuseNotAFile(const std::string& input, mode_t mode) {
+    if (S_ISDIR(mode)) throw ToolError(printable(input) + " es una carpeta");
+    throw ToolError(printable(input) +
+                    " no es un archivo normal (es un dispositivo, una tubería o un zócalo): "
+                    "solo se importa de archivos");
+}
+
+int openInput(const std::string& input) {
+    const int fd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        const int e = errno;
+        throw systemFailure("no se puede leer " + printable(input), e);
+    }
+    struct stat sb;
+    if (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
+        ::close(fd);
+        refuseNotAFile(input, sb.st_mode);
+    }
+    return fd;
+}
+
+}  // namespace
+
+void checkInput(const std::string& input) {
+    struct stat sb;
+    if (::stat(input.c_str(), &sb) == 0 && !S_ISREG(sb.st_mode) && !S_ISDIR(sb.st_mode))
+        refuseNotAFile(input, sb.st_mode);
+}
+
 ImportResult importBook(const std::string& path, const std::string& input,
                         const ImportOptions& options, const Console& con) {
-    const std::string data = readFile(input);
-    // Read and mapped first: the book is not touched (nor locked) until the
-    // whole file is understood.
-    Reading reading;
-    {
-        Progress progress("bytes", data.size(), con.progress ? stderr : nullptr);
-        reading =
-            readContacts(data, options.format, [&](std::size_t bytes) { progress.update(bytes); });
-    }
+    const int fd = openInput(input);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat sb;
+    ::fstat(fd, &sb);
+    const std::uint64_t size = static_cast<std::uint64_t>(sb.st_size);
+    exchange::FileSource source(fd, printable(input));
+    exchange::FileReading file(source, options.format);
+
     constexpr std::size_t kShown = 20;  // messages of each kind before a summary
     const auto where = [&](long line) {
         return printable(input) + ":" + std::to_string(line) + ": ";
     };
+    // Read and checked first, holding one record at a time: the book is not
+    // touched (nor locked) until the whole file is understood.
+    Reading checked;
+    checked.problemLimit = kShown;
+    {
+        Progress progress("bytes", 2 * size, con.progress ? stderr : nullptr);
+        file.check(checked, [&](std::size_t bytes) { progress.update(bytes); });
+    }
     ImportResult result;
-    result.problems = reading.problems.size();
-    for (std::size_t i = 0; i < std::min(kShown, reading.problems.size()); ++i)
-        con.err << where(reading.problems[i].line) << printable(reading.problems[i].reason) << "\n";
+    result.problems = checked.problemCount;
+    for (const Problem& p : checked.problems)
+        con.err << where(p.line) << printable(p.reason) << "\n";
     if (result.problems > kShown)
         con.err << "... y " << plural(result.problems - kShown, "error", "errores") << " más\n";
     if (result.problems > 0 && !options.skipBad) {
@@ -299,32 +410,64 @@ ImportResult importBook(const std::string& path, const std::string& input,
     }
 
     auto db = Database::open(path);
-    const auto written =
-        importContacts(db->handle(), reading.contacts, {options.dryRun, options.keepDuplicates});
-    result.imported = written.imported;
-    if (!written.copy.empty()) con.out << "Copia de la agenda de antes en " << written.copy << "\n";
-    result.duplicates = written.duplicates.size();
-    // A dry run is for looking: it names every contact, not the first few.
+    exchange::Importer importer(db->handle(), {options.dryRun, options.keepDuplicates},
+                                checked.contactCount);
+    if (!importer.copy().empty())
+        con.out << "Copia de la agenda de antes en " << importer.copy() << "\n";
+    // A dry run is for looking: it names every contact, not the first few,
+    // as it meets them.
     const std::size_t shown = options.dryRun ? SIZE_MAX : kShown;
-    if (options.dryRun)
-        for (const exchange::Located* item : written.listed)
-            con.out << where(item->line) << "se importaría: " << printable(describe(item->contact))
-                    << "\n";
-    const auto list = [&](const std::vector<exchange::Match>& matches, const char* what,
-                          const char* many, const char* tail) {
-        for (std::size_t i = 0; i < std::min(shown, matches.size()); ++i) {
-            const auto& m = matches[i];
-            con.err << where(m.item->line) << what << ": " << printable(describe(m.item->contact))
-                    << " (como el código " << m.code << " de la agenda)" << tail << "\n";
-        }
-        if (matches.size() > shown)
-            con.err << "... y " << plural(matches.size() - shown, what, many) << " más\n";
+    struct Said {
+        std::vector<std::string> lines;
+        std::size_t count = 0;
+    } duplicates, lookalikes;
+    const auto note = [&](Said& said, const Located& item, std::int64_t code, const char* what,
+                          const char* tail) {
+        if (++said.count > shown) return;
+        const std::string line = where(item.line) + what + ": " +
+                                 printable(describe(item.contact)) + " (como el código " +
+                                 std::to_string(code) + " de la agenda)" + tail + "\n";
+        if (options.dryRun)
+            con.err << line;
+        else
+            said.lines.push_back(line);
     };
-    list(written.duplicates, "repetido", "repetidos",
-         options.keepDuplicates ? " (se importa igualmente)" : " (se omite)");
-    list(written.lookalikes, "posible repetido", "posibles repetidos", " (se importa)");
-    if (reading.groups)
-        con.err << plural(reading.groups, "grupo omitido", "grupos omitidos")
+    Reading again;
+    again.problemLimit = 0;
+    again.sink = [&](Located&& item) {
+        const exchange::Importer::Outcome o = importer.add(item);
+        if (o.kind == exchange::Importer::Kind::Duplicate)
+            note(duplicates, item, o.code, "repetido",
+                 options.keepDuplicates ? " (se importa igualmente)" : " (se omite)");
+        if (o.kind == exchange::Importer::Kind::Lookalike)
+            note(lookalikes, item, o.code, "posible repetido", " (se importa)");
+        if (!o.written) return;
+        ++result.imported;
+        if (options.dryRun)
+            con.out << where(item.line) << "se importaría: " << printable(describe(item.contact))
+                    << "\n";
+    };
+    bool same;
+    {
+        Progress progress("bytes", 2 * size, con.progress ? stderr : nullptr);
+        same = file.read(again, [&](std::size_t bytes) { progress.update(size + bytes); });
+    }
+    if (!same)
+        throw ToolError(printable(input) +
+                        " ha cambiado mientras se importaba; no se ha importado nada");
+    importer.commit();
+    result.duplicates = duplicates.count;
+    for (const Said* said : {&duplicates, &lookalikes}) {
+        for (const std::string& line : said->lines) con.err << line;
+        if (said->count > shown)
+            con.err << "... y "
+                    << plural(said->count - shown,
+                              said == &duplicates ? "repetido" : "posible repetido",
+                              said == &duplicates ? "repetidos" : "posibles repetidos")
+                    << " más\n";
+    }
+    if (again.groups)
+        con.err << plural(again.groups, "grupo omitido", "grupos omitidos")
                 << " (son listas, no contactos)\n";
     if (result.problems)
         con.err << plural(result.problems, "registro omitido", "registros omitidos")
@@ -334,15 +477,14 @@ ImportResult importBook(const std::string& path, const std::string& input,
                     ? plural(result.imported, "contacto para importar", "contactos para importar")
                     : plural(result.imported, "contacto importado", "contactos importados"))
             << ", " << plural(result.duplicates, "repetido", "repetidos");
-    if (!written.lookalikes.empty())
-        con.out << ", "
-                << plural(written.lookalikes.size(), "posible repetido", "posibles repetidos");
+    if (lookalikes.count)
+        con.out << ", " << plural(lookalikes.count, "posible repetido", "posibles repetidos");
     con.out << "\n";
-    if (!reading.assumedOrder.empty())
+    if (!again.assumedOrder.empty())
         con.out << "Las fechas del archivo no dicen si el día va antes que el mes: se leen como "
-                << reading.assumedOrder << ", como escribe el idioma de su cabecera\n";
+                << again.assumedOrder << ", como escribe el idioma de su cabecera\n";
     // Where every kind of property went: nothing is left out without a word.
-    for (const auto& [name, fate] : reading.fates) {
+    for (const auto& [name, fate] : again.fates) {
         std::string parts;
         const auto part = [&parts](std::size_t n, const char* one, const char* many) {
             if (n) parts += (parts.empty() ? "" : ", ") + plural(n, one, many);
@@ -352,7 +494,7 @@ ImportResult importBook(const std::string& path, const std::string& input,
         part(fate.aside, "guardada aparte", "guardadas aparte");
         if (!parts.empty()) con.out << "  " << printable(name) << ": " << parts << "\n";
     }
-    const auto aside = std::count_if(reading.fates.begin(), reading.fates.end(),
+    const auto aside = std::count_if(again.fates.begin(), again.fates.end(),
                                      [](const auto& f) { return f.second.aside > 0; });
     if (aside)
         con.out
@@ -382,19 +524,16 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
     const std::filesystem::path parent = std::filesystem::path(output).parent_path();
     const std::string dir = parent.empty() ? std::string(".") : parent.string();
     std::string temp;
-    int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     std::optional<SignalCleanup> cleanup;
     if (fd < 0) {
         temp = dir + "/.orvane-XXXXXX";
         cleanup.emplace(temp);
         fd = ::mkstemp(temp.data());
-        if (fd >= 0) {
-            cleanup->set(temp);
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            ::fchmod(fd, 0666 & ~mask);
-        }
+        if (fd >= 0) cleanup->set(temp);
     }
+    // The contacts are the owner's alone, whatever the umask.
+    if (fd >= 0) ::fchmod(fd, 0600);
     if (fd < 0) {
         const int e = errno;
         throw systemFailure("no se puede crear " + output, e);

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "exchange/import.h"
 
@@ -43,6 +44,10 @@ void demoBook(const std::string& path, std::size_t count, std::uint64_t seed, co
 // Returns the number of contacts written.
 std::size_t listBook(const std::string& path, const std::string& prefix, std::FILE* out);
 
+// Appends `s` as `list` writes a field: tab, line breaks and backslash as \t,
+// \n, \r, \\, any other control character or invalid byte as \xHH or \u00HH.
+void appendListed(std::string& out, std::string_view s);
+
 struct ImportOptions {
     Format format = Format::Csv;
     bool dryRun = false;
@@ -55,7 +60,11 @@ struct ImportResult {
     std::size_t duplicates = 0;  // equal in every field to a contact already in the book
     std::size_t problems = 0;
 };
-// All or nothing, in one transaction, unless skipBad.
+// Refuses at once an input that is a device, a pipe or a socket: only a
+// regular file can be read twice, as the import reads it.
+void checkInput(const std::string& input);
+// All or nothing, in one transaction, unless skipBad. The file is read
+// twice, never held whole: once to check it, once to write it.
 ImportResult importBook(const std::string& path, const std::string& input,
                         const ImportOptions& options, const Console& con);
 

@@ -1,10 +1,17 @@
 #include "tools/orvane-db/history.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <iostream>
 #include <map>
 
 #include "exchange/card.h"
+#include "store/backup.h"
 #include "store/dates.h"
 #include "store/engine.h"
 #include "store/history.h"
@@ -83,6 +90,12 @@ int history(const Invocation& a, const Console& con) {
     // Walking back from now: what each change left is what the newer one found.
     std::map<std::int64_t, std::optional<Contact>> after;
     for (const auto& e : list) {
+        if (e.tipo == history::kForgotten) {
+            con.out << showMoment(e.momento) << "  " << e.tipo << "  " << e.codigo
+                    << " (sus datos se han borrado)\n";
+            after[e.codigo] = std::nullopt;
+            continue;
+        }
         auto at = after.find(e.codigo);
         if (at == after.end()) at = after.emplace(e.codigo, current(h, e.codigo)).first;
         const std::optional<Contact> before =
@@ -196,6 +209,164 @@ int backup(const Invocation& a, const Console& con) {
     return 0;
 }
 
+// A copy of ours opened for writing, as SQLite opens any book (it is in
+// rollback form: its journal lives only while it is written).
+struct CopyBook {
+    sqlite3* db = nullptr;
+    explicit CopyBook(const std::string& path) {
+        const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        if (rc != SQLITE_OK) {
+            const EngineError e = sql::error(db, rc);
+            sqlite3_close_v2(db);
+            throw e;
+        }
+        sqlite3_busy_timeout(db, 3000);
+        keys::registerFunctions(db);
+    }
+    ~CopyBook() { sqlite3_close_v2(db); }
+    CopyBook(const CopyBook&) = delete;
+    CopyBook& operator=(const CopyBook&) = delete;
+};
+
+// Whether a file of copias/ holds anything of the contact (read only, no
+// side file made).
+bool holds(int dir, const std::string& name, std::int64_t codigo) {
+    const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    bool found = false;
+    try {
+        sqlite3* db = backup::openReadOnly(fd);
+        try {
+            found = history::knows(db, codigo);
+        } catch (const EngineError&) {
+        }
+        sqlite3_close_v2(db);
+    } catch (const EngineError&) {
+    }
+    ::close(fd);
+    return found;
+}
+
+// The same forgetting in one book (or copy) and then the file rewritten.
+history::Forgotten forgetIn(sqlite3* db, std::int64_t codigo, bool note, bool& emptied) {
+    sql::exec(db, "PRAGMA secure_delete = ON");
+    sql::WriteTransaction tx(db);
+    tx.markSource(history::kForgotten);
+    const history::Forgotten f = history::forget(db, codigo, note);
+    keys::refresh(db);
+    tx.commit();
+    emptied = history::scrub(db);
+    return f;
+}
+
+bool confirmed(const std::string& what, const Console& con) {
+    if (::isatty(STDIN_FILENO) == 0)
+        throw UsageError("sin una terminal no se puede pedir confirmación: añada --yes");
+    con.err << what << "\nNo se podrá deshacer ni restaurar. Escriba «sí» para seguir: ";
+    con.err.flush();
+    std::string answer;
+    std::getline(std::cin, answer);
+    std::string folded;
+    for (char c : answer)
+        if (c != ' ' && c != '\t' && c != '\r') folded += static_cast<char>(std::tolower(c));
+    return folded == "sí" || folded == "si" || folded == "s" || folded == "sÍ";
+}
+
+int forget(const Invocation& a, const Console& con) {
+    const auto codigo = code(a.positional[1]);
+    if (!codigo) throw UsageError("código no válido: " + a.positional[1]);
+    const std::string& path = a.positional[0];
+    auto db = Database::open(path);
+    sqlite3* h = db->handle();
+
+    // Who it is, for the messages: the contact, else its last state kept.
+    std::string who;
+    bool forgottenBefore = false;
+    if (auto now = current(h, *codigo)) who = name(*now);
+    for (const auto& e : history::entries(h, *codigo)) {
+        forgottenBefore = forgottenBefore || e.tipo == history::kForgotten;
+        if (who.empty() && e.tipo != "alta" && e.tipo != history::kForgotten) who = name(e.before);
+    }
+    // The copies we made, and any other file there that holds the contact.
+    std::error_code ec;
+    std::filesystem::path real = std::filesystem::canonical(path, ec);
+    if (ec) real = std::filesystem::absolute(path);
+    const std::string bookName = real.filename().string();
+    const std::filesystem::path copias = real.parent_path() / "copias";
+    int dir = -1;
+    std::vector<std::string> ours, others;
+    std::size_t holding = 0;
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(copias, ec))) {
+        std::string folder;
+        dir = backup::openCopies(path, &folder);
+        ours = backup::ourCopies(dir, bookName);
+        for (const std::string& c : ours) holding += holds(dir, c, *codigo);
+        for (const std::string& c : backup::otherFiles(dir, bookName))
+            if (holds(dir, c, *codigo)) others.push_back(c);
+    }
+    struct Closer {
+        int fd;
+        ~Closer() {
+            if (fd >= 0) ::close(fd);
+        }
+    } closer{dir};
+    const bool known = history::knows(h, *codigo);
+    if (!known && !holding && !forgottenBefore) {
+        con.err << "no hay ningún contacto con el código " << *codigo
+                << " en la agenda, en su historia ni en sus copias\n";
+        return 1;
+    }
+    const std::string shown = std::to_string(*codigo) + (who.empty() ? "" : " (" + who + ")");
+    if (!a.has("--yes")) {
+        std::string what = "Se borrarán para siempre los datos del contacto " + shown +
+                           ": su ficha, su historia y su tarjeta guardada";
+        if (holding)
+            what += ", y lo que guardan de él " + std::to_string(holding) +
+                    (holding == 1 ? " copia" : " copias") + " de " + copias.string();
+        if (!confirmed(what + ".", con)) {
+            con.out << "No se ha borrado nada\n";
+            return 1;
+        }
+    }
+
+    bool emptied = true;
+    const history::Forgotten f = forgetIn(h, *codigo, true, emptied);
+    std::vector<std::string> parts;
+    if (f.row) parts.push_back("su ficha");
+    if (f.changes)
+        parts.push_back(std::to_string(f.changes) +
+                        (f.changes == 1 ? " cambio de su historia" : " cambios de su historia"));
+    if (f.kept)
+        parts.push_back(std::to_string(f.kept) + (f.kept == 1 ? " línea de su tarjeta guardada"
+                                                              : " líneas de su tarjeta guardada"));
+    std::string list;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == parts.size() ? " y " : ", ") + parts[i];
+    con.out << "Contacto " << shown << " olvidado"
+            << (list.empty() ? std::string(": ya no quedaba nada de él en la agenda")
+                             : ": borrados " + list)
+            << "\n";
+    if (f.linked) con.out << "La próxima sincronización lo borrará también del servidor\n";
+    if (!emptied)
+        con.err << "otro programa tiene la agenda abierta: parte de sus datos puede quedar en "
+                << path << "-wal hasta que la cierre; repita entonces la orden\n";
+
+    std::size_t cleaned = 0;
+    for (const std::string& c : ours) {
+        CopyBook copy((copias / c).string());
+        bool done = true;
+        if (forgetIn(copy.db, *codigo, false, done).anything()) ++cleaned;
+    }
+    if (!ours.empty())
+        con.out << "Copias de " << copias.string() << " limpiadas: " << ours.size() << " ("
+                << cleaned << (cleaned == 1 ? " lo tenía" : " lo tenían") << ")\n";
+    for (const std::string& c : others)
+        con.err << (copias / c).string()
+                << ": no es una copia hecha por orvane-db y guarda datos del contacto " << *codigo
+                << "; no se ha tocado\n";
+    return 0;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> parseMoment(const std::string& text, std::int64_t nowMs) {
@@ -269,6 +440,9 @@ int undoCommand(const Invocation& a, const Console& con) {
 }
 int backupCommand(const Invocation& a, const Console& con) {
     return backup(a, con);
+}
+int forgetCommand(const Invocation& a, const Console& con) {
+    return forget(a, con);
 }
 
 }  // namespace orv::db

@@ -1,6 +1,7 @@
 #pragma once
-// orvane-db history, restore, undo and backup: looking back at every change
-// kept in the book and bringing contacts, or the whole book, back.
+// orvane-db history, restore, undo, backup and forget: looking back at every
+// change kept in the book, bringing contacts, or the whole book, back, and
+// erasing a person for good.
 
 #include <cstdint>
 #include <optional>
@@ -16,6 +17,7 @@ int historyCommand(const Invocation& a, const Console& con);
 int restoreCommand(const Invocation& a, const Console& con);
 int undoCommand(const Invocation& a, const Console& con);
 int backupCommand(const Invocation& a, const Console& con);
+int forgetCommand(const Invocation& a, const Console& con);
 
 // "2026-12-07 14:30", "2026-12-07T14:30:00", "2026-12-07", "hace 2 horas"
 // (segundos, minutos, horas, días, semanas), local time, as unix ms.

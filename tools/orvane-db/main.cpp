@@ -2,6 +2,7 @@
 // The commands and their argument handling; the work is in the orv_dbtool
 // library.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -76,8 +77,10 @@ std::optional<orv::db::Format> chooseFormat(const Invocation& a, const std::stri
         return f;
     }
     f = orv::exchange::formatFromPath(path);
-    if (!f && in) {
-        // A file whose name says nothing: its first line may.
+    struct stat sb;
+    if (!f && in && ::stat(path.c_str(), &sb) == 0 && S_ISREG(sb.st_mode)) {
+        // A file whose name says nothing: its first line may (a device or a
+        // pipe is refused by the import itself, at once).
         if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
             char head[4096];
             const std::size_t n = std::fread(head, 1, sizeof head, file);
@@ -128,6 +131,7 @@ int reindex(const Invocation& a, const Console& con) {
 }
 
 int import(const Invocation& a, const Console& con) {
+    orv::db::checkInput(a.positional[1]);
     const auto format = chooseFormat(a, a.positional[1], true);
     const auto r = orv::db::importBook(
         a.positional[0], a.positional[1],
@@ -174,10 +178,14 @@ const Command kCommands[] = {
      "escribe todos los contactos en SALIDA (.csv o .vcf), que no debe existir", exportTo},
     {"sync",
      "ARCHIVO [URL] [--user NOMBRE] [--address-book NOMBRE] [--password-file F] [--ca-file F] "
-     "[--allow-http] [--other-address-book] [--allow-deletions] [--dry-run]",
+     "[--fingerprint HUELLA] [--save-password] [--allow-http] [--other-address-book] "
+     "[--allow-deletions] [--dry-run]",
      "sincroniza en los dos sentidos con una libreta CardDAV del servidor URL (sin URL,\n"
-     "la de la última vez); la contraseña, de F, de ORVANE_CARDDAV_PASSWORD o preguntada;\n"
-     "no borra todos los contactos de un lado, ni más de la mitad, sin --allow-deletions",
+     "la de la última vez); la contraseña, de F (solo legible por usted), de\n"
+     "ORVANE_CARDDAV_PASSWORD, del llavero del escritorio o preguntada; --save-password\n"
+     "la guarda en el llavero; un certificado que el sistema no reconoce se acepta con\n"
+     "--fingerprint y su huella SHA-256, y se recuerda; no borra todos los contactos de\n"
+     "un lado, ni más de la mitad, sin --allow-deletions",
      orv::db::syncCommand},
     {"history", "ARCHIVO [CODIGO] [--deleted]",
      "los cambios, del último al primero, con su momento, clase, origen y campos; con\n"
@@ -194,6 +202,11 @@ const Command kCommands[] = {
      "copia coherente de la agenda aunque esté abierta (sin DESTINO, en copias/ junto a\n"
      "ella)",
      orv::db::backupCommand},
+    {"forget", "ARCHIVO CODIGO [--yes]",
+     "borra para siempre un contacto (aunque ya esté borrado) y todo rastro de él: su\n"
+     "historia, su tarjeta guardada y sus datos en las copias; pide confirmación en la\n"
+     "terminal (--yes para no preguntar)",
+     orv::db::forgetCommand},
 };
 
 const Command* find(const std::string& name) {

@@ -1,6 +1,12 @@
 #include "ui/toolkit/services.h"
 
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <vector>
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -156,20 +162,80 @@ QString dataHome() {
     return QDir::homePath() + QStringLiteral("/.local/share");
 }
 
+// Whether the group has a member besides this user: listed in the group,
+// or with it as their own group.
+bool groupHasOthers(gid_t gid) {
+    const uid_t me = ::geteuid();
+    std::vector<char> buffer(1 << 16);
+    group g{};
+    group* found = nullptr;
+    if (::getgrgid_r(gid, &g, buffer.data(), buffer.size(), &found) != 0 || !found) return true;
+    const passwd* self = ::getpwuid(me);
+    for (char** m = found->gr_mem; m && *m; ++m)
+        if (!self || std::strcmp(*m, self->pw_name) != 0) return true;
+    bool others = false;
+    ::setpwent();
+    while (const passwd* p = ::getpwent())
+        if (p->pw_gid == gid && p->pw_uid != me) others = true;
+    ::endpwent();
+    return others;
+}
+
+// Folders made for the owner alone, whatever the umask; those already there
+// are left as they are.
+void makeFolders(const QString& dir) {
+    const QStringList parts = QDir::cleanPath(dir).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString path;
+    for (const QString& part : parts) {
+        path += QLatin1Char('/') + part;
+        const QByteArray p = QFile::encodeName(path);
+        if (::mkdir(p.constData(), 0700) == 0) ::chmod(p.constData(), 0700);
+    }
+}
+
 }  // namespace
 
-QString BookPath() {
+bool othersCanWrite(const QString& folder) {
+    const QString real = QFileInfo(folder).canonicalFilePath();
+    if (real.isEmpty()) return true;
+    const uid_t me = ::geteuid();
+    for (QString path = real;;) {
+        struct stat sb;
+        if (::stat(QFile::encodeName(path).constData(), &sb) != 0) return true;
+        if (sb.st_uid != me && sb.st_uid != 0) return true;
+        const bool writable =
+            (sb.st_mode & S_IWOTH) || ((sb.st_mode & S_IWGRP) && groupHasOthers(sb.st_gid));
+        // Above the folder, a shared folder with the sticky bit (/tmp) lets
+        // no one else rename what is ours in it.
+        if (writable && (path == real || !(sb.st_mode & S_ISVTX))) return true;
+        if (path == QLatin1String("/")) return false;
+        path = QFileInfo(path).path();
+    }
+}
+
+namespace {
+
+QString besideProgram() {
     const QString folder = AppPath();
     const QString beside = folder + QStringLiteral("/orv.mdb");
+    // A folder others can write may hold a book they put there: never read.
+    if (othersCanWrite(folder)) return {};
     const QFileInfo besideInfo(beside);
     if (besideInfo.exists() || besideInfo.isSymLink()) return beside;
     if (!underUsr(folder) && ::access(QFile::encodeName(folder).constData(), W_OK) == 0)
         return beside;
+    return {};
+}
+
+}  // namespace
+
+QString BookPath() {
+    if (const QString beside = besideProgram(); !beside.isEmpty()) return beside;
     const QString dir = dataHome() + QStringLiteral("/orvane");
     const QString book = dir + QStringLiteral("/orv.mdb");
     const QFileInfo bookInfo(book);
     if (bookInfo.exists() || bookInfo.isSymLink()) return book;
-    QDir().mkpath(dir);  // a failure shows as the book's
+    makeFolders(dir);  // a failure shows as the book's
     try {
         Database::create(book.toStdString());
     } catch (const EngineError& e) {

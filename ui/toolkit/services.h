@@ -55,12 +55,19 @@ QString AppPath();
 
 // The contact book both windows open: orv.mdb beside the program when it is
 // there, or when the program's folder is the user's own (the portable
-// archive, a build tree: writable, and not under /usr). Otherwise, installed
+// archive, a build tree: writable, and not under /usr), unless others can
+// write in that folder (see othersCanWrite). Otherwise, installed
 // for the whole system, the user's own $XDG_DATA_HOME/orvane/orv.mdb
 // (~/.local/share/orvane/orv.mdb), made empty with its folder the first time;
 // nothing is ever written beside the program then. Throws EngineError when
 // that book cannot be made.
 QString BookPath();
+
+// Someone other than the user (or root) can put a file in the folder: it is
+// writable by others (another user, a group with other members), belongs to
+// another user, or lies in a folder that others can write and that has no
+// sticky bit. The program then never reads a book, or a plugin, from it.
+bool othersCanWrite(const QString& folder);
 
 // Test seam: makes AppPath() return `folder` until reset (an empty folder
 // restores the executable's).
