@@ -170,7 +170,7 @@ QUrl CardDavClient::urlOf(const QString& href) const {
 }
 
 std::optional<QString> CardDavClient::memberPath(const QString& href) const {
-    const QUrl given(href, QUrl::StrictMode);
+    const QUrl given(href);
     if (href.isEmpty() || !given.isValid() || given.hasQuery() || given.hasFragment())
         return std::nullopt;
     // Walking out of the collection, spelt plainly or encoded, is no member

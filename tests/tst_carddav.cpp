@@ -328,6 +328,39 @@ class TestCardDav : public QObject {
         }
     }
 
+    // A server's href is a path of a card directly in the collection, on its
+    // origin; anything else is none.
+    void hrefsArePathsOnTheCollectionsOrigin_data() {
+        QTest::addColumn<QString>("href");
+        QTest::addColumn<QString>("path");  // empty: refused
+        const QString none;
+        QTest::newRow("a path") << "/libreta/a.vcf"
+                                << "/libreta/a.vcf";
+        QTest::newRow("relative") << "a.vcf"
+                                  << "/libreta/a.vcf";
+        QTest::newRow("full address, as spelt") << "http://127.0.0.1:8080/libreta/a%20b.vcf"
+                                                << "/libreta/a%20b.vcf";
+        QTest::newRow("scheme and host in capitals") << "HTTP://127.0.0.1:8080/libreta/a.vcf"
+                                                     << "/libreta/a.vcf";
+        QTest::newRow("another port") << "http://127.0.0.1/libreta/a.vcf" << none;
+        QTest::newRow("https") << "https://127.0.0.1:8080/libreta/a.vcf" << none;
+        QTest::newRow("another host") << "http://127.0.0.2:8080/libreta/a.vcf" << none;
+        QTest::newRow("no scheme, another host") << "//127.0.0.2:8080/libreta/a.vcf" << none;
+        QTest::newRow("another folder") << "/otra/a.vcf" << none;
+        QTest::newRow("walking out") << "/libreta/../otra/a.vcf" << none;
+        QTest::newRow("walking out, encoded") << "/libreta/%2e%2E/otra/a.vcf" << none;
+        QTest::newRow("an encoded slash") << "/libreta/a%2Fb.vcf" << none;
+        QTest::newRow("deeper") << "/libreta/sub/a.vcf" << none;
+        QTest::newRow("the collection itself") << "/libreta/" << none;
+        QTest::newRow("a query") << "/libreta/a.vcf?x=1" << none;
+    }
+    void hrefsArePathsOnTheCollectionsOrigin() {
+        QFETCH(QString, href);
+        QFETCH(QString, path);
+        const CardDavClient client({QUrl("http://127.0.0.1:8080/libreta"), {}, {}, {}, 1000, 10});
+        QCOMPARE(client.memberPath(href).value_or(QString()), path);
+    }
+
     // xandikos lists its reports without the <report> wrapper: sync tokens
     // and multiget are still seen.
     void reportsWithOrWithoutTheirWrapper_data() {

@@ -60,6 +60,53 @@ QString makeCertificate(const QString& folder) {
     return {};
 }
 
+namespace {
+
+QString openssl(const QStringList& args, QByteArray* out = nullptr) {
+    QProcess ssl;
+    ssl.start("openssl", args);
+    if (!ssl.waitForFinished(20000) || ssl.exitCode() != 0)
+        return "openssl: " + QString::fromLocal8Bit(ssl.readAllStandardError());
+    if (out) *out = ssl.readAllStandardOutput();
+    return {};
+}
+
+const QStringList kEc = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+
+}  // namespace
+
+QString makeAuthority(const QString& folder) {
+    return openssl(QStringList{"req", "-x509"} + kEc +
+                   QStringList{"-keyout", folder + "/ca.key", "-out", folder + "/ca.pem", "-days",
+                               "2", "-subj", "/CN=Autoridad de prueba", "-addext",
+                               "basicConstraints=critical,CA:TRUE", "-addext",
+                               "keyUsage=critical,keyCertSign"});
+}
+
+QString makeSignedCertificate(const QString& folder, const QString& authorityFolder) {
+    QFile ext(folder + "/ext.cnf");
+    if (!ext.open(QIODevice::WriteOnly) || ext.write("subjectAltName=IP:127.0.0.1\n") < 0)
+        return QStringLiteral("cannot write ext.cnf");
+    ext.close();
+    if (QString why = openssl(QStringList{"req"} + kEc +
+                              QStringList{"-keyout", folder + "/key.pem", "-out",
+                                          folder + "/req.csr", "-subj", "/CN=127.0.0.1"});
+        !why.isEmpty())
+        return why;
+    return openssl({"x509", "-req", "-in", folder + "/req.csr", "-CA", authorityFolder + "/ca.pem",
+                    "-CAkey", authorityFolder + "/ca.key", "-CAcreateserial", "-out",
+                    folder + "/cert.pem", "-days", "2", "-extfile", folder + "/ext.cnf"});
+}
+
+QString opensslFingerprint(const QString& certFile) {
+    QByteArray out;
+    if (!openssl({"x509", "-in", certFile, "-noout", "-fingerprint", "-sha256"}, &out).isEmpty())
+        return {};
+    return QString::fromLatin1(out.trimmed())
+        .section('=', 1)
+        .toUpper();  // "sha256 Fingerprint=AB:…"
+}
+
 QString Radicale::start() {
     if (!dir_.isValid()) return QStringLiteral("no temporary folder");
     QFile users(dir_.filePath("users"));

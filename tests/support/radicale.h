@@ -33,6 +33,12 @@ void stopProcess(QProcess& proc);
 // A key and a certificate for 127.0.0.1 that no system trusts, as key.pem and
 // cert.pem in `folder`. Empty on success, else what went wrong.
 QString makeCertificate(const QString& folder);
+// A certificate authority (ca.pem, ca.key in `folder`), and a key and
+// certificate for 127.0.0.1 signed by it (key.pem, cert.pem in `folder`).
+QString makeAuthority(const QString& folder);
+QString makeSignedCertificate(const QString& folder, const QString& authorityFolder);
+// The SHA-256 fingerprint of a PEM certificate as openssl prints it (AB:CD:…).
+QString opensslFingerprint(const QString& certFile);
 
 class Radicale {
   public:

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QHostAddress>
+#include <QSslCertificate>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -184,6 +185,11 @@ std::optional<QUrl> choose(const std::vector<sync::AddressBookInfo>& books,
 // remembered for the origin. False when the sync must stop.
 bool trustServer(const QUrl& address, const std::optional<std::string>& caFile,
                  const std::optional<QString>& given, const Console& con, QString& pinned) {
+    if (caFile && QSslCertificate::fromPath(QString::fromStdString(*caFile)).isEmpty()) {
+        con.err << "no se ha sincronizado: no se puede leer el certificado de autoridad "
+                << shown(*caFile) << "\n";
+        return false;
+    }
     sync::TrustStore store;
     pinned = store.accepted(address);
     const sync::CertificateCheck check = sync::checkCertificate(
@@ -205,8 +211,8 @@ bool trustServer(const QUrl& address, const std::optional<std::string>& caFile,
             con.err << "el certificado de " << server
                     << " no lo reconoce este equipo: " << shown(check.problem) << "\n"
                     << "  a nombre de: " << shown(check.subject)
-                    << "; emitido por: " << shown(check.issuer)
-                    << "; caduca: " << check.expires.toString(Qt::ISODate).toStdString() << "\n"
+                    << "; emitido por: " << shown(check.issuer) << "; caduca: "
+                    << check.expires.toString(QStringLiteral("dd/MM/yyyy")).toStdString() << "\n"
                     << "  huella SHA-256: " << fingerprint << "\n";
             break;
         case V::Changed:
