@@ -11,7 +11,7 @@ runs=${1:-7}
 build=build-bench
 data=bench-data
 
-scripts/deps.sh --tests
+scripts/deps.sh --bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target orvane-db bench_ui bench_startup_main \
     bench_startup_bare bench_sync bench_history >/dev/null
@@ -127,6 +127,10 @@ done
 
 # The same 100,000 with a photo each, against them without (three runs).
 bench/photos.sh "$tool" "$mid" 3 >>"$rows"
+
+# 3,000 contacts into the book of 1,000,000 against the same into an empty
+# book, and orvane-db list against abook on the same contacts.
+bench/lookup.sh "$tool" "$large" "$data/book-1000000.tsv" "$runs" >>"$rows"
 
 # orvane-db import of one contact into the book of 1,000,000 against the same
 # into the book of 1,000: the duplicate check seeks the name index, so the cost
