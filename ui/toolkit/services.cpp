@@ -302,6 +302,11 @@ bool installSpanishTexts() {
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     installSpanishTexts();
+    paintWhileWaiting();
+}
+
+void paintWhileWaiting() {
+    orv::setWaitHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {

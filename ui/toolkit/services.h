@@ -119,6 +119,10 @@ bool guarded(F&& f) {
 // not installed; repeat calls do nothing.
 bool installSpanishTexts();
 
+// While a save waits for another program's lock, the windows go on
+// painting between the wait's short steps (the Application does this).
+void paintWhileWaiting();
+
 // The program's application object, its standard texts in Spanish: an engine error that escapes an
 // event handler not run through guarded() is still handled as above, instead of ending the process.
 class Application : public QApplication {
