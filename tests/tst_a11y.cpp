@@ -18,6 +18,7 @@
 #include "ui/card/frmfinal.h"
 #include "ui/main/frmmain.h"
 #include "ui/orvmod.h"
+#include "ui/toolkit/maskedbox.h"
 #include "ui/toolkit/toolkit.h"
 #include "ui/windows.h"
 

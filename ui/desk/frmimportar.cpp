@@ -165,7 +165,7 @@ void frmimportar::finished() {
     if (listed > summary_.lines.size())
         lines << QStringLiteral("… y %1 más").arg(listed - summary_.lines.size());
     detail_->setPlainText(lines.join(QLatin1Char('\n')));
-    show(wrote ? State::Imported : State::Checked);
+    setState(wrote ? State::Imported : State::Checked);
 }
 
 QString frmimportar::report(const ImportSummary& s) const {
