@@ -802,12 +802,7 @@ class Sync {
             if (it.op == Item::Op::Delete) report_.deletedThere.push_back(name);
             if (it.news) report_.down.push_back(name);
             if (it.bookWrite && !it.result) report_.deletedHere.push_back(name);
-            if (!it.conflicts.empty()) {
-                std::string fields;
-                for (const std::string& f : it.conflicts)
-                    fields += (fields.empty() ? "" : ", ") + f;
-                report_.conflicts.push_back(name + ": " + fields);
-            }
+            noteConflicts(who, it.conflicts);
             if (!it.kept.empty()) report_.kept.push_back(name + ": " + it.kept);
         }
         return anything;
