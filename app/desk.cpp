@@ -3,6 +3,8 @@
 // book as orvane. Started by orvane when it is given a file or one of
 // their options (the menu entry's actions, "Abrir con" in a file manager).
 
+#include <sys/prctl.h>
+
 #include <QCoreApplication>
 #include <QStringList>
 #include <cstdio>
@@ -29,6 +31,9 @@ int main(int argc, char** argv) {
         orv::ui::MsgBox(request.error);
         return 2;
     }
+    // No core dump and no other process of the user reads a password typed
+    // or taken from the keyring here.
+    if (request.kind == QLatin1String("frmsincronizar")) ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     orv::ui::desk::setFilesToImport(request.files);
     if (!orv::ui::Form::ShowStartup(request.kind)) return 1;
     const int status = app.exec();

@@ -317,11 +317,12 @@ class Sync {
 
     SyncReport run() {
         readBook();
-        if (!askServer() || !fetchCards()) return std::move(report_);
+        if (!askServer() || stopIfCancelled() || !fetchCards() || stopIfCancelled())
+            return std::move(report_);
         linkOrAddFresh();
         for (Item& it : items_)
             if (!it.failed && !it.group) decide(it);
-        if (!guard()) return std::move(report_);
+        if (!guard() || stopIfCancelled()) return std::move(report_);
         withKeptProperties();
         if (!o_.dryRun) {
             reserveUids();
@@ -337,6 +338,14 @@ class Sync {
   private:
     void checkpoint(const char* point) const {
         if (o_.checkpoint) o_.checkpoint(point);
+    }
+    bool cancelRequested() const { return o_.cancelled && o_.cancelled(); }
+    // Cancelled before anything was written: nothing changes on either side.
+    bool stopIfCancelled() {
+        if (!cancelRequested()) return false;
+        report_.cancelled = true;
+        report_.fatal = "sincronización cancelada; no se ha cambiado nada en ningún lado";
+        return true;
     }
     DavProgress progress(const char* stage) const {
         return [this, stage](qint64 done, qint64 total) {
@@ -442,6 +451,7 @@ class Sync {
         }
         if (auto why = refusal(p); why && !o_.allowDeletions) {
             report_.fatal = *why;
+            report_.refused = p;
             return false;
         }
         if (!o_.dryRun && writes > history::kCopyAbove) report_.copy = history::keepCopy(db_);
@@ -679,6 +689,12 @@ class Sync {
         std::string stopped;
         for (Item& it : items_) {
             if (it.failed || it.op == Item::Op::None) continue;
+            if (stopped.empty() && cancelRequested()) {
+                stopped = "cancelada";
+                report_.cancelled = true;
+                report_.problems.push_back(
+                    "sincronización cancelada; lo que falta se sincroniza la próxima vez");
+            }
             if (!stopped.empty()) {
                 it.failed = true;
                 continue;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "sync/carddav.h"
+#include "sync/guard.h"
 
 namespace orv::sync {
 
@@ -34,6 +35,9 @@ struct SyncOptions {
     // Called at the points between the sync's steps ("reserved", "writing",
     // "put", "server-done", "before-commit"); tests stop the process there.
     std::function<void(const char* point)> checkpoint;
+    // Asked between the sync's steps and before each card it writes to the
+    // server (a window's "Cancelar"); true stops the sync there.
+    std::function<bool()> cancelled;
 };
 
 struct SyncReport {
@@ -54,6 +58,12 @@ struct SyncReport {
     std::string copy;
     // The sync stopped because the address book is not the one last synced.
     bool otherBook = false;
+    // The guard stopped it (`fatal` says why): what it would have deleted.
+    std::optional<PlannedDeletions> refused;
+    // options.cancelled stopped it: before anything was written (`fatal`
+    // says so), or part way through the server's side, what was done kept in
+    // the book and the rest left to the next sync (`problems` says so).
+    bool cancelled = false;
     bool complete() const { return fatal.empty() && problems.empty(); }
 };
 

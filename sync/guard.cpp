@@ -14,7 +14,7 @@ std::string contacts(std::size_t n) {
 
 }  // namespace
 
-std::optional<std::string> refusal(const PlannedDeletions& p) {
+std::optional<std::string> tooManyDeletions(const PlannedDeletions& p) {
     std::string why;
     if (tooMany(p.here, p.bookContacts) || (p.serverNew && p.here > 0)) {
         why = "borraría " + contacts(p.here) + " de los " + std::to_string(p.bookContacts) +
@@ -28,7 +28,13 @@ std::optional<std::string> refusal(const PlannedDeletions& p) {
                std::to_string(p.serverContacts) + " del servidor (esta agenda se ha vaciado)";
     }
     if (why.empty()) return std::nullopt;
-    return why +
+    return why;
+}
+
+std::optional<std::string> refusal(const PlannedDeletions& p) {
+    const std::optional<std::string> why = tooManyDeletions(p);
+    if (!why) return std::nullopt;
+    return *why +
            "; no se ha cambiado nada en ningún lado. Si de verdad hay que borrarlos, repita con "
            "--allow-deletions";
 }

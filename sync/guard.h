@@ -21,7 +21,10 @@ struct PlannedDeletions {
 // kFewDeletions. Any deletion here from an address book made anew.
 inline constexpr std::size_t kFewDeletions = 10;
 
-// Why the sync must stop, in Spanish with the numbers; nullopt to go on.
+// What it would delete, in Spanish with the numbers ("borraría 12 contactos
+// de los 12 de esta agenda (…)"); nullopt when it is not too many.
+std::optional<std::string> tooManyDeletions(const PlannedDeletions& p);
+// Why the sync must stop, as orvane-db says it; nullopt to go on.
 std::optional<std::string> refusal(const PlannedDeletions& p);
 
 }  // namespace orv::sync

@@ -16,4 +16,4 @@ export HOME=$home XDG_RUNTIME_DIR=$home/run XDG_CONFIG_HOME=$home/config XDG_DAT
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 # The daemon ends with the session's bus; none of its output may keep CTest waiting.
 dbus-run-session -- sh -c 'printf "clave\n" | gnome-keyring-daemon --daemonize --unlock \
-    --components=secrets >/dev/null 2>&1 && exec "$0"' "$test"
+    --components=secrets >/dev/null 2>&1 && exec "$0" "$@"' "$test" "${@:2}"

@@ -2,12 +2,14 @@
 
 #include "ui/desk/frmborrados.h"
 #include "ui/desk/frmimportar.h"
+#include "ui/desk/frmsincronizar.h"
 
 namespace orv::ui::desk {
 
 void registerDeskWindows() {
     Form::registerKind<frmborrados>(QStringLiteral("frmborrados"));
     Form::registerKind<frmimportar>(QStringLiteral("frmimportar"));
+    Form::registerKind<frmsincronizar>(QStringLiteral("frmsincronizar"));
 }
 
 namespace {
@@ -19,6 +21,7 @@ struct Option {
 constexpr Option kOptions[] = {
     {"--borrados", "frmborrados"},
     {"--importar", "frmimportar"},
+    {"--sincronizar", "frmsincronizar"},
 };
 
 }  // namespace
@@ -57,8 +60,8 @@ Request parseArguments(const QStringList& arguments) {
         return {QString(), {}, r.error};
     }
     if (r.kind.isEmpty())
-        r.error =
-            QStringLiteral("falta qué abrir: un archivo de contactos, --importar o --borrados");
+        r.error = QStringLiteral(
+            "falta qué abrir: un archivo de contactos, --importar, --sincronizar o --borrados");
     return r;
 }
 
