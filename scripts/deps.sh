@@ -18,11 +18,16 @@ packages=(cmake g++ make qt6-base-dev libgl-dev libsqlite3-dev libicu-dev libsec
 # devscripts, dpkg-dev, fakeroot and lintian (the package test builds the
 # Debian package the Debian way and checks it); gnome-keyring and
 # libsecret-tools (the keyring tests, on a bus of their own).
-if [ "${1:-}" = "--tests" ]; then
+if [ "${1:-}" = "--tests" ] || [ "${1:-}" = "--bench" ]; then
     packages+=(sqlite3 clang libclang-rt-14-dev time radicale xandikos vdirsyncer openssl
                qt6-svg-dev xdotool x11-utils desktop-file-utils appstream man-db groff-base
                dbus at-spi2-core python3-pyatspi debhelper devscripts dpkg-dev fakeroot
                lintian gnome-keyring libsecret-tools)
+fi
+# With --bench (bench.sh), also abook: the floor `orvane-db list` is measured
+# against, answering the same query from the same contacts.
+if [ "${1:-}" = "--bench" ]; then
+    packages+=(abook)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -462,6 +462,21 @@ std::vector<std::string> namesLike(int dir, const std::string& bookName) {
 namespace backup {
 
 sqlite3* openReadOnly(int fd) {
+    // A file in WAL form (a user's copy of a book) is read as it is on disk:
+    // the descriptor's VFS has no shared memory to read a journal with.
+    char head[20];
+    if (::pread(fd, head, sizeof head, 0) == sizeof head && head[18] == 2) {
+        sqlite3* db = nullptr;
+        const std::string uri = "file:/proc/self/fd/" + std::to_string(fd) + "?immutable=1";
+        const int rc =
+            sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+        if (rc != SQLITE_OK) {
+            const EngineError e = sql::error(db, rc);
+            sqlite3_close_v2(db);
+            throw e;
+        }
+        return db;
+    }
     return openFd(fd, SQLITE_OPEN_READONLY);
 }
 

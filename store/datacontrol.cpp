@@ -60,7 +60,7 @@ void DataControl::bind(Binding b) {
     currentChanged();
 }
 
-void DataControl::Update() {
+void DataControl::Update(bool again) {
     if (!rs_) throw EngineError(kErrNoPendingChange, "No hay ningún cambio pendiente.");
     std::vector<std::optional<Value>> values(rs_->fieldNames().size());
     for (std::size_t i = 0; i < bindings_.size(); ++i) {
@@ -73,7 +73,23 @@ void DataControl::Update() {
         // An untouched control keeps the stored value exactly.
         if (text != shown_[i]) values[static_cast<std::size_t>(field)] = textValue(b.field, text);
     }
-    rs_->Update(values);
+    try {
+        rs_->Update(values, again);
+    } catch (const DataChangedError&) {
+        // The record set now reads the row as it is: the untouched controls
+        // follow it, the typed ones keep their texts.
+        for (std::size_t i = 0; i < bindings_.size(); ++i) {
+            const Binding& b = bindings_[i];
+            const int field = rs_->fieldIndex(b.field);
+            if (field < 0) continue;
+            const std::string now = fieldText(b.field, rs_->value(field));
+            if (!b.text || b.text() == shown_[i]) {
+                if (b.show) b.show(now);
+            }
+            shown_[i] = now;
+        }
+        throw;
+    }
 }
 
 void DataControl::currentChanged() {

@@ -55,7 +55,12 @@ class DataControl : public RecordsetObserver {
     // Collects the editable controls' texts and stores the pending row.
     // Fields whose text is unchanged since it was shown keep their stored
     // value exactly (a null stays null, a long text is not cut).
-    void Update();
+    // When another writer changed a field the user changed too
+    // (DataChangedError), the controls the user left alone show the row as
+    // it is now and the typed texts stay: the same Update again stores them
+    // over the other writer's values. `again` stores a row deleted meanwhile
+    // anew (Recordset::Update).
+    void Update(bool again = false);
 
     // Shows the current row in every bound control.
     void currentChanged() override;

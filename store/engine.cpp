@@ -85,11 +85,47 @@ void configure(sqlite3* db) {
     if (rc != SQLITE_OK) throw sql::error(db, rc);
     keys::registerFunctions(db);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    // Rollback journal (the file's default) with a full sync at every commit:
-    // a stored contact survives a power cut, no side files stay beside the
-    // book, and our readers never keep a lock between calls.
-    sql::exec(db, "PRAGMA synchronous=FULL");
+    // A full sync at every commit: a stored contact survives a power cut.
+    // A large import's journal is cut back once it is folded in.
+    sql::exec(db, "PRAGMA synchronous=FULL; PRAGMA journal_size_limit=67108864");
     if (connectionHook()) connectionHook()(db);
+}
+
+// WAL journal: a writer never shuts readers out, nor a reader a writer. Only
+// for a file known to be a book, which it changes. Asked without waiting:
+// while another program holds the book in the old journal, the switch waits
+// for the next opening. The last connection to close folds the journal back
+// into the book, so a closed book is one whole file again.
+void useWal(sqlite3* db) {
+    if (sqlite3_db_readonly(db, "main") != 0) return;
+    sqlite3_busy_timeout(db, 0);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+}
+
+// A WAL book in a folder we cannot write cannot get its shared-memory file:
+// it is read as it is on disk, which no writer can change without that file.
+bool needsImmutable(sqlite3* db) {
+    sqlite3_extended_result_codes(db, 1);
+    const int rc =
+        sqlite3_exec(db, "SELECT count(*) FROM main.sqlite_schema", nullptr, nullptr, nullptr);
+    return rc == SQLITE_READONLY_DIRECTORY || rc == SQLITE_READONLY_CANTINIT ||
+           rc == SQLITE_CANTOPEN;
+}
+
+std::string immutableUri(const std::string& path) {
+    std::string uri = "file:";
+    for (unsigned char c : path) {
+        if (c == '%' || c == '?' || c == '#' || c < 0x20) {
+            static const char hex[] = "0123456789ABCDEF";
+            uri += '%';
+            uri += hex[c >> 4];
+            uri += hex[c & 15];
+        } else {
+            uri += static_cast<char>(c);
+        }
+    }
+    return uri + "?immutable=1";
 }
 
 // An error met while opening is fatal, but for a lock or a busy file: once
@@ -102,6 +138,10 @@ EngineError asFatal(const EngineError& e) {
 
 void setConnectionHook(std::function<void(sqlite3*)> hook) {
     connectionHook() = std::move(hook);
+}
+
+void setWaitHook(std::function<void()> hook) {
+    sql::waitHook() = std::move(hook);
 }
 
 Database::Database(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
@@ -122,6 +162,7 @@ bool Database::reopenIfReadOnly() {
     }
     try {
         configure(fresh);
+        useWal(fresh);
     } catch (const EngineError&) {
         sqlite3_close_v2(fresh);
         return false;
@@ -211,6 +252,16 @@ std::shared_ptr<Database> Database::open(const std::string& path, bool maintain)
         sqlite3_close_v2(raw);
         throw EngineError(kErrNotADatabase, "No se puede abrir el archivo '" + path + "'.", true);
     }
+    if (needsImmutable(raw)) {
+        sqlite3_close_v2(raw);
+        raw = nullptr;
+        if (sqlite3_open_v2(immutableUri(real).c_str(), &raw,
+                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) {
+            sqlite3_close_v2(raw);
+            throw EngineError(kErrNotADatabase, "No se puede abrir el archivo '" + path + "'.",
+                              true);
+        }
+    }
     std::shared_ptr<Database> db(new Database(raw, path));
     try {
         configure(raw);
@@ -218,7 +269,10 @@ std::shared_ptr<Database> Database::open(const std::string& path, bool maintain)
         // A book of the previous release is read with its order until it is
         // converted.
         if (keys::oldSchema(raw)) keys::registerOldCollation(raw, true);
-        if (maintain) db->keysSchema_ = keys::prepare(raw);
+        if (maintain) {
+            useWal(raw);
+            db->keysSchema_ = keys::prepare(raw);
+        }
     } catch (const EngineError& e) {
         if (e.number() == kErrCorrupt)
             throw EngineError(kErrNotADatabase,
@@ -253,6 +307,7 @@ std::shared_ptr<Database> Database::create(const std::string& path) {
         db.reset(new Database(raw, path));
         raw = nullptr;
         configure(db->handle());
+        useWal(db->handle());
         sql::WriteTransaction t(db->handle());
         db->exec(schema::kCreateSql);
         t.commit();
@@ -315,7 +370,7 @@ void Recordset::AddNew() {
 void Recordset::Edit() {
     readOnly();
 }
-void Recordset::Update(const std::vector<std::optional<Value>>&) {
+void Recordset::Update(const std::vector<std::optional<Value>>&, bool) {
     readOnly();
 }
 void Recordset::CancelUpdate() {

@@ -37,7 +37,12 @@ enum ErrorNumber : int {
     kErrLocked = 3032,
     kErrConstraint = 3033,
     kErrCorrupt = 3034,
-    kErrEngine = 3099,  // any other SQLite failure; the text carries SQLite's message
+    kErrDiskIO = 3035,  // the disk failed a read, a write or a sync
+    kErrNoMemory = 3036,
+    kErrTooBig = 3037,
+    kErrRecordDeleted = 3167,  // the row was deleted by another writer meanwhile
+    kErrDataChanged = 3197,    // another writer changed what the caller last read
+    kErrEngine = 3099,         // any other SQLite failure, said in Spanish
 };
 
 class EngineError : public std::runtime_error {
@@ -54,6 +59,25 @@ class EngineError : public std::runtime_error {
     bool fatal_;
 };
 
+// Another writer changed the row since the caller last read it (at Edit, or
+// at the last such error): the fields in conflict and what they hold now. The
+// record set has taken the row as it is now as its new reading, so the same
+// Update again stores over those values, unless they change once more.
+class DataChangedError : public EngineError {
+  public:
+    struct Field {
+        std::string name;
+        Value theirs;
+    };
+    explicit DataChangedError(std::vector<Field> fields)
+        : EngineError(kErrDataChanged, "Otro programa ha cambiado los datos mientras tanto."),
+          fields_(std::move(fields)) {}
+    const std::vector<Field>& fields() const { return fields_; }
+
+  private:
+    std::vector<Field> fields_;
+};
+
 class Recordset;
 class QueryRecordset;
 namespace detail {
@@ -63,6 +87,9 @@ struct ParsedQuery;
 // Test seam: runs on every new connection once it is configured, so that a
 // test can limit the file's size or make it refuse writes. Empty clears it.
 void setConnectionHook(std::function<void(sqlite3*)> hook);
+// Runs between the short steps in which a writer waits for another
+// program's write lock (the windows paint meanwhile). Empty: one plain wait.
+void setWaitHook(std::function<void()> hook);
 
 // One open connection to a contact book. Record sets keep it alive.
 class Database : public std::enable_shared_from_this<Database> {
@@ -157,13 +184,21 @@ class Recordset {
     enum class EditMode { None, Edit, AddNew };
     virtual EditMode editMode() const { return EditMode::None; }
     virtual void AddNew();
+    // A current row deleted meanwhile by another writer: kErrRecordDeleted,
+    // and the first row becomes current.
     virtual void Edit();
     // Stores the pending row. `values` gives, per field, the text to store (or
     // leave nullopt-in-outer to keep the field as it is). After a new row the
     // previously current row is current again. On failure the pending row is
     // kept, so the caller can retry or cancel.
-    virtual void Update(const std::vector<std::optional<Value>>& values);
+    // An edit never stores over what it did not read: a field given here that
+    // another writer changed since is DataChangedError; a row deleted since is
+    // kErrRecordDeleted, unless `again`, which stores it anew under its own code.
+    virtual void Update(const std::vector<std::optional<Value>>& values, bool again = false);
     virtual void CancelUpdate();
+    // Deletes the current row only as last read: changed since, it is read
+    // anew (DataChangedError); deleted since, kErrRecordDeleted and the first
+    // row becomes current.
     virtual void Delete();
     // Criterion "Codigo = <number>". No match: the first row becomes current.
     // Returns whether a row matched.

@@ -188,7 +188,7 @@ bool pending(sqlite3* db) {
            count(db, "SELECT EXISTS (SELECT 1 FROM main.OrvCambios)") != 0;
 }
 
-std::string prepare(sqlite3* db, bool all) {
+std::string prepare(sqlite3* db, bool all, bool inMemory) {
     const bool old = oldSchema(db);
     if (!all && !old && complete(db) && storedVersion(db) == collation::version() && !pending(db) &&
         history::complete(db) && !history::stale(db))
@@ -213,6 +213,7 @@ std::string prepare(sqlite3* db, bool all) {
         meta.step();
         t.commit();
     } catch (const EngineError&) {
+        if (!inMemory) throw;
         // Not writable now: this connection keys the rows for itself.
         buildTemp(db);
         return "temp";

@@ -27,8 +27,8 @@ bool oldSchema(sqlite3* db);
 // noted rows (every row when the collation version changed, or `all`).
 // Returns the schema that holds fresh keys: "main", or "temp" when the book
 // cannot be written now (read-only, locked): the keys are then made for this
-// connection alone.
-std::string prepare(sqlite3* db, bool all = false);
+// connection alone; or, without `inMemory`, the reason is thrown.
+std::string prepare(sqlite3* db, bool all = false, bool inMemory = true);
 // Rekeys the rows noted as changed; for a writer, inside its transaction,
 // so that it leaves the book keyed.
 void refresh(sqlite3* db);

@@ -2,6 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <functional>
+#include <utility>
+
+#include "store/syserror.h"
+
 namespace orv::sql {
 
 namespace {
@@ -24,16 +32,118 @@ bool folderReadOnly(const std::string& file) {
     return ::access(dir.c_str(), W_OK) != 0;
 }
 
+// Texts our own SQL functions give (sqlite3_result_error): they are ours, in
+// Spanish, and pass through as they are.
+bool ownMessage(const std::string& msg) {
+    for (unsigned char c : msg)
+        if (c >= 0x80) return true;  // SQLite's own texts are ASCII
+    return false;
+}
+
 EngineError folderError(const std::string& file) {
     return EngineError(kErrReadOnly, "La carpeta de '" + file +
                                          "' es de solo lectura: no se pudo guardar (la agenda "
                                          "necesita escribir un archivo de diario a su lado).");
 }
 
+// What went wrong with the disk, by SQLite's extended code.
+std::string ioDetail(int rc) {
+    switch (rc) {
+        case SQLITE_IOERR_READ:
+        case SQLITE_IOERR_SHORT_READ:
+            return "no se pudo leer el archivo";
+        case SQLITE_IOERR_WRITE:
+            return "no se pudo escribir en el archivo";
+        case SQLITE_IOERR_FSYNC:
+        case SQLITE_IOERR_DIR_FSYNC:
+            return "el disco no confirmó lo escrito";
+        case SQLITE_IOERR_TRUNCATE:
+            return "no se pudo acortar el archivo";
+        case SQLITE_IOERR_FSTAT:
+        case SQLITE_IOERR_ACCESS:
+            return "no se pudo consultar el archivo";
+        case SQLITE_IOERR_UNLOCK:
+        case SQLITE_IOERR_RDLOCK:
+        case SQLITE_IOERR_LOCK:
+        case SQLITE_IOERR_CHECKRESERVEDLOCK:
+            return "no se pudo bloquear o desbloquear el archivo";
+        case SQLITE_IOERR_DELETE:
+        case SQLITE_IOERR_DELETE_NOENT:
+            return "no se pudo borrar el diario de la agenda";
+        case SQLITE_IOERR_CLOSE:
+            return "no se pudo cerrar el archivo";
+        case SQLITE_IOERR_SHMOPEN:
+        case SQLITE_IOERR_SHMSIZE:
+        case SQLITE_IOERR_SHMLOCK:
+        case SQLITE_IOERR_SHMMAP:
+            return "no se pudo usar el archivo de memoria compartida (-shm) de la agenda";
+        case SQLITE_IOERR_SEEK:
+            return "no se pudo situar en el archivo";
+        case SQLITE_IOERR_MMAP:
+            return "no se pudo proyectar el archivo en memoria";
+        case SQLITE_IOERR_GETTEMPPATH:
+            return "no se encuentra una carpeta temporal";
+        case SQLITE_IOERR_CORRUPTFS:
+            return "el sistema de archivos está dañado";
+        default:
+            return "error de lectura o escritura";
+    }
+}
+
+std::string constraintDetail(int rc, const std::string& msg) {
+    std::string what;
+    switch (rc) {
+        case SQLITE_CONSTRAINT_NOTNULL:
+            what = "un campo obligatorio está vacío";
+            break;
+        case SQLITE_CONSTRAINT_UNIQUE:
+        case SQLITE_CONSTRAINT_PRIMARYKEY:
+        case SQLITE_CONSTRAINT_ROWID:
+            what = "ya hay un registro con ese valor";
+            break;
+        case SQLITE_CONSTRAINT_CHECK:
+            what = "no pasa una comprobación de la tabla";
+            break;
+        case SQLITE_CONSTRAINT_FOREIGNKEY:
+            what = "se refiere a un registro que no existe";
+            break;
+        case SQLITE_CONSTRAINT_DATATYPE:
+            what = "no es del tipo del campo";
+            break;
+        case SQLITE_CONSTRAINT_TRIGGER:
+            what = "un disparador de la agenda lo impide";
+            break;
+        default:
+            what = "la agenda no lo admite";
+            break;
+    }
+    // SQLite names the table and column after "failed: "; those are names,
+    // not English.
+    constexpr std::string_view kFailed = "failed: ";
+    if (const std::size_t at = msg.find(kFailed); at != std::string::npos)
+        what += " (" + msg.substr(at + kFailed.size()) + ")";
+    return what;
+}
+
+// SQLite's own English text for a plain SQL error, said in Spanish.
+std::string sqlDetail(const std::string& msg) {
+    static const std::pair<std::string_view, std::string_view> known[] = {
+        {"no such table: ", "no existe la tabla "},
+        {"no such column: ", "no existe el campo "},
+        {"no such function: ", "no existe la función "},
+        {"no such collation sequence: ", "no existe el orden "},
+        {"no such index: ", "no existe el índice "},
+    };
+    for (const auto& [en, es] : known)
+        if (msg.compare(0, en.size(), en) == 0) return std::string(es) + msg.substr(en.size());
+    return "la orden no es válida para esta agenda";
+}
+
 }  // namespace
 
 EngineError error(sqlite3* db, int rc) {
     const std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    const int sys = db ? sqlite3_system_errno(db) : 0;
     switch (rc & 0xFF) {
         case SQLITE_FULL:
             return EngineError(kErrDiskFull, "El disco está lleno: no se pudo guardar.");
@@ -42,32 +152,74 @@ EngineError error(sqlite3* db, int rc) {
             if (const std::string f = fileName(db);
                 rc == SQLITE_READONLY_DIRECTORY || folderReadOnly(f))
                 return folderError(f);
-            if ((rc & 0xFF) == SQLITE_CANTOPEN) break;
+            if (rc == SQLITE_READONLY_DBMOVED)
+                return EngineError(kErrReadOnly,
+                                   "El archivo de la agenda se ha movido o borrado mientras estaba "
+                                   "abierto: no se pudo guardar.");
+            if (rc == SQLITE_READONLY_CANTINIT || rc == SQLITE_READONLY_CANTLOCK)
+                return EngineError(kErrReadOnly,
+                                   "No se puede preparar el archivo de memoria compartida (-shm) "
+                                   "de la agenda: no se pudo guardar.");
+            if ((rc & 0xFF) == SQLITE_CANTOPEN)
+                return EngineError(kErrReadOnly,
+                                   "No se puede abrir el archivo '" + fileName(db) + "'" +
+                                       (sys ? ": " + systemErrorText(sys) : "") + ".");
             return EngineError(kErrReadOnly, "El archivo es de solo lectura: no se pudo guardar.");
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
+        case SQLITE_PROTOCOL:
             return EngineError(kErrLocked,
                                "El archivo está bloqueado por otro programa: vuelva a intentarlo.");
         case SQLITE_CORRUPT:
         case SQLITE_NOTADB:
+        case SQLITE_FORMAT:
             return EngineError(kErrCorrupt, "El archivo '" + fileName(db) +
                                                 "' está dañado o no es una base de datos.");
-        case SQLITE_IOERR:
+        case SQLITE_IOERR: {
             // A file made read-only under an open connection fails its writes
             // as I/O errors: say so, as when it was read-only from the start.
-            if (const std::string f = fileName(db); folderReadOnly(f)) return folderError(f);
-            if (const std::string f = fileName(db); !f.empty() && ::access(f.c_str(), W_OK) != 0)
+            const std::string f = fileName(db);
+            if (folderReadOnly(f)) return folderError(f);
+            if (!f.empty() && ::access(f.c_str(), W_OK) != 0)
                 return EngineError(kErrReadOnly,
                                    "El archivo es de solo lectura: no se pudo guardar.");
-            break;
+            if (sys == ENOSPC || sys == EDQUOT)
+                return EngineError(kErrDiskFull, "El disco está lleno: no se pudo guardar.");
+            if (rc == SQLITE_IOERR_NOMEM) break;
+            return EngineError(kErrDiskIO, "Error del disco: " + ioDetail(rc) +
+                                               (sys ? " (" + systemErrorText(sys) + ")" : "") +
+                                               ".");
+        }
         case SQLITE_CONSTRAINT:
-            return EngineError(kErrConstraint, "El dato no cumple las reglas de la tabla: " + msg);
+            return EngineError(kErrConstraint, "El dato no cumple las reglas de la tabla: " +
+                                                   constraintDetail(rc, msg) + ".");
+        case SQLITE_TOOBIG:
+            return EngineError(kErrTooBig, "El dato es demasiado grande para la agenda.");
+        case SQLITE_SCHEMA:
+            return EngineError(kErrLocked,
+                               "Otro programa cambió la estructura de la agenda: vuelva a "
+                               "intentarlo.");
+        case SQLITE_INTERRUPT:
+        case SQLITE_ABORT:
+            return EngineError(kErrEngine, "La operación se interrumpió: no se guardó nada.");
+        case SQLITE_NOLFS:
+            return EngineError(kErrEngine, "El sistema no admite archivos de ese tamaño.");
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return EngineError(kErrReadOnly, "Operación no permitida en la agenda.");
+        case SQLITE_ERROR:
+            // Our own functions already speak Spanish (an invalid pattern...).
+            if (msg.compare(0, kPatternErrorStart.size(), kPatternErrorStart) == 0)
+                return EngineError(kErrInvalidPattern, msg);
+            if (ownMessage(msg)) return EngineError(kErrEngine, "Error del motor de datos: " + msg);
+            return EngineError(kErrEngine, "Error del motor de datos: " + sqlDetail(msg) + ".");
         default:
             break;
     }
-    if (msg.compare(0, kPatternErrorStart.size(), kPatternErrorStart) == 0)
-        return EngineError(kErrInvalidPattern, msg);
-    return EngineError(kErrEngine, "Error del motor de datos: " + msg);
+    if ((rc & 0xFF) == SQLITE_NOMEM || rc == SQLITE_IOERR_NOMEM)
+        return EngineError(kErrNoMemory, "No hay memoria suficiente: no se completó la operación.");
+    return EngineError(kErrEngine,
+                       "Error interno del motor de datos (código " + std::to_string(rc) + ").");
 }
 
 void exec(sqlite3* db, const std::string& sql) {
@@ -91,8 +243,43 @@ bool Statement::step() {
     throw e;
 }
 
+std::function<void()>& waitHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
 WriteTransaction::WriteTransaction(sqlite3* db) : db_(db) {
-    exec(db, "BEGIN IMMEDIATE");
+    // In WAL a commit lands in the journal beside the book even when the book
+    // itself refuses writes (made read-only while open): refused here instead.
+    if (const std::string f = fileName(db);
+        !f.empty() && ::access(f.c_str(), W_OK) != 0 && sqlite3_db_readonly(db, "main") == 0)
+        throw error(db, SQLITE_READONLY);
+    if (!waitHook()) {
+        exec(db, "BEGIN IMMEDIATE");
+        open_ = true;
+        return;
+    }
+    // Another writer's lock is waited for in short steps, with the hook (the
+    // windows' painting) run between them, up to the connection's own wait.
+    Statement pragma(db, "PRAGMA busy_timeout");
+    const int total = pragma.step() ? static_cast<int>(pragma.int64(0)) : 0;
+    pragma.reset();
+    constexpr int kStepMs = 50;
+    sqlite3_busy_timeout(db, std::min(total, kStepMs));
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
+        if (rc == SQLITE_OK) break;
+        if ((rc & 0xFF) != SQLITE_BUSY || waited >= total) {
+            sqlite3_busy_timeout(db, total);
+            throw error(db, rc);
+        }
+        waitHook()();
+    }
+    sqlite3_busy_timeout(db, total);
     open_ = true;
 }
 

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,9 @@ namespace orv::sql {
 
 // The EngineError for a failed call, with a Spanish text.
 EngineError error(sqlite3* db, int rc);
+
+// What setWaitHook installed.
+std::function<void()>& waitHook();
 
 // Runs SQL with no result rows (several statements allowed).
 void exec(sqlite3* db, const std::string& sql);

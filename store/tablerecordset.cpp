@@ -58,36 +58,48 @@ class WholeTableRecordset final : public Recordset {
         if (!current_) noCurrent();
         dropPending();
         auto row = readRow(*current_);
-        if (!row) {
-            current_.reset();
-            values_.clear();
-            notify();
-            noCurrent();
-        }
+        if (!row) gone();
         values_ = *row;
         pending_ = std::move(*row);
         mode_ = EditMode::Edit;
         notify();
     }
 
-    void Update(const std::vector<std::optional<Value>>& values) override {
+    void Update(const std::vector<std::optional<Value>>& values, bool again) override {
         if (mode_ == EditMode::None) noPending();
         std::vector<std::size_t> fields;  // the columns to write
         for (std::size_t i = 0; i < values.size() && i < fieldNames().size(); ++i)
             if (values[i] && i != codeField_) fields.push_back(i);
 
+        // Any failure leaves the pending row as it was: retry or cancel.
+        db_->reopenIfReadOnly();
+        sql::WriteTransaction t(db_->handle());
+        t.markSource(history::kCard);
+        bool reinsert = false;
+        if (mode_ == EditMode::Edit) {
+            auto now = readRow(*current_);
+            if (!now && !again) deleted();
+            reinsert = !now;
+            if (now) checkUnchanged(*now, values, fields);
+        }
         std::string sql;
-        if (mode_ == EditMode::AddNew) {
-            if (fields.empty()) {
-                sql = "INSERT INTO Registros DEFAULT VALUES";
-            } else {
-                std::string names, marks;
-                for (std::size_t f : fields) {
-                    names += (names.empty() ? "" : ", ") + schema::quoted(fieldNames()[f]);
-                    marks += marks.empty() ? "?" : ", ?";
-                }
-                sql = "INSERT INTO Registros (" + names + ") VALUES (" + marks + ")";
+        if (mode_ == EditMode::AddNew || reinsert) {
+            // Deleted meanwhile and stored again: the row as the card showed
+            // it, with the user's changes, under its own code.
+            if (reinsert)
+                for (std::size_t f = 0; f < fieldNames().size(); ++f)
+                    if (f != codeField_ && !values[f]) fields.push_back(f);
+            std::string names, marks;
+            for (std::size_t f : fields) {
+                names += (names.empty() ? "" : ", ") + schema::quoted(fieldNames()[f]);
+                marks += marks.empty() ? "?" : ", ?";
             }
+            if (reinsert) {
+                names += ", " + schema::quoted(fieldNames()[codeField_]);
+                marks += ", ?";
+            }
+            sql = names.empty() ? "INSERT INTO Registros DEFAULT VALUES"
+                                : "INSERT INTO Registros (" + names + ") VALUES (" + marks + ")";
         } else if (!fields.empty()) {
             for (std::size_t f : fields)
                 sql += (sql.empty() ? "" : ", ") + schema::quoted(fieldNames()[f]) + " = ?";
@@ -96,10 +108,6 @@ class WholeTableRecordset final : public Recordset {
 
         std::int64_t newCode = 0;
         if (!sql.empty()) {
-            // Any failure leaves the pending row as it was: retry or cancel.
-            db_->reopenIfReadOnly();
-            sql::WriteTransaction t(db_->handle());
-            t.markSource(history::kCard);
             // The book's triggers make a write slow to prepare: the card writes
             // the same columns save after save, so the last statement is kept.
             if (!writeStmt_ || writeSql_ != sql || writeStmt_->connection() != db_->handle()) {
@@ -109,15 +117,14 @@ class WholeTableRecordset final : public Recordset {
             }
             sql::Statement& s = *writeStmt_;
             int p = 1;
-            for (std::size_t f : fields) s.bind(p++, *values[f]);
+            for (std::size_t f : fields) s.bind(p++, values[f] ? *values[f] : pending_[f]);
             if (mode_ == EditMode::Edit) s.bind(p, *current_);
             s.step();
             s.reset();
-            if (mode_ == EditMode::Edit && sqlite3_changes(db_->handle()) == 0) noCurrent();
             newCode = sqlite3_last_insert_rowid(db_->handle());
             keys::refresh(db_->handle());
-            t.commit();
         }
+        t.commit();
         // After a new row the row current before it is current again; with
         // none, the new row is shown rather than an empty card.
         if (mode_ == EditMode::AddNew && !current_) current_ = newCode;
@@ -137,22 +144,30 @@ class WholeTableRecordset final : public Recordset {
         if (!current_) noCurrent();
         dropPending();
         db_->reopenIfReadOnly();
-        bool gone = false;
         {
             sql::WriteTransaction t(db_->handle());
             t.markSource(history::kCard);
+            auto now = readRow(*current_);
+            if (!now) gone();
+            if (*now != values_) {
+                // Changed since it was shown: it is shown again as it is now,
+                // and nothing is deleted until the user has seen that.
+                std::vector<DataChangedError::Field> changed;
+                for (std::size_t f = 0; f < now->size(); ++f)
+                    if ((*now)[f] != values_[f]) changed.push_back({fieldNames()[f], (*now)[f]});
+                values_ = std::move(*now);
+                notify();
+                throw DataChangedError(std::move(changed));
+            }
             sql::Statement s(db_->handle(), "DELETE FROM Registros WHERE Codigo = ?1");
             s.bind(1, *current_);
             s.step();
-            gone = sqlite3_changes(db_->handle()) == 0;
             keys::refresh(db_->handle());
             t.commit();
         }
         current_.reset();
         values_.clear();
         notify();
-        // Deleted meanwhile by another program: nothing was deleted here.
-        if (gone) noCurrent();
     }
 
     bool FindFirst(const std::string& criterion) override {
@@ -166,6 +181,33 @@ class WholeTableRecordset final : public Recordset {
     }
     [[noreturn]] static void noPending() {
         throw EngineError(kErrNoPendingChange, "No hay ningún cambio pendiente.");
+    }
+    [[noreturn]] static void deleted() {
+        throw EngineError(kErrRecordDeleted,
+                          "Este contacto ya no está en la agenda: se ha borrado en otra parte.");
+    }
+    // The current row is no longer in the table: the first row is shown.
+    [[noreturn]] void gone() {
+        dropPending();
+        moveToFirst();
+        notify();
+        deleted();
+    }
+
+    // An edit stores a field over another writer's change only once the
+    // caller has been told of it: the fields it writes must still hold what
+    // Edit read, or already what it writes.
+    void checkUnchanged(const std::vector<Value>& now,
+                        const std::vector<std::optional<Value>>& values,
+                        const std::vector<std::size_t>& fields) {
+        std::vector<DataChangedError::Field> conflicts;
+        for (std::size_t f : fields)
+            if (now[f] != values_[f] && now[f] != *values[f])
+                conflicts.push_back({fieldNames()[f], now[f]});
+        if (conflicts.empty()) return;
+        values_ = now;
+        pending_ = now;
+        throw DataChangedError(std::move(conflicts));
     }
 
     // No code, or none that matches: the first row becomes current.

@@ -777,6 +777,13 @@ class Sync {
         }
     }
 
+    void noteConflicts(const Contact& who, const std::vector<std::string>& fields) {
+        if (fields.empty()) return;
+        std::string list;
+        for (const std::string& f : fields) list += (list.empty() ? "" : ", ") + f;
+        report_.conflicts.push_back(describe(who) + ": " + list);
+    }
+
     // The report; true when the book has something to record.
     bool tellWhatHappened() {
         bool anything =
@@ -795,12 +802,7 @@ class Sync {
             if (it.op == Item::Op::Delete) report_.deletedThere.push_back(name);
             if (it.news) report_.down.push_back(name);
             if (it.bookWrite && !it.result) report_.deletedHere.push_back(name);
-            if (!it.conflicts.empty()) {
-                std::string fields;
-                for (const std::string& f : it.conflicts)
-                    fields += (fields.empty() ? "" : ", ") + f;
-                report_.conflicts.push_back(name + ": " + fields);
-            }
+            noteConflicts(who, it.conflicts);
             if (!it.kept.empty()) report_.kept.push_back(name + ": " + it.kept);
         }
         return anything;
@@ -843,24 +845,43 @@ class Sync {
             Contact now;
             if (codigo) now = readRow(row, codigo, present);
             if (!present && it.book) {
-                // Deleted here while the sync ran: the next sync sends the delete.
-                if (it.result)
-                    writeLink(db_, {codigo, it.uid, it.href, it.etag, serialize(*it.result),
-                                    std::nullopt});
-                else
-                    dropLink(db_, codigo);
-                continue;
-            }
-            if (present && it.book && !sameContact(now, *it.book)) {
+                // Deleted here while the sync ran. Against news from the server
+                // the contact stays, as such a delete before the sync would have
+                // it, back under its own code; otherwise the next sync sends the
+                // delete.
+                if (it.result && it.news) {
+                    Contact back = *it.result;
+                    back[kCodigo] = std::to_string(codigo);
+                    history::putBack(db_, back);
+                    report_.kept.push_back(
+                        describe(back) +
+                        ": borrado en esta agenda y cambiado en el servidor: se conserva");
+                    present = true;
+                } else {
+                    if (it.result)
+                        writeLink(db_, {codigo, it.uid, it.href, it.etag, serialize(*it.result),
+                                        std::nullopt});
+                    else
+                        dropLink(db_, codigo);
+                    continue;
+                }
+            } else if (present && it.book && !sameContact(now, *it.book)) {
                 // Changed here while the sync ran: that change is kept on top of
-                // the result and travels with the next sync.
+                // the result, field by field, and travels with the next sync.
                 if (!it.result) {
                     dropLink(db_, codigo);
                     continue;
                 }
-                std::vector<std::string> ignored;
-                const Contact mine = merge(&*it.book, now, *it.result, ignored);
+                std::vector<std::string> fields;
+                const Contact mine = merge(&*it.book, now, *it.result, fields);
                 if (!sameContact(mine, now)) write(codigo, mine);
+                noteConflicts(mine, fields);
+            } else if (it.bookWrite && it.result && present && !it.book) {
+                // Put back here while the sync ran (a restore): both kept.
+                std::vector<std::string> fields;
+                const Contact mine = merge(it.base ? &*it.base : nullptr, now, *it.result, fields);
+                write(codigo, mine);
+                noteConflicts(mine, fields);
             } else if (it.bookWrite && it.result && present) {
                 write(codigo, *it.result);
             } else if (it.bookWrite && it.result) {

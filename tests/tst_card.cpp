@@ -6,8 +6,10 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QTest>
 
+#include "store/history.h"
 #include "support/storetest.h"
 #include "support/uifault.h"
 #include "ui/card/frmfinal.h"
@@ -443,33 +445,124 @@ class TestCard : public ut::CardTest {
         QVERIFY(prompts().isEmpty());
     }
 
-    // The shown contact was deleted by another program: Modificar and Borrar
-    // say so and show the first contact instead of acting on nothing.
-    void goneMeanwhile() {
-        makeBook(kThree);
-        auto other = orv::Database::open(book_.toStdString());
-        QVERIFY(card_.run("2", [&] {
-            other->exec("DELETE FROM Registros WHERE Codigo = 2");
-            MsgBoxSeam::queueAnswer(vbOK);
-            card_.press("cbModificar");
-            QCOMPARE(card_.state(), QString("browse"));
-            QCOMPARE(card_.text("txtnom"), QString("Ana"));
+    // Another program (the sqlite3 shell) writes Bruno while the card shows
+    // or modifies him: the card never stores over, nor deletes, what it did
+    // not show; the user decides, and nothing is lost.
+    void otherWriter_data() {
+        QTest::addColumn<QString>("command");  // pressed after Modificar, or alone
+        QTest::addColumn<QString>("shell");    // the other program's write
+        QTest::addColumn<QString>("typed");    // into Telefono after Modificar
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<QStringList>("prompts");  // each one's start
+        QTest::addColumn<QString>("state");        // the card's, after
+        QTest::addColumn<QString>("shown");        // Nombre shown after
+        QTest::addColumn<QString>("bruno");        // "Telefono|e-mail" stored, "" gone
 
-            ut::key(card_.window(), Qt::Key_Tab);  // Borrar
-            ut::key(card_.window(), Qt::Key_Tab);  // Salir
-            ut::key(card_.window(), Qt::Key_Tab);  // Nuevo: back to sCodigo, gone, so Ana
-            other->exec("DELETE FROM Registros WHERE Codigo = 1");
-            MsgBoxSeam::queueAnswer(vbYes);
-            MsgBoxSeam::queueAnswer(vbOK);
-            card_.press("cbBorrar");
-            QCOMPARE(card_.text("txtnom"), QString("Carla"));
+        const QString tel = "UPDATE Registros SET Telefono = '999' WHERE Codigo = 2";
+        const QString mail = "UPDATE Registros SET \"e-mail\" = 'b@otro.es' WHERE Codigo = 2";
+        const QString gone = "DELETE FROM Registros WHERE Codigo = 2";
+        const QString changed =
+            "Este contacto se ha cambiado en otra parte mientras lo modificaba:\n\nTelefono: 999\n"
+            "\nDesea guardar lo que ha escrito en su lugar?";
+        const QString deleted = "Este contacto se ha borrado en otra parte mientras lo modificaba.";
+        const QString goneMsg =
+            "Este contacto ya no está en la agenda: se ha borrado en otra parte.";
+        const QString changedAsk =
+            "Este contacto se ha cambiado en otra parte: ahora se ven sus "
+            "datos actuales.\n" +
+            kAskDeleteMsg;
+        const QString mine = "555|bruno@correo.es";
+        QTest::newRow("same field, stored over")
+            << "cbGuardar" << tel << "555" << QList<int>{vbYes} << QStringList{changed} << "browse"
+            << "Bruno" << mine;
+        QTest::newRow("same field, kept to edit")
+            << "cbGuardar" << tel << "555" << QList<int>{vbNo} << QStringList{changed} << "edit"
+            << "Bruno"
+            << "999|bruno@correo.es";
+        QTest::newRow("same field, same value")
+            << "cbGuardar" << tel << "999" << QList<int>{} << QStringList{} << "browse"
+            << "Bruno"
+            << "999|bruno@correo.es";
+        QTest::newRow("other fields merge")
+            << "cbGuardar" << mail << "555" << QList<int>{} << QStringList{} << "browse"
+            << "Bruno"
+            << "555|b@otro.es";
+        QTest::newRow("deleted, stored again")
+            << "cbGuardar" << gone << "555" << QList<int>{vbYes} << QStringList{deleted} << "browse"
+            << "Bruno" << mine;
+        QTest::newRow("deleted, let go")
+            << "cbGuardar" << gone << "555" << QList<int>{vbNo} << QStringList{deleted} << "browse"
+            << "Ana"
+            << "";
+        QTest::newRow("Borrar after a change")
+            << "cbBorrar" << tel << "" << QList<int>{vbYes, vbYes}
+            << QStringList{kAskDeleteMsg, changedAsk} << "browse"
+            << "Ana"
+            << "";
+        QTest::newRow("Borrar after a change, then No")
+            << "cbBorrar" << tel << "" << QList<int>{vbYes, vbNo}
+            << QStringList{kAskDeleteMsg, changedAsk} << "browse"
+            << "Ana"
+            << "999|bruno@correo.es";
+        QTest::newRow("Modificar of a contact gone")
+            << "cbModificar" << gone << "" << QList<int>{vbOK} << QStringList{goneMsg} << "browse"
+            << "Ana"
+            << "";
+        QTest::newRow("Borrar of a contact gone")
+            << "cbBorrar" << gone << "" << QList<int>{vbYes, vbOK}
+            << QStringList{kAskDeleteMsg, goneMsg} << "browse"
+            << "Ana"
+            << "";
+    }
+    void otherWriter() {
+        QFETCH(QString, command);
+        QFETCH(QString, shell);
+        QFETCH(QString, typed);
+        QFETCH(QList<int>, answers);
+        QFETCH(QStringList, prompts);
+        QFETCH(QString, state);
+        QFETCH(QString, shown);
+        QFETCH(QString, bruno);
+        makeBook(kThree);
+        const auto other = [&] { QCOMPARE(QProcess::execute("sqlite3", {book_, shell}), 0); };
+        QVERIFY(card_.run("2", [&] {
+            if (command == "cbGuardar") {
+                card_.press("cbModificar");
+                other();
+                card_.paste("txttel", typed);
+            } else {
+                other();
+            }
+            for (int a : answers) MsgBoxSeam::queueAnswer(a);
+            card_.press(qPrintable(command));
+            QCOMPARE(card_.state(), state);
+            QCOMPARE(card_.text("txtnom"), shown);
+            if (state == "edit") {
+                // The typed number stays to edit; Guardar again stores it,
+                // now over what the user has seen.
+                QCOMPARE(card_.text("txttel"), typed);
+                card_.press("cbGuardar");
+                QCOMPARE(card_.state(), QString("browse"));
+                bruno = "555|bruno@correo.es";
+            }
         }));
-        const QStringList p = prompts();
-        QCOMPARE(p.size(), 3);
-        QVERIFY(p[0].startsWith("Error 3020: "));
-        QCOMPARE(p[1], kAskDeleteMsg);
-        QVERIFY(p[2].startsWith("Error 3020: "));
-        QCOMPARE(storedNames(), QStringList{"Carla"});
+        const QStringList p = this->prompts();
+        QCOMPARE(p.size(), prompts.size());
+        for (int i = 0; i < p.size(); ++i) QVERIFY2(p[i].startsWith(prompts[i]), qPrintable(p[i]));
+        QString found;
+        for (const Contact& c : storetest::readBook(book_, true))
+            if (c[orv::kCodigo] == "2")
+                found = QString::fromStdString(c[orv::kTelefono].value_or("") + "|" +
+                                               c[orv::kEmail].value_or(""));
+        QCOMPARE(found, bruno);
+        // The other program's number, stored over, is still in the history.
+        if (bruno.startsWith("555") && shell.contains("999")) {
+            auto db = orv::Database::open(book_.toStdString());
+            bool kept = false;
+            for (const auto& e : orv::history::entries(db->handle(), 2))
+                kept = kept || e.before[orv::kTelefono] == "999";
+            QVERIFY(kept);
+        }
     }
 
     // The close box unloads the card only where Salir could.

@@ -2,12 +2,18 @@
 // the previous release's books are converted, odd values and odd tables are
 // read right or refused, and the order covers all of Unicode.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QtTest>
 
 #include "store/contactquery.h"
 #include "store/engine.h"
+#include "store/history.h"
 #include "store/keys.h"
 #include "store/schema.h"
 #include "store/sql.h"
@@ -67,6 +73,7 @@ class TestStoreBook : public QObject {
     void unwritableBookIsKeyedForItself();
     void checkAndReindex();
     void toolMessagesAndFiles();
+    void walKeepsEveryPromise();
 };
 
 void TestStoreBook::otherProgramsReadAndChangeIt() {
@@ -378,3 +385,63 @@ void TestStoreBook::toolMessagesAndFiles() {
 
 QTEST_APPLESS_MAIN(TestStoreBook)
 #include "tst_store_book.moc"
+
+// The book's WAL journal keeps what the rollback journal promised: a book no
+// program has open is one whole file (a copy made with cp is complete); a
+// folder or file that cannot be written still lists; a copy made while
+// another program is in the middle of writing is whole and consistent; and a
+// writer shuts no reader out.
+void TestStoreBook::walKeepsEveryPromise() {
+    QTemporaryDir dir;
+    const std::string book = storetest::makeBook(dir, {"Ana", "Berta"});
+    {
+        auto db = Database::open(book);
+        db->exec("INSERT INTO Registros (Nombre) VALUES ('Carla')");
+        QVERIFY(QFile::exists(QString::fromStdString(book) + "-wal"));
+    }
+    QVERIFY(!QFile::exists(QString::fromStdString(book) + "-wal"));
+    const QString copied = dir.filePath("copia.mdb");
+    QVERIFY(QFile::copy(QString::fromStdString(book), copied));
+    QCOMPARE(namesOf(*Database::open(copied.toStdString()), ""), (Names{"Ana", "Berta", "Carla"}));
+
+    // Another program in the middle of a write: read, and copied, as before it.
+    QProcess writer;
+    writer.start("sqlite3", {QString::fromStdString(book)});
+    writer.write(
+        "BEGIN IMMEDIATE;\nINSERT INTO Registros (Nombre) VALUES ('Dora');\nSELECT 'a medias';\n");
+    QByteArray said;
+    while (!said.contains("a medias") && writer.waitForReadyRead(5000)) said += writer.readAll();
+    QVERIFY(said.contains("a medias"));
+    QCOMPARE(namesOf(*Database::open(book), ""), (Names{"Ana", "Berta", "Carla"}));
+    const std::string backup = dir.filePath("respaldo.mdb").toStdString();
+    history::backup(book, backup);
+    writer.write("COMMIT;\n");
+    writer.closeWriteChannel();
+    QVERIFY(writer.waitForFinished(5000));
+    QCOMPARE(namesOf(*Database::open(backup), ""), (Names{"Ana", "Berta", "Carla"}));
+    QCOMPARE(namesOf(*Database::open(book), ""), (Names{"Ana", "Berta", "Carla", "Dora"}));
+
+    // A folder its owner may not write in: the owner lists the book all the same.
+    QStringList program{ORV_DB_TOOL};
+    const QString folder = QFileInfo(QString::fromStdString(book)).path();
+    const QByteArray folderPath = QFile::encodeName(folder);
+    if (geteuid() == 0) {
+        // Root writes anywhere: the folder and the book become nobody's.
+        if (!QFile::exists("/usr/bin/setpriv")) QSKIP("setpriv is needed to drop root");
+        const QString tool = dir.filePath("orvane-db");
+        QVERIFY(QFile::copy(ORV_DB_TOOL, tool));
+        for (const QString& f : {folder, QString::fromStdString(book), tool})
+            QVERIFY(::chown(QFile::encodeName(f).constData(), 65534, 65534) == 0);
+        program = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", tool};
+    }
+    QVERIFY(::chmod(folderPath.constData(), 0500) == 0);
+    QProcess lister;
+    lister.start(program.takeFirst(),
+                 program + QStringList{"list", QString::fromStdString(book), ""});
+    QVERIFY(lister.waitForFinished(30000));
+    const QByteArray listed = lister.readAllStandardOutput();
+    QVERIFY(::chmod(folderPath.constData(), 0700) == 0);
+    QVERIFY2(lister.exitCode() == 0, lister.readAllStandardError().constData());
+    QCOMPARE(listed.count('\n'), 4);
+    QVERIFY(!QFile::exists(QString::fromStdString(book) + "-shm"));
+}

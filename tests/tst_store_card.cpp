@@ -276,7 +276,7 @@ void TestStoreCard::noCurrentRow() {
     QCOMPARE(rs->value("Nombre"), Value("Berta"));
     // The row vanished behind the card's back: Edit refuses it.
     db->exec("DELETE FROM Registros");
-    expectError([&] { rs->Edit(); }, kErrNoCurrentRecord);
+    expectError([&] { rs->Edit(); }, kErrRecordDeleted);
     QVERIFY(!rs->hasCurrent());
     QCOMPARE(rs->RecordCount(), 0L);
     expectError([&] { rs->value("Sin campo"); }, kErrFieldNotFound);

@@ -171,6 +171,9 @@ std::vector<Contact> awkwardContacts() {
                  std::string(70, 'x') + "BEGIN:VCARD", nullopt}),
         contact({"Ñandú", "€ ‰ ✓ 𝄞", nullopt, nullopt, nullopt, "tel:123", "icq:5", nullopt,
                  "1900-01-01"}),
+        // What a spreadsheet would run, and what only looks like it.
+        contact({"=HYPERLINK(\"http://x.example\";\"pulse\")", "@SUM(1+1)",
+                 "-2+3+cmd|' /C calc'!A0", "'=1", "+34 600 111 222", "-", "'", "\t=1", nullopt}),
     };
 }
 

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "store/datacontrol.h"
 #include "store/dates.h"
 #include "store/schema.h"
 #include "ui/orvmod.h"
@@ -135,17 +136,31 @@ void frmfinal::Buscar() {
         rs->MoveFirst();  // no contact has that code
 }
 
-void frmfinal::requireCurrentRow() {
-    orv::Recordset* rs = Data1.recordset();
-    const orv::Value code = rs->hasCurrent() ? rs->value(std::string(schema::kCode)) : std::nullopt;
-    bool whole = false;
-    const qint64 n = code ? QString::fromStdString(*code).toLongLong(&whole) : 0;
-    if (whole && rs->FindCode(n)) return;
-    // Gone meanwhile (another program deleted it): show the first contact,
-    // as FindCode has done, and say why nothing was done.
-    if (!whole) rs->MoveFirst();
-    throw orv::EngineError(orv::kErrNoCurrentRecord, "No hay registro actual.");
+namespace {
+
+const QString kBorrarPregunta = QStringLiteral("Desea borrar el siguiente registro?");
+
+bool isGone(const orv::EngineError& e) {
+    return e.number() == orv::kErrRecordDeleted || e.number() == orv::kErrNoCurrentRecord;
 }
+
+// The contact is no longer in the book: said plainly, with no engine number.
+void sayGone() {
+    MsgBox(QStringLiteral("Este contacto ya no está en la agenda: se ha borrado en otra parte."));
+}
+
+// A value as the question about another writer's change shows it: on one
+// line, and not the whole of a long note.
+QString shownValue(const std::string& field, const orv::Value& v) {
+    QString text = QString::fromStdString(orv::fieldText(field, v));
+    if (text.isEmpty()) return QStringLiteral("(vacío)");
+    text.replace(QLatin1Char('\n'), QStringLiteral(" / "));
+    constexpr int kLongest = 100;
+    if (text.size() > kLongest) text = text.left(kLongest) + QStringLiteral("…");
+    return text;
+}
+
+}  // namespace
 
 // ---- Commands ------------------------------------------------------------
 
@@ -166,13 +181,46 @@ void frmfinal::cbGuardar_Click() {
     if (orv::isoFromDisplay(txtfnac->Text().toStdString())) {
         // A store the engine refuses throws here: the state, the pending
         // change and the typed texts stay, so the user can retry or cancel.
-        Data1.Update();
+        if (!Guardar()) return;
         NoCajas();
         SiBotones();
     } else {
         MsgBox(QStringLiteral("La fecha, del campo 'Fecha de nacimiento' es incorrecta!"));
         Limpiador();
         txtfnac->setFocus();
+    }
+}
+
+bool frmfinal::Guardar() {
+    for (bool again = false;;) {
+        try {
+            Data1.Update(again);
+            return true;
+        } catch (const orv::DataChangedError& e) {
+            // Another writer changed what the user changed too: the user
+            // decides, seeing both; the other value stays in the history.
+            QString prompt = QStringLiteral(
+                "Este contacto se ha cambiado en otra parte mientras lo modificaba:\n");
+            for (const auto& f : e.fields())
+                prompt += QStringLiteral("\n%1: %2")
+                              .arg(QString::fromStdString(f.name), shownValue(f.name, f.theirs));
+            prompt += QStringLiteral(
+                "\n\nDesea guardar lo que ha escrito en su lugar? Lo anterior quedará en el "
+                "historial.");
+            if (MsgBox(prompt, vbYesNo) != vbYes) return false;
+        } catch (const orv::EngineError& e) {
+            if (e.number() != orv::kErrRecordDeleted || again) throw;
+            if (MsgBox(QStringLiteral("Este contacto se ha borrado en otra parte mientras lo "
+                                      "modificaba.\nDesea guardarlo de nuevo con los datos "
+                                      "escritos?"),
+                       vbYesNo) != vbYes) {
+                SiBotones();
+                NoCajas();
+                Data1.recordset()->MoveFirst();
+                return false;
+            }
+            again = true;
+        }
     }
 }
 
@@ -196,8 +244,16 @@ void frmfinal::cbModificar_Click() {
         MsgBox(QStringLiteral("No hay registros para modificar!"));
         return;
     }
-    requireCurrentRow();
-    rs->Edit();
+    try {
+        // Reads the row anew: what the boxes show now is what Guardar
+        // compares with.
+        rs->Edit();
+    } catch (const orv::EngineError& e) {
+        if (!isGone(e)) throw;
+        if (!rs->hasCurrent()) rs->MoveFirst();
+        sayGone();
+        return;
+    }
     SiCajas();
     NoBotones();
 }
@@ -205,11 +261,24 @@ void frmfinal::cbModificar_Click() {
 void frmfinal::cbBorrar_Click() {
     orv::Recordset* rs = Data1.recordset();
     if (rs->RecordCount() != 0) {
-        if (MsgBox(QStringLiteral("Desea borrar el siguiente registro?"), vbYesNo) == vbYes) {
-            requireCurrentRow();
-            // A delete the engine refuses throws here: the contact stays shown.
-            rs->Delete();
-            Limpiador();
+        QString prompt = kBorrarPregunta;
+        while (MsgBox(prompt, vbYesNo) == vbYes) {
+            try {
+                // A delete the engine refuses throws here: the contact stays shown.
+                rs->Delete();
+                Limpiador();
+                break;
+            } catch (const orv::DataChangedError&) {
+                // Changed since it was shown: shown as it is now, asked again.
+                prompt = QStringLiteral(
+                             "Este contacto se ha cambiado en otra parte: ahora se ven sus "
+                             "datos actuales.\n") +
+                         kBorrarPregunta;
+            } catch (const orv::EngineError& e) {
+                if (!isGone(e)) throw;
+                sayGone();
+                break;
+            }
         }
     } else {
         MsgBox(QStringLiteral("No hay registros para borrar!"));

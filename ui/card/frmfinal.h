@@ -67,8 +67,10 @@ class frmfinal : public Form {
     // The nine entry boxes share one KeyPress handler: Enter acts as Tab.
     void Cajas_KeyPress(qint16& KeyAscii);
 
-    // Edit and delete act only on a row that is still in the table.
-    void requireCurrentRow();
+    // Stores the pending change; false when the user chose not to store it
+    // over another writer's change, or not to store anew a contact deleted
+    // meanwhile (the card is then back in browse).
+    bool Guardar();
     QList<QWidget*> cajas() const;
 
     QLineEdit* txtnom = nullptr;
