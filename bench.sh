@@ -14,7 +14,7 @@ data=bench-data
 scripts/deps.sh --bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target orvane-db bench_ui bench_startup_main \
-    bench_startup_bare bench_sync bench_history >/dev/null
+    bench_startup_bare bench_sync bench_history bench_desk >/dev/null
 tool=$build/orvane-db
 
 mkdir -p "$data"
@@ -194,6 +194,10 @@ awk -v q="$qt" -v b="$bt" -v n="$lists" 'BEGIN {
 # The history's cost: each operation with its triggers against the same
 # without them, in the same run; a year's history; undo of a large import.
 "$build/bench/bench_history" "$large" "$runs" >>"$rows"
+
+# The import window with a file of 100,000 contacts: its dry run against
+# orvane-db's in the same run, and its painting while it imports.
+QT_QPA_PLATFORM=offscreen "$build/bench/bench_desk" "$tool" 100000 "$runs" >>"$rows"
 
 echo
 echo "Orvane, medianas de $runs ejecuciones; $(date); $(nproc) núcleos; plataforma Qt offscreen"

@@ -1,42 +1,52 @@
 // Orvane: shows the main window; the program ends when it is unloaded.
+// Started with a file or an option of the desktop's windows (the menu
+// entry's actions, the file manager's "Abrir con"), it hands over to
+// orvane-desk beside it, which shows those windows.
+
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringList>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
+#include "app/startup.h"
+#include "ui/desk/options.h"
 #include "ui/toolkit/services.h"
 #include "ui/toolkit/toolkit.h"
 #include "ui/windows.h"
 
 namespace {
 
-// Where Qt looks for plugins, decided before it loads the first (the
-// platform's, while the application is made): its own folders and the
-// program's, as Qt would, but none that others can write, where a plugin
-// put by another user would run as this one.
-void safePluginFolders() {
-    // Qt adds the program's folder while the application is made, unless it
-    // was among the folders known before and taken out: so it is named
-    // first (for this one reading of the environment), then kept or taken
-    // out like the others.
-    const QString own = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
-    const bool had = qEnvironmentVariableIsSet("QT_PLUGIN_PATH");
-    const QByteArray given = qgetenv("QT_PLUGIN_PATH");
-    qputenv("QT_PLUGIN_PATH", QFile::encodeName(own) + (had ? ":" + given : QByteArray()));
-    QStringList folders = QCoreApplication::libraryPaths();
-    if (had)
-        qputenv("QT_PLUGIN_PATH", given);
-    else
-        qunsetenv("QT_PLUGIN_PATH");
-    folders.removeIf([](const QString& f) { return orv::ui::othersCanWrite(f); });
-    QCoreApplication::setLibraryPaths(folders);
+// orvane-desk with the same arguments: beside this program (an install of
+// one's own, the archive, a build), else where a package puts helpers
+// (../libexec/orvane/). Returns only when it cannot be run.
+void handOver(char** argv) {
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return;
+    const std::string folder =
+        std::string(self, static_cast<std::size_t>(n))
+            .substr(0, std::string(self, static_cast<std::size_t>(n)).rfind('/') + 1);
+    char* own = argv[0];
+    for (std::string desk : {folder + "orvane-desk", folder + "../libexec/orvane/orvane-desk"}) {
+        if (::access(desk.c_str(), X_OK) != 0) continue;
+        argv[0] = desk.data();
+        ::execv(desk.c_str(), argv);
+        std::fprintf(stderr, "orvane: no se puede abrir %s: %s\n", desk.c_str(),
+                     std::strerror(errno));
+    }
+    argv[0] = own;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    safePluginFolders();
+    if (argc > 1 && orv::ui::desk::forDesk(argv[1])) handOver(argv);
+    orv::app::safePluginFolders();
     orv::ui::Application app(argc, argv);
     app.setApplicationName(QStringLiteral("orvane"));
     // The end comes from unloading the main window (endProgram), not from

@@ -18,6 +18,7 @@
 #include "ui/card/frmfinal.h"
 #include "ui/main/frmmain.h"
 #include "ui/orvmod.h"
+#include "ui/toolkit/maskedbox.h"
 #include "ui/toolkit/toolkit.h"
 #include "ui/windows.h"
 
@@ -339,6 +340,29 @@ class TestA11y : public QObject {
             const double ratio = inkContrast(shot, bare, area);
             QVERIFY2(ratio >= 4.5, qPrintable(QString("%1 %2:1").arg(name).arg(ratio, 0, 'f', 2)));
         }
+    }
+
+    // The card's date box reads as it shows, empty ("__/__/____") or half
+    // typed, whole and in parts, as a screen reader asks for it.
+    void dateBoxReadsAsShown() {
+        Form* card = showForm("frmfinal");
+        QVERIFY(card);
+        auto* box = ut::child<MaskedBox>(card, "txtfnac");
+        QVERIFY(box);
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(box);
+        QCOMPARE(a->role(), QAccessible::EditableText);
+        QAccessibleTextInterface* text = a->textInterface();
+        QVERIFY(text);
+        for (const QString& value : {QString(), QString("25"), QString("25/07/1981")}) {
+            box->setValue(value);
+            const QString shown = box->displayText();
+            QCOMPARE(a->text(QAccessible::Value), shown);
+            QCOMPARE(text->characterCount(), int(shown.size()));
+            QCOMPARE(text->text(0, text->characterCount()), shown);
+            QCOMPARE(text->text(3, 5), shown.mid(3, 2));
+        }
+        box->setValue(QString());
+        QCOMPARE(text->text(0, -1), QString("__/__/____"));
     }
 };
 

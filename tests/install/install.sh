@@ -140,10 +140,59 @@ source "$(dirname "$0")/screen.sh"
 start_screen
 
 step "start from the menu entry's Exec line and open a card"
-exec_line=$(sed -n 's/^Exec=//p' "$desktop" | sed 's/ *%[fFuUik]//g')
+# The entry's own Exec (the actions that follow it have theirs).
+exec_line=$(sed -n '/^\[Desktop Entry\]/,/^\[/{s/^Exec=//p}' "$desktop" | sed 's/ *%[fFuUik]//g')
 [ -n "$exec_line" ] || fail "no Exec line"
 eval "set -- $exec_line"
 open_card installed "$@"
+
+step "Contactos borrados…: a contact deleted with the shell comes back under its code by Enter"
+code=$(sqlite3 "$book" "SELECT Codigo FROM Registros WHERE Nombre = 'Marta'")
+sqlite3 "$book" "DELETE FROM Registros WHERE Codigo = $code"
+run_action "$desktop" borrados "Contactos borrados"
+shot desk-borrados
+xdotool key Return
+back() { [ "$(sqlite3 "$book" "SELECT Nombre FROM Registros WHERE Codigo = $code")" = Marta ]; }
+wait_for "Marta back under code $code" back
+xdotool key Escape
+wait_ended
+
+step "a .vcf opened with the menu entry's Exec (as \"Abrir con\" does): Enter imports it"
+cat >"$tmp/telefono.vcf" <<'VCF'
+BEGIN:VCARD
+VERSION:3.0
+FN:Rocío Blanco
+N:Blanco;Rocío;;;
+TEL;TYPE=CELL:+34 600 111 222
+END:VCARD
+BEGIN:VCARD
+VERSION:3.0
+FN:Jaime Ortega
+N:Ortega;Jaime;;;
+EMAIL:jaime@example.org
+END:VCARD
+VCF
+entry_line=$(sed -n '/^\[Desktop Entry\]/,/^\[/{s/^Exec=//p}' "$desktop")
+[[ $entry_line == *" %F" ]] || fail "the entry's Exec takes no files: $entry_line"
+eval "set -- ${entry_line% %F} \"\$tmp/telefono.vcf\""
+"$@" >"$tmp/prog.log" 2>&1 &
+prog=$!
+pids+=("$prog")
+import_shown() { found=$(visible '^Importar contactos$' | head -n1); [ -n "$found" ]; }
+wait_for "the import window" import_shown
+xdotool windowfocus --sync "$found" 2>/dev/null || true
+imported() { [ "$(sqlite3 "$book" "SELECT count(*) FROM Registros WHERE Nombre IN ('Rocío', 'Jaime')")" = 2 ]; }
+for _ in $(seq 20); do
+    # Enter does nothing until the dry run is shown.
+    kill -0 "$prog" 2>/dev/null && xdotool key Return
+    sleep 0.5
+    imported && break
+done
+imported || fail "Enter did not import the file: $(cat "$tmp/prog.log")"
+shot desk-importar
+kill -0 "$prog" 2>/dev/null && xdotool key Return  # Cerrar
+wait_ended
+"$prefix/bin/orvane-db" list "$book" "" >"$tmp/before.txt"
 
 step "reinstall keeps the book"
 install_prefix

@@ -71,7 +71,8 @@ cat "$tmp/lintian.log"
 
 step "what the package holds"
 dpkg-deb -c "$deb" | awk '{ print $6 }' >"$tmp/contents"
-for f in ./usr/bin/orvane ./usr/bin/orvane-db ./usr/share/applications/org.orvane.Orvane.desktop \
+for f in ./usr/bin/orvane ./usr/bin/orvane-db ./usr/libexec/orvane/orvane-desk \
+    ./usr/share/applications/org.orvane.Orvane.desktop \
     ./usr/share/metainfo/org.orvane.Orvane.metainfo.xml ./usr/share/man/man1/orvane.1.gz \
     ./usr/share/man/man1/orvane-db.1.gz ./usr/share/bash-completion/completions/orvane-db \
     ./usr/share/icons/hicolor/scalable/apps/org.orvane.Orvane.svg \
@@ -100,7 +101,7 @@ home=$tmp/home
 mkdir -p "$home"
 chown nobody:nogroup "$home"
 desktop=$root/usr/share/applications/org.orvane.Orvane.desktop
-exec_line=$(sed -n 's/^Exec=//p' "$desktop" | sed 's/ *%[fFuUik]//g')
+exec_line=$(sed -n '/^\[Desktop Entry\]/,/^\[/{s/^Exec=//p}' "$desktop" | sed 's/ *%[fFuUik]//g')
 [ -n "$exec_line" ] || fail "no Exec line"
 eval "set -- $exec_line"
 source "$(dirname "$0")/screen.sh"

@@ -88,3 +88,29 @@ open_card() {
     kill "$prog"
     wait "$prog" 2>/dev/null || true
 }
+
+
+# Runs a desktop action of the menu entry `$1` (its id in [Desktop Action id])
+# with any files after it, as a launcher does, and waits for the window titled
+# `$2`; its X id is left in $found and the program's pid in $prog.
+run_action() {
+    local entry=$1 action=$2 title=$3 line
+    shift 3
+    line=$(sed -n "/^\\[Desktop Action $action\\]/,/^\\[/{s/^Exec=//p}" "$entry")
+    [ -n "$line" ] || fail "no action $action in $entry"
+    eval "set -- $line \"\$@\""
+    "$@" >"$tmp/prog.log" 2>&1 &
+    prog=$!
+    pids+=("$prog")
+    title_shown() { found=$(visible "^$title\$" | head -n1); [ -n "$found" ]; }
+    wait_for "the window \"$title\"" title_shown
+    xdotool windowfocus --sync "$found" 2>/dev/null || true
+}
+# Waits for the program started by run_action to end by itself.
+wait_ended() {
+    for _ in $(seq 100); do
+        kill -0 "$prog" 2>/dev/null || return 0
+        sleep 0.1
+    done
+    fail "the program did not end: $(cat "$tmp/prog.log")"
+}

@@ -9,16 +9,11 @@
 
 namespace orv::ui {
 
-namespace {
-// The picture's red, darkened to read on its metal plate (pure red gave 2:1).
-const QColor kPlateRed(0x8b, 0, 0);
-}  // namespace
-
 const QList<frmabout::Caption>& frmabout::captions() {
     static const QList<Caption> table = {
         {"Label5", "orvane@example.org", {2760, 4680, 2730, 240}, Qt::blue, "Courier New", 9, true},
-        {"Label4", "en el año 2000", {240, 4920, 1155, 210}, kPlateRed, "Arial", 8.25, true},
-        {"Label3", "Equipo de Orvane", {240, 4680, 1605, 210}, kPlateRed, "Arial", 8.25, true},
+        {"Label4", "en el año 2000", {240, 4920, 1155, 210}, Qt::red, "Arial", 8.25, true},
+        {"Label3", "Equipo de Orvane", {240, 4680, 1605, 210}, Qt::red, "Arial", 8.25, true},
         {"Label2", "v0.90 beta", {3480, 840, 1950, 345}, Qt::blue, "Courier New", 15.75, true},
         {"Label1", "Orvane", {120, 120, 5160, 420}, {0, 192, 0}, "Aksent", 18, false},
     };

@@ -93,9 +93,10 @@ int MsgBox(const QString& prompt, int style) {
     box->setTextFormat(Qt::PlainText);
     box->setText(prompt);
     box->setWindowModality(Qt::ApplicationModal);
-    if (style == vbYesNo) {
+    const bool yesNo = (style & ~vbDefaultButton2) == vbYesNo;
+    if (yesNo) {
         box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box->setDefaultButton(QMessageBox::Yes);
+        box->setDefaultButton(style & vbDefaultButton2 ? QMessageBox::No : QMessageBox::Yes);
         box->setEscapeButton(QMessageBox::No);
     } else {
         box->setStandardButtons(QMessageBox::Ok);
@@ -109,7 +110,7 @@ int MsgBox(const QString& prompt, int style) {
     if (previous && previous->isVisible()) previous->activateWindow();
 
     int answer = vbOK;
-    if (style == vbYesNo) answer = result == QMessageBox::Yes ? vbYes : vbNo;
+    if (yesNo) answer = result == QMessageBox::Yes ? vbYes : vbNo;
     if (index < state.log.size()) state.log[index].answer = answer;
     return answer;
 }

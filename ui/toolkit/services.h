@@ -19,6 +19,9 @@ namespace orv::ui {
 // Styles and answers.
 inline constexpr int vbOKOnly = 0;
 inline constexpr int vbYesNo = 4;
+// Added to vbYesNo: No is the default button (for a question whose Yes
+// deletes or trusts something).
+inline constexpr int vbDefaultButton2 = 256;
 inline constexpr int vbOK = 1;
 inline constexpr int vbYes = 6;
 inline constexpr int vbNo = 7;
@@ -26,7 +29,8 @@ inline constexpr int vbNo = 7;
 // The one message box of the program: title "Orvane", no icon (neither beside
 // the text nor on its buttons), modal over the whole application, centred on
 // the window that raised it. Style vbOKOnly returns vbOK; vbYesNo has Yes as the
-// default button (Enter) and No as the answer to Esc or the close box.
+// default button (Enter), unless vbDefaultButton2 is added, and No as the
+// answer to Esc or the close box.
 int MsgBox(const QString& prompt, int style = vbOKOnly);
 
 // Test seam. While answers are queued, MsgBox shows nothing and returns the

@@ -1,0 +1,80 @@
+#include "ui/desk/desk.h"
+
+#include "ui/desk/frmborrados.h"
+#include "ui/desk/frmimportar.h"
+
+namespace orv::ui::desk {
+
+void registerDeskWindows() {
+    Form::registerKind<frmborrados>(QStringLiteral("frmborrados"));
+    Form::registerKind<frmimportar>(QStringLiteral("frmimportar"));
+}
+
+namespace {
+
+struct Option {
+    const char* name;
+    const char* kind;
+};
+constexpr Option kOptions[] = {
+    {"--borrados", "frmborrados"},
+    {"--importar", "frmimportar"},
+};
+
+}  // namespace
+
+bool isDeskOption(const QString& argument) {
+    for (const Option& o : kOptions)
+        if (argument == QLatin1String(o.name)) return true;
+    return false;
+}
+
+Request parseArguments(const QStringList& arguments) {
+    Request r;
+    for (const QString& a : arguments) {
+        bool known = false;
+        for (const Option& o : kOptions)
+            if (a == QLatin1String(o.name)) {
+                if (!r.kind.isEmpty() && r.kind != QLatin1String(o.kind)) {
+                    r.error = QStringLiteral("elija una sola de las opciones");
+                    return {QString(), {}, r.error};
+                }
+                r.kind = QLatin1String(o.kind);
+                known = true;
+            }
+        if (known) continue;
+        if (a.startsWith(QLatin1String("--"))) {
+            r.error = QStringLiteral("opción desconocida: %1").arg(a);
+            return {QString(), {}, r.error};
+        }
+        r.files << a;
+    }
+    // Files alone are to import (the file manager's "Abrir con").
+    if (r.kind.isEmpty() && !r.files.isEmpty()) r.kind = QStringLiteral("frmimportar");
+    if (!r.files.isEmpty() && r.kind != QLatin1String("frmimportar")) {
+        r.error =
+            QStringLiteral("%1: solo se abren archivos para importarlos").arg(r.files.first());
+        return {QString(), {}, r.error};
+    }
+    if (r.kind.isEmpty())
+        r.error =
+            QStringLiteral("falta qué abrir: un archivo de contactos, --importar o --borrados");
+    return r;
+}
+
+}  // namespace orv::ui::desk
+
+namespace orv::ui::desk {
+namespace {
+QStringList& pendingFiles() {
+    static QStringList files;
+    return files;
+}
+}  // namespace
+void setFilesToImport(const QStringList& files) {
+    pendingFiles() = files;
+}
+QStringList filesToImport() {
+    return pendingFiles();
+}
+}  // namespace orv::ui::desk
