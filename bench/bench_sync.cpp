@@ -3,9 +3,11 @@
 // a first sync into an empty book (an empty folder), a sync with nothing
 // changed, and one with one card changed on the server. The cards go
 // straight into each server's storage, so that only the measured syncs
-// travel over HTTP. Prints bench.sh's rows (tab-separated).
+// travel over HTTP. Prints bench.sh's rows (tab-separated). Given a second
+// orvane-db (an earlier build), it is timed the same way in the same run,
+// and rows compare the two: a change's cost, free of the machine's moods.
 //
-//   bench_sync ORVANE_DB RUNS CARDS
+//   bench_sync ORVANE_DB RUNS CARDS [EARLIER_ORVANE_DB]
 
 #include <QCoreApplication>
 #include <QDir>
@@ -107,11 +109,15 @@ void changeOne(orv::sync::CardDavClient& client, int serial) {
         fail("cannot change bench-7");
 }
 
-void benchServer(const QString& kind, const QString& tool, int runs, int cards) {
+void benchServer(const QString& kind, const QString& tool, const QString& earlier, int runs,
+                 int cards) {
     rt::DavServer server(kind);
     if (QString why = server.start(); !why.isEmpty()) fail(why);
     const QUrl url = server.bookUrl("bench");
-    orv::sync::CardDavClient client({url, server.user(), server.password(), {}, 600000, 100});
+    orv::sync::CardDavOptions setup{url, server.user(), server.password(), {}, 600000, 100};
+    // Its first listing waits while the server reads every card: minutes on a busy machine.
+    setup.limits.requestMs = setup.limits.syncMs = 3600000;
+    orv::sync::CardDavClient client(setup);
     if (auto made = client.createAddressBook("Bench"); made.failed()) fail(made.message);
     const QString folder = server.bookFolder("bench") + "/";
     orv::db::DemoGenerator gen(7);
@@ -158,7 +164,7 @@ void benchServer(const QString& kind, const QString& tool, int runs, int cards) 
     if (!server.user().isEmpty()) again << "--password-file" << password;
 
     const QString hidden = work.filePath("hidden");
-    std::vector<double> ours[3], theirs[3];
+    std::vector<double> ours[3], theirs[3], before[3];
     bool gaveUp = false;  // vdirsyncer's first sync did not end
     int serial = 0;
     for (int i = 0; i < runs; ++i) {
@@ -168,6 +174,16 @@ void benchServer(const QString& kind, const QString& tool, int runs, int cards) 
         ours[1].push_back(timed(tool, again));
         changeOne(client, ++serial);
         ours[2].push_back(timed(tool, again));
+        if (!earlier.isEmpty()) {
+            QFile::remove(book);
+            timed(earlier, {"init", book});
+            before[0].push_back(timed(earlier, first));
+            before[1].push_back(timed(earlier, again));
+            changeOne(client, ++serial);
+            before[2].push_back(timed(earlier, again));
+            std::fprintf(stderr, "bench_sync: %s: the earlier orvane-db %.2f / %.2f / %.2f s\n",
+                         qPrintable(kind), before[0].back(), before[1].back(), before[2].back());
+        }
 
         QDir(files).removeRecursively();
         QDir(status).removeRecursively();
@@ -221,17 +237,26 @@ void benchServer(const QString& kind, const QString& tool, int runs, int cards) 
             bound ? "> " : "", t * 1000, bound ? "< " : "", o / t, target[k],
             o / t <= target[k] ? "ok" : "MISSED");
     }
+    for (int k = 0; k < 3 && !earlier.isEmpty(); ++k) {
+        const double o = median(ours[k]), b = median(before[k]);
+        std::printf(
+            "orvane-db sync (%s), %s, time\t%d\t%.0f ms\tthe earlier orvane-db, same "
+            "run\t%.0f ms\t%.3f\t<= 1.05\t%s\n",
+            qPrintable(kind), what[k], cards, o * 1000, b * 1000, o / b,
+            o / b <= 1.05 ? "ok" : "MISSED");
+    }
     work.removeRecursively();
 }
 
 }  // namespace
 
 int run(int argc, char** argv) {
-    if (argc != 4) fail("uso: bench_sync ORVANE_DB RUNS CARDS");
+    if (argc != 4 && argc != 5) fail("uso: bench_sync ORVANE_DB RUNS CARDS [EARLIER_ORVANE_DB]");
+    const QString earlier = argc == 5 ? QString::fromLocal8Bit(argv[4]) : QString();
     const QString tool = QString::fromLocal8Bit(argv[1]);
     const int runs = std::max(1, std::atoi(argv[2]));
     const int cards = std::max(10, std::atoi(argv[3]));
-    for (const QString& kind : rt::davServers()) benchServer(kind, tool, runs, cards);
+    for (const QString& kind : rt::davServers()) benchServer(kind, tool, earlier, runs, cards);
     return 0;
 }
 

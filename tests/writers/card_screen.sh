@@ -26,21 +26,7 @@ cp "$build/orvane" "$tmp/"
 sqlite3 "$tmp/orv.mdb" "INSERT INTO Registros (Nombre, Telefono, \"Fecha de nacimiento\")
                         VALUES ('María', '600 111 222', '1980-01-01')"
 start_screen
-"$tmp/orvane" >"$tmp/prog.log" 2>&1 &
-prog=$!
-pids+=("$prog")
-seen=""
-wait_for "the main window" new_window
-main=$found seen=$found
-click "$main" 128 251
-wait_for "the letter panel" widened "$main"
-click "$main" 284 145
-wait_for "the results window" new_window
-results=$found seen="$seen $found"
-click "$results" 72 283
-wait_for "the card" new_window
-card=$found
-wait_for "the results window to close" gone "$results"
+reach_card writers "$tmp/orvane"
 
 # Positions are the controls' twips / 15: cbModificar (2640, 4080), txttel
 # (1560, 1560), cbGuardar (960, 4080), cbSalir (5520, 4080).
