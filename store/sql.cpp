@@ -360,6 +360,18 @@ void WriteTransaction::markSource(const char* who) {
     marked_ = true;
 }
 
+LargeCache::LargeCache(sqlite3* db) : db_(db) {
+    Statement now(db, "PRAGMA cache_size");
+    old_ = now.step() ? now.int64(0) : -2000;
+    now.reset();
+    exec(db, "PRAGMA cache_size = -65536");  // KiB: 64 MiB, taken only as used
+}
+
+LargeCache::~LargeCache() {
+    sqlite3_exec(db_, ("PRAGMA cache_size = " + std::to_string(old_)).c_str(), nullptr, nullptr,
+                 nullptr);
+}
+
 ReadTransaction::ReadTransaction(sqlite3* db) : db_(db) {
     if (!sqlite3_get_autocommit(db)) return;
     exec(db, "BEGIN");

@@ -124,6 +124,19 @@ class WriteTransaction : Unique {
     std::string source_;
 };
 
+// A large page cache while it lives, for one large write (an import): with
+// the default one, a transaction that outgrows it spills its pages into the
+// WAL and writes them there again.
+class LargeCache : Unique {
+  public:
+    explicit LargeCache(sqlite3* db);
+    ~LargeCache();
+
+  private:
+    sqlite3* db_;
+    std::int64_t old_ = 0;
+};
+
 // A read of several statements under one lock and from one state of the
 // book: without it every statement takes and drops the file lock and checks
 // the file again. Does nothing inside a transaction already open.
