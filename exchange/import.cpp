@@ -514,6 +514,7 @@ struct Importer::State {
     sqlite3* db;
     ImportOptions options;
     std::string copy;
+    std::optional<sql::LargeCache> cache;
     std::optional<sql::WriteTransaction> tx;
     std::optional<sql::ReadTransaction> snapshot;
     std::optional<BookMatcher> book;
@@ -522,11 +523,12 @@ struct Importer::State {
 };
 
 Importer::Importer(sqlite3* db, const ImportOptions& options, std::size_t expected)
-    : s_(new State{db, options, {}, {}, {}, {}, {}, {}}) {
+    : s_(new State{db, options, {}, {}, {}, {}, {}, {}, {}}) {
     if (options.dryRun) {
         s_->snapshot.emplace(db);
     } else {
         if (expected > history::kCopyAbove) s_->copy = history::keepCopy(db);
+        s_->cache.emplace(db);
         s_->tx.emplace(db);
         s_->tx->markSource(history::kImport);
         s_->ins.emplace(db);

@@ -248,14 +248,42 @@ std::function<void()>& waitHook() {
     return hook;
 }
 
-WriteTransaction::WriteTransaction(sqlite3* db) : db_(db) {
+namespace {
+// The slots of a transaction's statements.
+enum Slot : std::size_t { kBegin, kCommit, kFirst, kLast, kInPlace, kRange };
+}  // namespace
+
+Statement& KeptStatements::get(sqlite3* db, std::size_t slot, std::string_view sql) {
+    std::unique_ptr<Statement>& s = kept_[slot];
+    if (!s || s->connection() != db) {
+        s.reset();
+        s = std::make_unique<Statement>(db, sql);
+    }
+    return *s;
+}
+
+Statement& WriteTransaction::statement(std::size_t slot, std::string_view sql) {
+    if (kept_) return kept_->get(db_, slot, sql);
+    if (!once_[slot]) once_[slot] = std::make_unique<Statement>(db_, sql);
+    return *once_[slot];
+}
+
+int WriteTransaction::run(std::size_t slot, std::string_view sql) {
+    Statement& st = statement(slot, sql);
+    const int rc = sqlite3_step(st.handle());
+    sqlite3_reset(st.handle());
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+WriteTransaction::WriteTransaction(sqlite3* db, KeptStatements* kept) : db_(db), kept_(kept) {
     // In WAL a commit lands in the journal beside the book even when the book
     // itself refuses writes (made read-only while open): refused here instead.
     if (const std::string f = fileName(db);
         !f.empty() && ::access(f.c_str(), W_OK) != 0 && sqlite3_db_readonly(db, "main") == 0)
         throw error(db, SQLITE_READONLY);
+    constexpr std::string_view kBeginSql = "BEGIN IMMEDIATE";
     if (!waitHook()) {
-        exec(db, "BEGIN IMMEDIATE");
+        if (const int rc = run(kBegin, kBeginSql); rc != SQLITE_OK) throw error(db, rc);
         open_ = true;
         return;
     }
@@ -268,7 +296,7 @@ WriteTransaction::WriteTransaction(sqlite3* db) : db_(db) {
     sqlite3_busy_timeout(db, std::min(total, kStepMs));
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
-        const int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        const int rc = run(kBegin, kBeginSql);
         const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::steady_clock::now() - start)
                                 .count();
@@ -291,26 +319,32 @@ WriteTransaction::~WriteTransaction() {
 void WriteTransaction::commit() {
     if (marked_) {
         // Only this transaction has written since the mark: it holds the write lock.
-        Statement last(db_, "SELECT max(Id) FROM main.OrvHistoria");
-        if (last.step() && !last.isNull(0) && last.int64(0) >= firstMarked_) {
+        Statement& last = statement(kLast, "SELECT max(Id) FROM main.OrvHistoria");
+        const bool any = last.step() && !last.isNull(0) && last.int64(0) >= firstMarked_;
+        const std::int64_t lastId = any ? last.int64(0) : 0;
+        last.reset();
+        if (any) {
             // A few rows take the label in place, on the page just written; many
             // take one range row, so that an import does not write its rows twice.
-            constexpr std::int64_t kInPlace = 64;
-            const bool few = last.int64(0) - firstMarked_ < kInPlace;
-            Statement s(db_, few ? "UPDATE main.OrvHistoria SET Origen = ?3 WHERE Id >= ?1"
-                                 : "INSERT INTO main.OrvHistoriaOrigen (Desde, Hasta, Origen) "
-                                   "VALUES (?1, ?2, ?3)");
+            constexpr std::int64_t kFew = 64;
+            const bool few = lastId - firstMarked_ < kFew;
+            Statement& s =
+                few ? statement(kInPlace, "UPDATE main.OrvHistoria SET Origen = ?2 WHERE Id >= ?1")
+                    : statement(kRange,
+                                "INSERT INTO main.OrvHistoriaOrigen (Desde, Hasta, Origen) "
+                                "VALUES (?1, ?3, ?2)");
             s.bind(1, firstMarked_);
-            if (!few) s.bind(2, last.int64(0));
-            s.bind(3, source_);
+            s.bind(2, source_);
+            if (!few) s.bind(3, lastId);
             // Our own bookkeeping: the caller still sees its own last insert.
             const sqlite3_int64 callers = sqlite3_last_insert_rowid(db_);
             s.step();
+            s.reset();
             sqlite3_set_last_insert_rowid(db_, callers);
         }
     }
     marked_ = false;
-    exec(db_, "COMMIT");
+    if (const int rc = run(kCommit, "COMMIT"); rc != SQLITE_OK) throw error(db_, rc);
     open_ = false;
 }
 
@@ -318,11 +352,24 @@ void WriteTransaction::markSource(const char* who) {
     if (sqlite3_table_column_metadata(db_, "main", "OrvHistoria", "Origen", nullptr, nullptr,
                                       nullptr, nullptr, nullptr) != SQLITE_OK)
         return;
-    Statement s(db_, "SELECT coalesce(max(Id), 0) + 1 FROM main.OrvHistoria");
+    Statement& s = statement(kFirst, "SELECT coalesce(max(Id), 0) + 1 FROM main.OrvHistoria");
     s.step();
     firstMarked_ = s.int64(0);
+    s.reset();
     source_ = who;
     marked_ = true;
+}
+
+LargeCache::LargeCache(sqlite3* db) : db_(db) {
+    Statement now(db, "PRAGMA cache_size");
+    old_ = now.step() ? now.int64(0) : -2000;
+    now.reset();
+    exec(db, "PRAGMA cache_size = -65536");  // KiB: 64 MiB, taken only as used
+}
+
+LargeCache::~LargeCache() {
+    sqlite3_exec(db_, ("PRAGMA cache_size = " + std::to_string(old_)).c_str(), nullptr, nullptr,
+                 nullptr);
 }
 
 ReadTransaction::ReadTransaction(sqlite3* db) : db_(db) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -75,6 +76,7 @@ class Statement : Unique {
         return std::string(text(col));
     }
     sqlite3* connection() const { return db_; }
+    sqlite3_stmt* handle() const { return s_; }
 
   private:
     void check(int rc) const {
@@ -84,11 +86,22 @@ class Statement : Unique {
     sqlite3_stmt* s_ = nullptr;
 };
 
+// Statements a writer that commits often (the card) keeps from one commit to
+// the next: the transaction's own and the history's labelling. Prepared on
+// first use, and again on another connection.
+class KeptStatements {
+  public:
+    Statement& get(sqlite3* db, std::size_t slot, std::string_view sql);
+
+  private:
+    std::unique_ptr<Statement> kept_[6];
+};
+
 // BEGIN IMMEDIATE ... COMMIT: takes the write lock at once; rolled back
-// unless committed.
+// unless committed. With `kept`, its statements are not prepared anew.
 class WriteTransaction : Unique {
   public:
-    explicit WriteTransaction(sqlite3* db);
+    explicit WriteTransaction(sqlite3* db, KeptStatements* kept = nullptr);
     ~WriteTransaction();
     // A failed commit throws and leaves the rollback to the destructor.
     void commit();
@@ -98,11 +111,30 @@ class WriteTransaction : Unique {
     void markSource(const char* who);
 
   private:
+    // Runs a statement with no rows, kept or prepared for this once.
+    int run(std::size_t slot, std::string_view sql);
+    Statement& statement(std::size_t slot, std::string_view sql);
+
     sqlite3* db_;
+    KeptStatements* kept_;
+    std::unique_ptr<Statement> once_[6];
     bool open_ = false;
     bool marked_ = false;
     std::int64_t firstMarked_ = 0;
     std::string source_;
+};
+
+// A large page cache while it lives, for one large write (an import): with
+// the default one, a transaction that outgrows it spills its pages into the
+// WAL and writes them there again.
+class LargeCache : Unique {
+  public:
+    explicit LargeCache(sqlite3* db);
+    ~LargeCache();
+
+  private:
+    sqlite3* db_;
+    std::int64_t old_ = 0;
 };
 
 // A read of several statements under one lock and from one state of the

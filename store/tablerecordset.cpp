@@ -73,7 +73,7 @@ class WholeTableRecordset final : public Recordset {
 
         // Any failure leaves the pending row as it was: retry or cancel.
         db_->reopenIfReadOnly();
-        sql::WriteTransaction t(db_->handle());
+        sql::WriteTransaction t(db_->handle(), &kept_);
         t.markSource(history::kCard);
         bool reinsert = false;
         if (mode_ == EditMode::Edit) {
@@ -145,7 +145,7 @@ class WholeTableRecordset final : public Recordset {
         dropPending();
         db_->reopenIfReadOnly();
         {
-            sql::WriteTransaction t(db_->handle());
+            sql::WriteTransaction t(db_->handle(), &kept_);
             t.markSource(history::kCard);
             auto now = readRow(*current_);
             if (!now) gone();
@@ -312,6 +312,7 @@ class WholeTableRecordset final : public Recordset {
     std::shared_ptr<Database> db_;
     std::unique_ptr<sql::Statement> rowStmt_;
     std::unique_ptr<sql::Statement> writeStmt_;
+    sql::KeptStatements kept_;  // the transaction's own, save after save
     std::string writeSql_;
     std::size_t codeField_ = static_cast<std::size_t>(-1);
     std::optional<std::int64_t> current_;
