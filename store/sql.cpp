@@ -346,6 +346,8 @@ void WriteTransaction::commit() {
     marked_ = false;
     if (const int rc = run(kCommit, "COMMIT"); rc != SQLITE_OK) throw error(db_, rc);
     open_ = false;
+    // Done with: a connection closed after the commit is closed at once.
+    for (auto& s : once_) s.reset();
 }
 
 void WriteTransaction::markSource(const char* who) {
