@@ -115,6 +115,42 @@ class TestDesk : public QObject {
         QCOMPARE(!r.error.isEmpty(), error);
     }
 
+    // What a screen reader reads on each window: the window by its title,
+    // and every control the keyboard reaches by a name of its own.
+    void everyControlNamed_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("importar") << "frmimportar"
+                                  << "Importar contactos";
+        QTest::newRow("borrados") << "frmborrados"
+                                  << "Contactos borrados";
+        QTest::newRow("sincronizar") << "frmsincronizar"
+                                     << "Sincronización";
+        QTest::newRow("copia") << "frmcopia"
+                               << "Copia de la agenda";
+    }
+    void everyControlNamed() {
+        QFETCH(QString, kind);
+        QFETCH(QString, title);
+        st::makeBook(book, {st::contact({"Ana", "Ruiz"})});
+        Form* form = ut::showStartup(kind);
+        QVERIFY(form);
+        QAccessibleInterface* window = QAccessible::queryAccessibleInterface(form);
+        QCOMPARE(window->role(), QAccessible::Window);
+        QCOMPARE(window->text(QAccessible::Name), title);
+        int reached = 0;
+        for (QWidget* w : form->findChildren<QWidget*>()) {
+            if (!(w->focusPolicy() & Qt::TabFocus) || w->focusProxy() || !w->isVisibleTo(form))
+                continue;
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            QVERIFY2(a && !a->text(QAccessible::Name).remove('&').trimmed().isEmpty(),
+                     qPrintable(kind + ": " + w->objectName() + " has no name"));
+            ++reached;
+        }
+        QVERIFY(reached >= 2);
+        ut::key(form, Qt::Key_Escape);
+    }
+
     // Deleted by the shell, then by another: the newest first and chosen,
     // Enter brings it back under its code; the next one is chosen then.
     void restoreDeleted() {
