@@ -58,8 +58,10 @@ desk::frmimportar* open(const QString& file) {
 bool waitFor(desk::frmimportar* w, desk::frmimportar::State s) {
     QElapsedTimer t;
     t.start();
+    // Sleeping between events as the program's own loop does: a loop that
+    // polls takes a core from the window's worker.
     while (w->state() != s && t.elapsed() < 600000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     return w->state() == s;
 }
 

@@ -17,12 +17,13 @@ packages=(cmake g++ make qt6-base-dev libgl-dev libsqlite3-dev libicu-dev libsec
 # and python3-pyatspi (the windows read on a real accessibility bus); debhelper,
 # devscripts, dpkg-dev, fakeroot and lintian (the package test builds the
 # Debian package the Debian way and checks it); gnome-keyring and
-# libsecret-tools (the keyring tests, on a bus of their own).
+# libsecret-tools (the keyring tests, on a bus of their own); curl (the install
+# test fills a radicale address book for the sync window).
 if [ "${1:-}" = "--tests" ] || [ "${1:-}" = "--bench" ]; then
     packages+=(sqlite3 clang libclang-rt-14-dev time radicale xandikos vdirsyncer openssl
                qt6-svg-dev xdotool x11-utils desktop-file-utils appstream man-db groff-base
                dbus at-spi2-core python3-pyatspi debhelper devscripts dpkg-dev fakeroot
-               lintian gnome-keyring libsecret-tools)
+               lintian gnome-keyring libsecret-tools curl)
 fi
 # With --bench (bench.sh), also abook: the floor `orvane-db list` is measured
 # against, answering the same query from the same contacts.

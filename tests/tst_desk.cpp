@@ -6,6 +6,8 @@
 
 #include <QAccessible>
 #include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -17,6 +19,7 @@
 #include "support/uitest.h"
 #include "ui/desk/desk.h"
 #include "ui/desk/deskform.h"
+#include "ui/desk/frmcopia.h"
 #include "ui/desk/frmimportar.h"
 #include "ui/toolkit/toolkit.h"
 #include "ui/windows.h"
@@ -96,6 +99,8 @@ class TestDesk : public QObject {
         QTest::addColumn<bool>("error");
         QTest::newRow("borrados") << QStringList{"--borrados"} << "frmborrados" << false;
         QTest::newRow("importar") << QStringList{"--importar"} << "frmimportar" << false;
+        QTest::newRow("sincronizar") << QStringList{"--sincronizar"} << "frmsincronizar" << false;
+        QTest::newRow("copia") << QStringList{"--copia"} << "frmcopia" << false;
         QTest::newRow("files") << QStringList{"a.vcf", "b.csv"} << "frmimportar" << false;
         QTest::newRow("files elsewhere") << QStringList{"--borrados", "a.vcf"} << "" << true;
         QTest::newRow("nothing") << QStringList{} << "" << true;
@@ -108,6 +113,42 @@ class TestDesk : public QObject {
         const desk::Request r = desk::parseArguments(args);
         QCOMPARE(r.kind, kind);
         QCOMPARE(!r.error.isEmpty(), error);
+    }
+
+    // What a screen reader reads on each window: the window by its title,
+    // and every control the keyboard reaches by a name of its own.
+    void everyControlNamed_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("importar") << "frmimportar"
+                                  << "Importar contactos";
+        QTest::newRow("borrados") << "frmborrados"
+                                  << "Contactos borrados";
+        QTest::newRow("sincronizar") << "frmsincronizar"
+                                     << "Sincronización";
+        QTest::newRow("copia") << "frmcopia"
+                               << "Copia de la agenda";
+    }
+    void everyControlNamed() {
+        QFETCH(QString, kind);
+        QFETCH(QString, title);
+        st::makeBook(book, {st::contact({"Ana", "Ruiz"})});
+        Form* form = ut::showStartup(kind);
+        QVERIFY(form);
+        QAccessibleInterface* window = QAccessible::queryAccessibleInterface(form);
+        QCOMPARE(window->role(), QAccessible::Window);
+        QCOMPARE(window->text(QAccessible::Name), title);
+        int reached = 0;
+        for (QWidget* w : form->findChildren<QWidget*>()) {
+            if (!(w->focusPolicy() & Qt::TabFocus) || w->focusProxy() || !w->isVisibleTo(form))
+                continue;
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            QVERIFY2(a && !a->text(QAccessible::Name).remove('&').trimmed().isEmpty(),
+                     qPrintable(kind + ": " + w->objectName() + " has no name"));
+            ++reached;
+        }
+        QVERIFY(reached >= 2);
+        ut::key(form, Qt::Key_Escape);
     }
 
     // Deleted by the shell, then by another: the newest first and chosen,
@@ -261,6 +302,39 @@ class TestDesk : public QObject {
         QTRY_COMPARE(stateOf(form), frmimportar::State::Failed);
         QVERIFY(ut::child<QLabel>(form, "lblResumen")->text().startsWith("No se puede leer"));
         QCOMPARE(names(book), QStringList{});
+    }
+
+    // A copy where the user says, whole, with its report; never over a file.
+    void copyOfTheBook() {
+        st::makeBook(book, {st::contact({"Ana", "Ruiz"}), st::contact({"Luis", "Gil"})});
+        Form* form = ut::showStartup("frmcopia");
+        QVERIFY(form);
+        QCOMPARE(QAccessible::queryAccessibleInterface(form)->text(QAccessible::Name),
+                 QString("Copia de la agenda"));
+        auto* dest = ut::child<QLineEdit>(form, "txtDestino");
+        QVERIFY(dest->hasFocus());
+        QVERIFY2(QFileInfo(dest->text()).fileName().startsWith("agenda-"),
+                 qPrintable(dest->text()));
+        QCOMPARE(static_cast<desk::DeskForm*>(form)->defaultButton()->objectName(),
+                 QString("cbCopiar"));
+        const QString to = dir->filePath("copia.mdb");
+        dest->selectAll();
+        QTest::keyClicks(dest, to);
+        shot(form, "copia");
+        ut::key(form, Qt::Key_Return);
+        auto state = [form] { return static_cast<desk::frmcopia*>(form)->state(); };
+        QTRY_COMPARE(state(), desk::frmcopia::State::Copied);
+        QCOMPARE(names(to), names(book));
+        auto* status = ut::child<QLabel>(form, "lblEstado");
+        QVERIFY2(status->text().startsWith("Copia hecha en " + to + " (2 contactos)."),
+                 qPrintable(status->text()));
+        shot(form, "copia-hecha");
+        ut::click(ut::child<QPushButton>(form, "cbCopiar"));
+        QCOMPARE(state(), desk::frmcopia::State::Failed);
+        QVERIFY2(status->text().startsWith("Ya existe " + to), qPrintable(status->text()));
+        QCOMPARE(names(to), names(book));
+        ut::key(form, Qt::Key_Escape);
+        QCOMPARE(ut::programEnds(), QList<int>{0});
     }
 
     void emptyHistory() {

@@ -192,6 +192,88 @@ imported || fail "Enter did not import the file: $(cat "$tmp/prog.log")"
 shot desk-importar
 kill -0 "$prog" 2>/dev/null && xdotool key Return  # Cerrar
 wait_ended
+
+step "Sincronización…: address, user and password typed, Enter finds the address book, Enter syncs"
+sync_skipped=""
+for tool in radicale dbus-daemon gnome-keyring-daemon curl; do
+    command -v "$tool" >/dev/null || sync_skipped="$sync_skipped $tool"
+done
+if [ -z "$sync_skipped" ]; then
+    # A D-Bus session and an unlocked keyring of the test's own, as a desktop has.
+    export XDG_RUNTIME_DIR=$tmp/run
+    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+    dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$tmp/bus" 4>"$tmp/bus.pid"
+    pids+=("$(cat "$tmp/bus.pid")")
+    DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$tmp/bus")
+    export DBUS_SESSION_BUS_ADDRESS
+    printf 'clave\n' | gnome-keyring-daemon --daemonize --unlock --components=secrets >/dev/null 2>&1
+    # radicale on a free loopback port, with one address book holding one card.
+    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    mkdir -p "$tmp/dav"
+    echo "ana:clave-de-ana" >"$tmp/dav/users"
+    cat >"$tmp/dav/config" <<CONF
+[server]
+hosts = 127.0.0.1:$port
+[auth]
+type = htpasswd
+htpasswd_filename = $tmp/dav/users
+htpasswd_encryption = plain
+delay = 0
+[rights]
+type = owner_only
+[storage]
+filesystem_folder = $tmp/dav/collections
+[web]
+type = none
+CONF
+    radicale -C "$tmp/dav/config" >"$tmp/dav/log" 2>&1 &
+    pids+=($!)
+    dav=http://127.0.0.1:$port
+    for _ in $(seq 100); do curl -s -o /dev/null "$dav/" && break; sleep 0.1; done
+    curl -sf -u ana:clave-de-ana -X MKCOL "$dav/ana/telefono/" -H 'Content-Type: application/xml' \
+        --data '<mkcol xmlns="DAV:" xmlns:C="urn:ietf:params:xml:ns:carddav"><set><prop><resourcetype><collection/><C:addressbook/></resourcetype><displayname>Teléfono</displayname></prop></set></mkcol>' ||
+        fail "radicale: no address book made: $(cat "$tmp/dav/log")"
+    printf 'BEGIN:VCARD\r\nVERSION:3.0\r\nUID:del-telefono\r\nFN:Pilar Nieto\r\nN:Nieto;Pilar;;;\r\nTEL:611 222 333\r\nEND:VCARD\r\n' |
+        curl -sf -u ana:clave-de-ana -X PUT --data-binary @- -H "Content-Type: text/vcard" "$dav/ana/telefono/pilar.vcf" ||
+        fail "radicale: the card was not stored"
+
+    run_action "$desktop" sincronizar "Sincronización"
+    synced() { [ "$(sqlite3 "$book" "SELECT count(*) FROM Registros WHERE Nombre = 'Pilar'")" = 1 ]; }
+    # The first text xdotool types on a fresh display can be lost while Tab
+    # and Enter arrive (seen here every time): the window then asks for the
+    # address with the focus back in its box, and all is typed again.
+    for attempt in 1 2 3; do
+        sleep 1
+        for text in "$dav/" ana clave-de-ana; do
+            xdotool key ctrl+a
+            xdotool type --delay 20 "$text"
+            xdotool key Tab
+        done
+        xdotool key shift+Tab Return
+        # Enter on the address book found (the one chosen) syncs it. Sent
+        # while the search runs it does nothing; sent during the sync it may
+        # cancel it, and the next one syncs again.
+        for _ in $(seq 20); do
+            sleep 0.5
+            synced && break 2
+            kill -0 "$prog" 2>/dev/null && xdotool key Return
+        done
+        shot "desk-sincronizar-intento-$attempt"
+    done
+    synced || fail "the sync window did not bring the server's card: $(cat "$tmp/prog.log")"
+    shot desk-sincronizar
+    on_server=$(find "$tmp/dav/collections" -name '*.vcf' | wc -l)
+    [ "$on_server" -ge "$(sqlite3 "$book" "SELECT count(*) FROM Registros")" ] ||
+        fail "the book's contacts did not reach the server ($on_server cards)"
+    xdotool key Escape
+    wait_ended
+    # The password stayed in the keyring, where orvane-db finds it with no question.
+    "$prefix/bin/orvane-db" sync "$book" --allow-http </dev/null >"$tmp/again.log" 2>&1 ||
+        fail "orvane-db sync did not find the password in the keyring: $(cat "$tmp/again.log")"
+    grep -rq "clave-de-ana" "$XDG_DATA_HOME" "$HOME" 2>/dev/null && fail "the password is in a file"
+else
+    echo "skipped: missing$sync_skipped (scripts/deps.sh --tests installs them)"
+fi
 "$prefix/bin/orvane-db" list "$book" "" >"$tmp/before.txt"
 
 step "reinstall keeps the book"
@@ -249,4 +331,8 @@ left=$(find "$prefix" -type f -o -type l)
 [ -z "$(find "$other" -type f -o -type l)" ] || fail "left in $other: $(find "$other" -type f -o -type l)"
 [ -f "$book" ] || fail "uninstalling removed the book"
 
+if [ -n "$sync_skipped" ]; then
+    echo "install test passed, but not the sync window's part: missing$sync_skipped"
+    exit 77
+fi
 echo "install test passed"

@@ -1,6 +1,7 @@
 #include "ui/desk/desk.h"
 
 #include "ui/desk/frmborrados.h"
+#include "ui/desk/frmcopia.h"
 #include "ui/desk/frmimportar.h"
 #include "ui/desk/frmsincronizar.h"
 
@@ -8,6 +9,7 @@ namespace orv::ui::desk {
 
 void registerDeskWindows() {
     Form::registerKind<frmborrados>(QStringLiteral("frmborrados"));
+    Form::registerKind<frmcopia>(QStringLiteral("frmcopia"));
     Form::registerKind<frmimportar>(QStringLiteral("frmimportar"));
     Form::registerKind<frmsincronizar>(QStringLiteral("frmsincronizar"));
 }
@@ -20,6 +22,7 @@ struct Option {
 };
 constexpr Option kOptions[] = {
     {"--borrados", "frmborrados"},
+    {"--copia", "frmcopia"},
     {"--importar", "frmimportar"},
     {"--sincronizar", "frmsincronizar"},
 };
@@ -61,7 +64,8 @@ Request parseArguments(const QStringList& arguments) {
     }
     if (r.kind.isEmpty())
         r.error = QStringLiteral(
-            "falta qué abrir: un archivo de contactos, --importar, --sincronizar o --borrados");
+            "falta qué abrir: un archivo de contactos, --importar, --sincronizar, --borrados o "
+            "--copia");
     return r;
 }
 

@@ -6,7 +6,8 @@
 
 namespace orv::ui::desk {
 
-inline constexpr const char* kDeskOptions[] = {"--importar", "--borrados", "--sincronizar"};
+inline constexpr const char* kDeskOptions[] = {"--importar", "--borrados", "--sincronizar",
+                                               "--copia"};
 
 // Whether orvane's first argument is for the desktop's windows: one of
 // their options, or a file to import (Qt's own options begin with "-").
