@@ -5,14 +5,17 @@
 
 #include <QTest>
 
+#include "exchange/vcardmerge.h"
 #include "sync/decide.h"
 #include "sync/mapping.h"
-#include "sync/vcardmerge.h"
 
 using namespace orv;
 using namespace orv::sync;
+using orv::exchange::MappedProperty;
+using orv::exchange::mergeVCard;
 
 Q_DECLARE_METATYPE(std::vector<MappedProperty>)
+Q_DECLARE_METATYPE(DavErrorKind)
 
 namespace {
 
@@ -215,6 +218,29 @@ class TestDecide : public QObject {
         QCOMPARE(p.bookContacts, std::size_t(book));
         QCOMPARE(p.serverContacts, std::size_t(server));
         QCOMPARE(refusal(p).has_value(), refused);
+    }
+
+    void faults_data() {
+        QTest::addColumn<DavErrorKind>("kind");
+        QTest::addColumn<bool>("stops");  // the whole sync, not only its card
+        QTest::addColumn<bool>("lost");   // the request may have been carried out
+        QTest::newRow("wrong password") << DavErrorKind::Authentication << true << false;
+        QTest::newRow("not found") << DavErrorKind::NotFound << false << false;
+        QTest::newRow("changed meanwhile") << DavErrorKind::PreconditionFailed << false << false;
+        QTest::newRow("server error") << DavErrorKind::ServerError << true << true;
+        QTest::newRow("timeout") << DavErrorKind::Timeout << true << true;
+        QTest::newRow("certificate") << DavErrorKind::Tls << true << false;
+        QTest::newRow("server down") << DavErrorKind::ServerDown << true << false;
+        QTest::newRow("connection broken") << DavErrorKind::Network << true << true;
+        QTest::newRow("unreadable answer") << DavErrorKind::Protocol << false << true;
+    }
+
+    void faults() {
+        QFETCH(DavErrorKind, kind);
+        QFETCH(bool, stops);
+        QFETCH(bool, lost);
+        QCOMPARE(stopsEverything(kind), stops);
+        QCOMPARE(answerLost(kind), lost);
     }
 
     void groupCards_data() {

@@ -1,4 +1,4 @@
-#include "sync/vcardmerge.h"
+#include "exchange/vcardmerge.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -7,11 +7,9 @@
 #include "exchange/vcard.h"
 #include "store/ascii.h"
 
-namespace orv::sync {
+namespace orv::exchange {
 
 using ascii::iequals;
-using exchange::foldLine;
-using exchange::valueColon;
 
 namespace {
 
@@ -21,12 +19,6 @@ char upperAscii(char c) {
 
 bool istartsWith(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && iequals(s.substr(0, prefix.size()), prefix);
-}
-
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
 }
 
 // The parameters (each without its ';'), split outside double quotes.
@@ -161,25 +153,10 @@ std::string plainValue(const Line& l) {
     std::string head(l.head);
     for (char& c : head) c = upperAscii(c);
     if (head.find("QUOTED-PRINTABLE") == std::string::npos) return std::string(l.value);
-    std::string bytes = exchange::decodeQuotedPrintable(l.value);
+    std::string bytes = decodeQuotedPrintable(l.value);
     if (auto charset = param(l.head, "CHARSET"))
-        if (auto text = exchange::toUtf8(bytes, *charset)) return *text;
+        if (auto text = toUtf8(bytes, *charset)) return *text;
     return bytes;
-}
-
-std::vector<std::string> splitUnescaped(std::string_view s, char sep) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\') {
-            ++i;
-        } else if (s[i] == sep) {
-            parts.emplace_back(s.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    parts.emplace_back(s.substr(start));
-    return parts;
 }
 
 std::string joined(std::initializer_list<std::string_view> parts, std::string_view sep) {
@@ -196,23 +173,25 @@ std::string joined(std::initializer_list<std::string_view> parts, std::string_vi
 // that reading the card again gives the book's fields and nothing else
 // moves. `label` receives the address as lines, for LABEL.
 std::string mergedAddress(const Line& l, std::string_view wanted, bool v21, std::string& label) {
-    std::vector<std::string> old = splitUnescaped(plainValue(l), ';');
+    const std::string plain = plainValue(l);
+    std::vector<std::string> old;
+    for (std::string_view part : splitUnescaped(plain, ';')) old.emplace_back(part);
     old.resize(std::max<std::size_t>(old.size(), 7));
-    std::vector<std::string> now = splitUnescaped(wanted, ';');
+    std::vector<std::string> now;
+    for (std::string_view part : splitUnescaped(wanted, ';')) now.emplace_back(part);
     now.resize(std::max<std::size_t>(now.size(), 7));
     std::vector<std::string> u(old.size());
-    for (std::size_t i = 0; i < old.size(); ++i) u[i] = exchange::unescapeText(old[i]);
+    for (std::size_t i = 0; i < old.size(); ++i) u[i] = unescapeText(old[i]);
     const auto escape = [v21](std::string_view t) {
         std::string out;
         if (v21) {
-            exchange::appendBackslashed(out, t, "\\;");
+            appendBackslashed(out, t, "\\;");
             return out;
         }
-        return exchange::escapeText(t);
+        return escapeText(t);
     };
-    const std::string street = exchange::unescapeText(now[2]);
-    const std::string town = exchange::unescapeText(now[3]),
-                      region = exchange::unescapeText(now[4]);
+    const std::string street = unescapeText(now[2]);
+    const std::string town = unescapeText(now[3]), region = unescapeText(now[4]);
     const std::string place = town.empty() ? region : region.empty() ? town : town + "/" + region;
 
     std::vector<std::string> r = old;
@@ -245,7 +224,7 @@ std::string mergedAddress(const Line& l, std::string_view wanted, bool v21, std:
         r[3] = escape(t), r[4] = escape(rg), r[5] = escape(code);
     }
     std::vector<std::string> ru(r.size());
-    for (std::size_t i = 0; i < r.size(); ++i) ru[i] = exchange::unescapeText(r[i]);
+    for (std::size_t i = 0; i < r.size(); ++i) ru[i] = unescapeText(r[i]);
     label = joined({joined({ru[2], ru[1], ru[0]}, ", "), joined({ru[5], ru[3]}, " "),
                     ru[4] == ru[3] ? std::string() : ru[4], ru[6]},
                    "\n");
@@ -379,8 +358,8 @@ std::string mergeVCard(std::string_view card, const std::vector<MappedProperty>&
                         ? groupOf(l).empty() && count("ADR") == 1 && count("LABEL") == 1
                         : groupOf(lines[j]) == groupOf(l);
                 if (same)
-                    replaced[j] = foldLine(headForNewValue(lines[j].head) + ":" +
-                                           exchange::escapeText(label));
+                    replaced[j] =
+                        foldLine(headForNewValue(lines[j].head) + ":" + escapeText(label));
             }
         }
         replaced[i] = foldLine(head + ":" + std::string(scheme) + value);
@@ -399,4 +378,4 @@ std::string mergeVCard(std::string_view card, const std::vector<MappedProperty>&
     return out;
 }
 
-}  // namespace orv::sync
+}  // namespace orv::exchange
