@@ -322,6 +322,20 @@ class TestDecide : public QObject {
                    "END:VCARD\r\n")
             << std::vector<MappedProperty>{{"NOTE", "café"}}
             << QByteArray("BEGIN:VCARD\r\nVERSION:2.1\r\nNOTE;X-A=1:café\r\nEND:VCARD\r\n");
+        QTest::newRow("an IMPP that its parameter names ICQ")
+            << QByteArray("BEGIN:VCARD\r\nIMPP;X-SERVICE-TYPE=icq:x-apple:123\r\nEND:VCARD\r\n")
+            << std::vector<MappedProperty>{{"X-ICQ", "456"}}
+            << QByteArray("BEGIN:VCARD\r\nIMPP;X-SERVICE-TYPE=icq:x-apple:456\r\nEND:VCARD\r\n");
+        QTest::newRow("an equal address in Latin-1 stays as it came")
+            << QByteArray(
+                   "BEGIN:VCARD\r\nVERSION:2.1\r\n"
+                   "ADR;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:;;Ma=F1ana;Soria;Soria;;\r\n"
+                   "END:VCARD\r\n")
+            << std::vector<MappedProperty>{{"ADR", ";;Mañana;Soria;Soria;;"}}
+            << QByteArray(
+                   "BEGIN:VCARD\r\nVERSION:2.1\r\n"
+                   "ADR;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:;;Ma=F1ana;Soria;Soria;;\r\n"
+                   "END:VCARD\r\n");
         QTest::newRow("an equal address in quoted-printable stays as it came")
             << QByteArray(
                    "BEGIN:VCARD\r\nVERSION:2.1\r\n"
