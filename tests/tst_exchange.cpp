@@ -328,6 +328,61 @@ class TestExchange : public QObject {
         }
     }
 
+    // The book's two address fields and a card's ADR, both ways: what a
+    // card says is read into them, and what they hold is written so that it
+    // reads back the same.
+    void addressFields_data() {
+        QTest::addColumn<QString>("adr");
+        QTest::addColumn<QString>("domicilio");  // "~": null
+        QTest::addColumn<QString>("localidad");
+        QTest::addColumn<QString>("written");  // the ADR written from the two fields
+        QTest::newRow("street, town, region, postal code")
+            << ";;Calle Mayor 1;Madrid;Madrid;28001;España"
+            << "Calle Mayor 1"
+            << "28001 Madrid/Madrid"
+            << ";;Calle Mayor 1;28001 Madrid;Madrid;;";
+        QTest::newRow("extended address and post box after the street")
+            << "Apartado 3;Portal 2;Calle Mayor 1;Soria;;;"
+            << "Calle Mayor 1, Portal 2, Apartado 3"
+            << "Soria"
+            << ";;Calle Mayor 1\\, Portal 2\\, Apartado 3;Soria;;;";
+        QTest::newRow("a region alone") << ";;;;Soria;;"
+                                        << "~"
+                                        << "Soria"
+                                        << ";;;Soria;;;";
+        QTest::newRow("a postal code alone") << ";;C/ Sol 2;;;42001;"
+                                             << "C/ Sol 2"
+                                             << "42001"
+                                             << ";;C/ Sol 2;42001;;;";
+        QTest::newRow("a slash at an end stays in the town") << ";;;/Soria;;;"
+                                                             << "~"
+                                                             << "/Soria"
+                                                             << ";;;/Soria;;;";
+        QTest::newRow("a slash in the town splits it") << ";;;Soria/Castilla;;;"
+                                                       << "~"
+                                                       << "Soria/Castilla"
+                                                       << ";;;Soria;Castilla;;";
+    }
+
+    void addressFields() {
+        QFETCH(QString, adr);
+        QFETCH(QString, domicilio);
+        QFETCH(QString, localidad);
+        QFETCH(QString, written);
+        const auto r = contactFromVcard(
+            "BEGIN:VCARD\nVERSION:3.0\nN:;Ana\nADR:" + adr.toStdString() + "\nEND:VCARD\n");
+        QVERIFY(r.contact);
+        const Contact& c = *r.contact;
+        QCOMPARE(QString::fromStdString(c[kDomicilio].value_or("~")), domicilio);
+        QCOMPARE(QString::fromStdString(c[kLocalidad].value_or("~")), localidad);
+        const std::string card = vcardFromContact(c);
+        QVERIFY2(card.find("\r\nADR:" + written.toStdString() + "\r\n") != std::string::npos,
+                 card.c_str());
+        const auto back = contactFromVcard(card);
+        QCOMPARE(back.contact->at(kDomicilio), c[kDomicilio]);
+        QCOMPARE(back.contact->at(kLocalidad), c[kLocalidad]);
+    }
+
     void groupsAndFormats() {
         const Reading g = readContacts(
             "BEGIN:VCARD\rVERSION:4.0\rKIND:group\rFN:Club\rEND:VCARD\rBEGIN:VCARD\rVERSION:4.0\r"
