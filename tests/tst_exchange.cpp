@@ -10,6 +10,7 @@
 
 #include "exchange/card.h"
 #include "exchange/csv.h"
+#include "exchange/csvheaders.h"
 #include "exchange/import.h"
 #include "exchange/stream.h"
 #include "exchange/vcard.h"
@@ -381,6 +382,17 @@ class TestExchange : public QObject {
         const auto back = contactFromVcard(card);
         QCOMPARE(back.contact->at(kDomicilio), c[kDomicilio]);
         QCOMPARE(back.contact->at(kLocalidad), c[kLocalidad]);
+    }
+
+    // Every slot word of the CSV header dictionary is one of ours, and every
+    // name is written as headers are looked up (folded), so that none is
+    // dead: a misspelling fails here, not silently at an import.
+    void csvDictionaryIsSound() {
+        const auto& problems = csvdict::dictionaryProblems();
+        QVERIFY2(problems.empty(), problems.empty() ? "" : problems.front().c_str());
+        for (const csvdict::Entry& e : csvdict::entries())
+            QVERIFY2(csvdict::folded(e.name) == e.name, e.name.c_str());
+        QVERIFY(csvdict::entries().size() > 100);
     }
 
     void groupsAndFormats() {
