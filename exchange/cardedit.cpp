@@ -53,22 +53,25 @@ std::vector<MappedProperty> changed(const Contact& onCard, const Contact& wanted
                                     const std::function<Value()>& extra) {
     const auto props = cardProperties(vcardFromContact(wanted, uid));
     const auto value = [&](const std::string& name) { return valueOf(props, name); };
-    const auto differs = [&](std::initializer_list<std::size_t> cols) {
-        return std::any_of(cols.begin(), cols.end(),
-                           [&](std::size_t col) { return onCard[col] != wanted[col]; });
-    };
     std::vector<MappedProperty> mapped;
-    const bool names = differs({kNombre, kApellido}), place = differs({kDomicilio, kLocalidad});
-    if (names) mapped.push_back({"N", value("N")}), mapped.push_back({"FN", value("FN")});
-    if (place) mapped.push_back({"ADR", value("ADR")});
-    // Which of those fields are null rather than empty (our own property).
-    if (names || place) mapped.push_back({"X-ORVANE-NULL", value("X-ORVANE-NULL")});
-    const std::pair<std::size_t, const char*> single[] = {
-        {kTelefono, "TEL"}, {kEmail, "EMAIL"}, {kIcq, "X-ICQ"}, {kFecha, "BDAY"}};
-    for (auto [col, name] : single)
-        if (differs({col})) mapped.push_back({name, value(name)});
-    if (withUid) mapped.push_back({"UID", value("UID")});
-    if (differs({kMasInfo})) mapped.push_back({"NOTE", noteFor(wanted[kMasInfo], extra())});
+    bool named = false;  // a field whose nulls X-ORVANE-NULL names changed
+    for (const CardField& f : kCardFields) {
+        const bool two = f.first != f.last;
+        if (!two && named) {
+            // Which of those fields are null rather than empty (our own property).
+            mapped.push_back({"X-ORVANE-NULL", value("X-ORVANE-NULL")});
+            named = false;
+        }
+        if (f.first == kMasInfo && withUid) mapped.push_back({"UID", value("UID")});
+        bool differs = false;
+        for (std::size_t col = f.first; col <= f.last; ++col)
+            differs = differs || onCard[col] != wanted[col];
+        if (!differs) continue;
+        named = named || two;
+        const std::string name(f.property);
+        mapped.push_back(
+            {name, f.first == kMasInfo ? noteFor(wanted[kMasInfo], extra()) : value(name)});
+    }
     return mapped;
 }
 

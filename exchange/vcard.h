@@ -40,6 +40,19 @@ struct CardResult {
 };
 CardResult contactFromVcard(std::string_view card);
 
+// The book's columns on our cards: the property that carries each, in the
+// order our cards write them; a null among the two columns of N and FN or of
+// ADR is named in X-ORVANE-NULL. The writer below and a change written into a
+// card (cardedit.h) go by it.
+struct CardField {
+    std::string_view property;
+    std::size_t first, last;  // the columns it carries
+};
+inline constexpr CardField kCardFields[] = {
+    {"N", kNombre, kApellido},     {"FN", kNombre, kApellido},  {"ADR", kDomicilio, kLocalidad},
+    {"TEL", kTelefono, kTelefono}, {"EMAIL", kEmail, kEmail},   {"X-ICQ", kIcq, kIcq},
+    {"BDAY", kFecha, kFecha},      {"NOTE", kMasInfo, kMasInfo}};
+
 // One contact as a vCard 3.0 with our PRODID (and `uid` as its UID when
 // given), lines folded at 75 octets, ended by CRLF.
 std::string vcardFromContact(const Contact& c, std::string_view uid = {});

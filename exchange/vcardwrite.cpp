@@ -14,33 +14,43 @@ std::string vcardFromContact(const Contact& c, std::string_view uid) {
     if (!uid.empty()) out += foldLine("UID:" + escapeText(uid));
     std::vector<std::string_view> nulls;
 
-    out += foldLine("N:" + text(kApellido) + ";" + text(kNombre) + ";;;");
-    std::string full = c[kNombre].value_or("");
-    if (c[kApellido] && !c[kApellido]->empty()) full += (full.empty() ? "" : " ") + *c[kApellido];
-    out += foldLine("FN:" + escapeText(full));
-    for (std::size_t col : {kNombre, kApellido})
-        if (!c[col]) nulls.push_back(schema::kColumns[col]);
-
-    if (c[kDomicilio] || c[kLocalidad]) {
-        const auto [town, region] = townAndRegion(c[kLocalidad].value_or(""));
-        out += foldLine("ADR:;;" + text(kDomicilio) + ";" + escapeText(town) + ";" +
-                        escapeText(region) + ";;");
-        for (std::size_t col : {kDomicilio, kLocalidad})
-            if (!c[col]) nulls.push_back(schema::kColumns[col]);
+    for (const CardField& f : kCardFields) {
+        const std::string_view p = f.property;
+        if (p == "N") {
+            out += foldLine("N:" + text(kApellido) + ";" + text(kNombre) + ";;;");
+        } else if (p == "FN") {
+            std::string full = c[kNombre].value_or("");
+            if (c[kApellido] && !c[kApellido]->empty())
+                full += (full.empty() ? "" : " ") + *c[kApellido];
+            out += foldLine("FN:" + escapeText(full));
+        } else if (p == "ADR") {
+            if (!c[kDomicilio] && !c[kLocalidad]) continue;
+            const auto [town, region] = townAndRegion(c[kLocalidad].value_or(""));
+            out += foldLine("ADR:;;" + text(kDomicilio) + ";" + escapeText(town) + ";" +
+                            escapeText(region) + ";;");
+        } else if (p == "BDAY") {
+            // A stored text that is no date is written as text, so that no
+            // reader takes it for one and ours gives it back as it was.
+            if (c[kFecha])
+                out += foldLine((isoFromImported(*c[kFecha]) || c[kFecha]->empty()
+                                     ? "BDAY:"
+                                     : "BDAY;VALUE=text:") +
+                                text(kFecha));
+            continue;
+        } else if (c[f.first]) {
+            out += foldLine(std::string(p) + ":" + text(f.first));
+        }
+        // The nulls of a property's two columns, once it is written.
+        if (f.first != f.last && p != "N")
+            for (std::size_t col = f.first; col <= f.last; ++col)
+                if (!c[col]) nulls.push_back(schema::kColumns[col]);
     }
-    if (c[kTelefono]) out += foldLine("TEL:" + text(kTelefono));
-    if (c[kEmail]) out += foldLine("EMAIL:" + text(kEmail));
-    if (c[kIcq]) out += foldLine("X-ICQ:" + text(kIcq));
-    // A stored text that is no date is written as text, so that no reader
-    // takes it for one and ours gives it back as it was.
-    if (c[kFecha])
-        out += foldLine(
-            (isoFromImported(*c[kFecha]) || c[kFecha]->empty() ? "BDAY:" : "BDAY;VALUE=text:") +
-            text(kFecha));
-    if (c[kMasInfo]) out += foldLine("NOTE:" + text(kMasInfo));
     if (!nulls.empty()) {
         std::string list;
-        for (auto n : nulls) list += (list.empty() ? "" : ",") + std::string(n);
+        for (auto n : nulls) {
+            if (!list.empty()) list += ',';
+            list += n;
+        }
         out += foldLine("X-ORVANE-NULL:" + list);
     }
     out += "END:VCARD\r\n";

@@ -22,6 +22,7 @@ using std::nullopt;
 using storetest::contact;
 
 Q_DECLARE_METATYPE(orv::exchange::Format)
+Q_DECLARE_METATYPE(orv::Contact)
 
 namespace {
 
@@ -382,6 +383,34 @@ class TestExchange : public QObject {
         const auto back = contactFromVcard(card);
         QCOMPARE(back.contact->at(kDomicilio), c[kDomicilio]);
         QCOMPARE(back.contact->at(kLocalidad), c[kLocalidad]);
+    }
+
+    // Our own card, byte for byte: the order of its lines, the forms of
+    // each, and X-ORVANE-NULL for the nulls that N and ADR cannot show.
+    void ourCardByteForByte_data() {
+        QTest::addColumn<Contact>("c");
+        QTest::addColumn<QByteArray>("card");
+        const QByteArray head = "BEGIN:VCARD\r\nVERSION:3.0\r\nPRODID:-//Orvane//orvane-db//ES\r\n";
+        QTest::newRow("every field")
+            << contact({"Ana", "Gil", "C/ Mayor 1", "28001 Madrid/Madrid", "600 111 222",
+                        "ana@x.es", "12345", "una; nota", "1980-03-05"})
+            << head +
+                   "N:Gil;Ana;;;\r\nFN:Ana Gil\r\nADR:;;C/ Mayor 1;28001 Madrid;Madrid;;\r\n"
+                   "TEL:600 111 222\r\nEMAIL:ana@x.es\r\nX-ICQ:12345\r\nBDAY:1980-03-05\r\n"
+                   "NOTE:una\\; nota\r\nEND:VCARD\r\n";
+        QTest::newRow("nulls named, a birthday that is no date")
+            << contact({"Ana", nullopt, nullopt, "Soria", nullopt, "", nullopt, nullopt, "pronto"})
+            << head +
+                   "N:;Ana;;;\r\nFN:Ana\r\nADR:;;;Soria;;;\r\nEMAIL:\r\nBDAY;VALUE=text:pronto\r\n"
+                   "X-ORVANE-NULL:Apellido,Domicilio\r\nEND:VCARD\r\n";
+        QTest::newRow("no address: its nulls unnamed")
+            << contact({"", "Gil"}) << head + "N:Gil;;;;\r\nFN:Gil\r\nEND:VCARD\r\n";
+    }
+
+    void ourCardByteForByte() {
+        QFETCH(Contact, c);
+        QFETCH(QByteArray, card);
+        QCOMPARE(QByteArray::fromStdString(vcardFromContact(c)), card);
     }
 
     // Every slot word of the CSV header dictionary is one of ours, and every
