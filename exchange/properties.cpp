@@ -149,7 +149,8 @@ std::string line30(std::string_view line) {
         if (i < value.size() && value[i] != ';') continue;
         std::string part = unescapeText(std::string_view(value).substr(start, i - start));
         std::erase(part, '\r');
-        text += (start ? ";" : "") + escapeText(part);
+        if (start) text += ';';
+        text += escapeText(part);
         start = i + 1;
     }
     return out + ":" + text;

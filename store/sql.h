@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/engine.h"
+#include "store/error.h"
 
 namespace orv::sql {
 

@@ -2,22 +2,20 @@
 
 #include <QUuid>
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "exchange/properties.h"
-#include "store/dates.h"
 #include "store/history.h"
 #include "store/keys.h"
 #include "store/schema.h"
 #include "store/sql.h"
+#include "sync/decide.h"
 #include "sync/guard.h"
 #include "sync/mapping.h"
 #include "sync/state.h"
-#include "sync/vcardmerge.h"
 
 namespace orv::sync {
 
@@ -30,246 +28,6 @@ std::string describe(const Contact& c) {
     for (std::size_t col : {kNombre, kApellido})
         if (c[col] && !c[col]->empty()) s += (s.empty() ? "" : " ") + *c[col];
     return s.empty() ? "(sin nombre)" : s;
-}
-
-std::string shown(std::size_t col, const Value& v) {
-    if (!v || v->empty()) return "(vacío)";
-    return col == kFecha ? displayFromIso(*v) : *v;
-}
-
-// Field by field against the last synced state: a field changed on one side
-// takes that side's value; changed on both to different values, the
-// server's stays and the book's is kept as a line in "Mas info". Without a
-// base every difference is such a conflict.
-Contact merge(const Contact* base, const Contact& mine, const Contact& theirs,
-              std::vector<std::string>& conflicts) {
-    Contact m = theirs;
-    m[kCodigo] = mine[kCodigo];
-    std::vector<std::string> lines;
-    for (std::size_t col = kNombre; col < kColumnCount; ++col) {
-        if (mine[col] == theirs[col]) continue;
-        if (base && mine[col] == (*base)[col]) continue;
-        if (base && theirs[col] == (*base)[col]) {
-            m[col] = mine[col];
-            continue;
-        }
-        const std::string name(schema::kColumns[col]);
-        conflicts.push_back(name);
-        lines.push_back("Conflicto, esta agenda: " + name + ": " + shown(col, mine[col]));
-    }
-    for (const std::string& line : lines) {
-        // A merge done again (after an interrupted sync) adds no second copy.
-        std::string& info = m[kMasInfo].emplace(m[kMasInfo].value_or(""));
-        if (("\n" + info + "\n").find("\n" + line + "\n") != std::string::npos) continue;
-        info += (info.empty() ? "" : "\n") + line;
-    }
-    return m;
-}
-
-// A card's content lines unfolded, as name -> value of the first line with
-// that name (the cards we write carry no parameters). Lines may end in CRLF
-// or, as some servers hand them back, in LF alone.
-std::map<std::string, std::string> properties(const std::string& card) {
-    std::map<std::string, std::string> props;
-    std::string text;
-    for (std::size_t i = 0; i < card.size(); ++i) {
-        if (card[i] == '\r' && i + 1 < card.size() && card[i + 1] == '\n') continue;
-        if (card[i] == '\n' && i + 1 < card.size() && (card[i + 1] == ' ' || card[i + 1] == '\t')) {
-            ++i;
-            continue;
-        }
-        text += card[i];
-    }
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(pos, end - pos);
-        if (std::size_t colon = line.find(':'); colon != std::string::npos)
-            props.emplace(line.substr(0, colon), line.substr(colon + 1));
-        pos = end + 1;
-    }
-    return props;
-}
-
-std::optional<std::string> valueOf(const std::map<std::string, std::string>& props,
-                                   const std::string& name) {
-    auto it = props.find(name);
-    return it == props.end() ? std::nullopt : std::optional<std::string>(it->second);
-}
-
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    for (;;) {
-        std::size_t end = text.find('\n', pos);
-        lines.push_back(text.substr(pos, end - pos));
-        if (end == std::string::npos) return lines;
-        pos = end + 1;
-    }
-}
-
-// The NOTE for the book's "Mas info". The lines that reading the card adds
-// for what has no field (a second phone, a second address) are left out:
-// those properties stay on the card and would otherwise come back twice.
-std::optional<std::string> noteFor(const std::string& card, const Value& info) {
-    if (!info) return std::nullopt;
-    std::vector<std::string> lines = linesOf(*info);
-    const Value derived = contactFromCard(mergeVCard(card, {{"NOTE", std::nullopt}}))[kMasInfo];
-    if (derived) {
-        for (const std::string& line : linesOf(*derived))
-            if (auto at = std::find(lines.begin(), lines.end(), line); at != lines.end())
-                lines.erase(at);
-        if (lines.empty()) return std::nullopt;
-    }
-    std::string note;
-    for (std::size_t i = 0; i < lines.size(); ++i) note += (i ? "\n" : "") + lines[i];
-    Contact only;
-    only[kMasInfo] = note;
-    return valueOf(properties(cardFromContact(only, "x")), "NOTE");
-}
-
-// The server's card with the fields where `wanted` differs from what the
-// card reads as; every other line of the card stays as it is.
-std::string cardWith(const std::string& card, const Contact& onCard, const Contact& wanted,
-                     const std::string& uid) {
-    const auto props = properties(cardFromContact(wanted, uid));
-    auto differs = [&](std::initializer_list<std::size_t> cols) {
-        for (std::size_t col : cols)
-            if (onCard[col] != wanted[col]) return true;
-        return false;
-    };
-    std::vector<MappedProperty> mapped;
-    const bool names = differs({kNombre, kApellido}), place = differs({kDomicilio, kLocalidad});
-    if (names) {
-        mapped.push_back({"N", valueOf(props, "N")});
-        mapped.push_back({"FN", valueOf(props, "FN")});
-    }
-    if (place) mapped.push_back({"ADR", valueOf(props, "ADR")});
-    // Which of those fields are null rather than empty (our own property).
-    if (names || place) mapped.push_back({"X-ORVANE-NULL", valueOf(props, "X-ORVANE-NULL")});
-    const std::pair<std::size_t, const char*> single[] = {
-        {kTelefono, "TEL"}, {kEmail, "EMAIL"}, {kIcq, "X-ICQ"}, {kFecha, "BDAY"}};
-    for (auto [col, name] : single)
-        if (differs({col})) mapped.push_back({name, valueOf(props, name)});
-    if (differs({kMasInfo})) mapped.push_back({"NOTE", noteFor(card, wanted[kMasInfo])});
-    return mergeVCard(card, mapped);
-}
-
-// A card that lists members rather than one person (vCard 4.0's KIND, and
-// the property older phones and servers write for the same).
-bool isGroup(const std::string& card) {
-    for (const auto& [name, value] : properties(card)) {
-        std::string key = name.substr(0, name.find(';')), v = value;
-        for (char& ch : key) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        for (char& ch : v) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-        if ((key == "KIND" || key == "X-ADDRESSBOOKSERVER-KIND") && v == "group") return true;
-    }
-    return false;
-}
-
-std::string fnOf(const std::string& card) {
-    for (const auto& [name, value] : properties(card))
-        if (name.substr(0, name.find(';')) == "FN" && !value.empty()) return value;
-    return "(sin nombre)";
-}
-
-std::string uidOf(const std::string& card) {
-    auto uid = valueOf(properties(card), "UID");
-    return uid ? *uid : std::string();
-}
-
-struct ServerCard {
-    std::string text, etag;
-    Contact contact;
-};
-
-// One contact's sync: the states it is decided from, the decision, and
-// what came of it.
-struct Item {
-    std::optional<Link> link;  // nullopt: never linked
-    std::optional<Contact> base;
-    std::int64_t codigo = 0;  // of the book's contact (or of its link), 0 for none
-    std::optional<Contact> book;
-    std::optional<ServerCard> server;
-    // Not fetched: the server holds the base under link->etag (only for a
-    // contact deleted here; a change here needs the card's text).
-    bool serverUnchanged = false;
-    std::string uid, href;
-
-    enum class Op { None, Put, PutNew, Delete } op = Op::None;
-    std::string card;               // what a Put writes
-    std::optional<Contact> result;  // what both sides hold after; nullopt: gone from both
-    bool bookWrite = false;
-    bool news = false;  // the book takes something from the server
-    std::vector<std::string> conflicts;
-    std::string kept;  // why a delete was not carried out
-    std::string etag;  // the server's ETag after
-    bool failed = false;
-    bool group = false;           // a group card: left out of the book
-    std::optional<Contact> sent;  // sent before, answer lost (Link::sent)
-    bool unanswered = false;      // this sync's upload got no clear answer
-};
-
-// Both sides end equal: the book takes what the card it sends reads as
-// (the card's own extras, such as a second phone, come back into "Mas info").
-void settle(Item& it) {
-    Contact back = contactFromCard(it.card);
-    back[kCodigo] = it.book->at(kCodigo);
-    it.result = back;
-    it.bookWrite = !sameContact(back, *it.book);
-}
-
-void decide(Item& it) {
-    it.op = Item::Op::None;
-    it.card.clear();
-    it.bookWrite = false;
-    it.news = false;
-    it.conflicts.clear();
-    it.kept.clear();
-    const Contact* base = it.base ? &*it.base : nullptr;
-    const Contact* book = it.book ? &*it.book : nullptr;
-    const Contact* server =
-        it.server ? &it.server->contact : (it.serverUnchanged && !book ? base : nullptr);
-    it.etag = it.server ? it.server->etag : (it.link ? it.link->etag : std::string());
-
-    if (!server && !book) {
-        it.result.reset();
-        return;
-    }
-    if (!server) {
-        if (base && sameContact(*book, *base)) {
-            it.result.reset();
-            it.bookWrite = true;
-            return;
-        }
-        if (base) it.kept = "borrado en el servidor y cambiado en esta agenda: se conserva";
-        it.result = *book;
-        it.op = Item::Op::PutNew;
-        it.card = cardFromContact(*book, it.uid);
-        settle(it);
-        return;
-    }
-    if (!book) {
-        // Our own upload (reserved, never confirmed), or unchanged since
-        // the last sync: the delete goes to the server.
-        if ((it.link && !base) || (base && sameContact(*server, *base))) {
-            it.result.reset();
-            it.op = Item::Op::Delete;
-            return;
-        }
-        if (base) it.kept = "borrado en esta agenda y cambiado en el servidor: se conserva";
-        it.result = *server;
-        it.bookWrite = it.news = true;
-        return;
-    }
-    it.result = merge(base, *book, *server, it.conflicts);
-    it.bookWrite = it.news = !sameContact(*it.result, *book);
-    if (!sameContact(*it.result, *server)) {
-        it.op = Item::Op::Put;
-        it.card = cardWith(it.server->text, *server, *it.result, it.uid);
-        settle(it);
-    }
 }
 
 Contact readRow(sql::Statement& st, std::int64_t codigo, bool& found) {
@@ -438,17 +196,8 @@ class Sync {
     // Nothing is written when the plan would empty either side, unless
     // allowed; a plan that changes many contacts here keeps a copy first.
     bool guard() {
-        PlannedDeletions p;
-        p.bookContacts = book_.size();
-        p.serverContacts = links_.size();
-        p.serverNew = serverNew_;
         std::size_t writes = 0;
-        for (const Item& it : items_) {
-            if (it.failed || it.group) continue;
-            p.here += it.bookWrite && !it.result && it.book;
-            p.there += it.op == Item::Op::Delete;
-            writes += it.bookWrite;
-        }
+        const PlannedDeletions p = planned(items_, book_.size(), links_.size(), serverNew_, writes);
         if (auto why = refusal(p); why && !o_.allowDeletions) {
             report_.fatal = *why;
             report_.refused = p;
@@ -580,10 +329,10 @@ class Sync {
             Item& it = items_[at->second];
             answered.insert(at->second);
             ServerCard s{card.vcard.toStdString(), card.etag.toStdString(), {}};
-            if (!it.link && isGroup(s.text)) {
+            if (!it.link && isGroupCard(s.text)) {
                 it.group = true;
                 groups_[it.href] = s.etag;
-                report_.groups.push_back(fnOf(s.text));
+                report_.groups.push_back(cardName(s.text));
                 continue;
             }
             try {
@@ -595,7 +344,7 @@ class Sync {
                                            e.what());
                 continue;
             }
-            if (!it.link) it.uid = uidOf(s.text);
+            if (!it.link) it.uid = cardUid(s.text);
             // Our own upload whose answer was lost: the base to merge from.
             if (it.sent && sameContact(s.contact, *it.sent)) it.base = s.contact;
             it.server = std::move(s);

@@ -1,6 +1,6 @@
 // The CardDAV client against a real server (Debian's radicale on a loopback
 // port, a temporary storage folder and password file), against small fake
-// servers for the faults radicale does not show, and the vCard merge.
+// servers for the faults radicale does not show.
 
 #include <QDir>
 #include <QTcpServer>
@@ -13,8 +13,6 @@
 #include "sync/vcardmerge.h"
 
 using namespace orv::sync;
-
-Q_DECLARE_METATYPE(std::vector<MappedProperty>)
 
 namespace {
 
@@ -418,65 +416,6 @@ class TestCardDav : public QObject {
         DavResult<Listing> noFile = CardDavClient(o).list();
         QCOMPARE(noFile.error.kind, DavErrorKind::Tls);
         QVERIFY(noFile.error.message.contains("no-existe-orvane.pem"));
-    }
-
-    void mergeChangesOnlyMappedLines_data() {
-        QTest::addColumn<QByteArray>("card");
-        QTest::addColumn<std::vector<MappedProperty>>("mapped");
-        QTest::addColumn<QByteArray>("expected");
-
-        const QByteArray photo = "PHOTO;ENCODING=b;TYPE=JPEG:AAAA\r\n BBBB\r\n";
-        QTest::newRow("main phone changes, the rest byte for byte")
-            << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Lola\r\nORG:Ayuntamiento;Obras\r\n"
-               "TEL;TYPE=CELL:600\r\nTEL;TYPE=HOME:91\r\n" +
-                   photo + "END:VCARD\r\n"
-            << std::vector<MappedProperty>{{"TEL", "601"}, {"FN", "Lola"}}
-            << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Lola\r\nORG:Ayuntamiento;Obras\r\n"
-               "TEL;TYPE=CELL:601\r\nTEL;TYPE=HOME:91\r\n" +
-                   photo + "END:VCARD\r\n";
-        QTest::newRow("an equal value keeps its folding, LF becomes CRLF")
-            << QByteArray("BEGIN:VCARD\nNOTE:una nota\n  larga\nEND:VCARD\n")
-            << std::vector<MappedProperty>{{"NOTE", "una nota larga"}}
-            << QByteArray("BEGIN:VCARD\r\nNOTE:una nota\r\n  larga\r\nEND:VCARD\r\n");
-        QTest::newRow("missing ones added before END, removed only the first")
-            << QByteArray("BEGIN:VCARD\r\nEMAIL:a@x.es\r\nEMAIL:b@x.es\r\nEND:VCARD\r\nX")
-            << std::vector<MappedProperty>{{"EMAIL", std::nullopt},
-                                           {"BDAY", "1970-05-01"},
-                                           {"NOTE", std::nullopt}}
-            << QByteArray("BEGIN:VCARD\r\nEMAIL:b@x.es\r\nBDAY:1970-05-01\r\nEND:VCARD\r\nX\r\n");
-        QTest::newRow("group, quoted colon and URI scheme kept")
-            << QByteArray(
-                   "BEGIN:VCARD\r\nitem1.TEL;X-L=\"a:b\";VALUE=uri:tel:+34600\r\n"
-                   "IMPP;X-SERVICE-TYPE=ICQ:icq:123\r\nEND:VCARD\r\n")
-            << std::vector<MappedProperty>{{"TEL", "+34601"}, {"X-ICQ", "456"}}
-            << QByteArray(
-                   "BEGIN:VCARD\r\nitem1.TEL;X-L=\"a:b\";VALUE=uri:tel:+34601\r\n"
-                   "IMPP;X-SERVICE-TYPE=ICQ:icq:456\r\nEND:VCARD\r\n");
-        QTest::newRow("the old value's encoding goes with it, soft line breaks too")
-            << QByteArray(
-                   "BEGIN:VCARD\r\nVERSION:2.1\r\n"
-                   "NOTE;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8;X-A=1:ca=\r\nf=C3=A9\r\n"
-                   "END:VCARD\r\n")
-            << std::vector<MappedProperty>{{"NOTE", "café"}}
-            << QByteArray("BEGIN:VCARD\r\nVERSION:2.1\r\nNOTE;X-A=1:café\r\nEND:VCARD\r\n");
-        QTest::newRow("a new line folds at 75 octets, never inside a character")
-            << QByteArray("BEGIN:VCARD\r\nEND:VCARD\r\n")
-            << std::vector<MappedProperty>{{"NOTE", std::string(69, 'a') + "ébc"}}
-            << "BEGIN:VCARD\r\nNOTE:" + QByteArray(69, 'a') + "\r\n ébc\r\nEND:VCARD\r\n";
-        QTest::newRow("no card: a new 3.0 one")
-            << QByteArray()
-            << std::vector<MappedProperty>{{"UID", "u1"},
-                                           {"FN", "Ana"},
-                                           {"N", ";Ana;;;"},
-                                           {"TEL", std::nullopt}}
-            << QByteArray(
-                   "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:u1\r\nFN:Ana\r\nN:;Ana;;;\r\nEND:VCARD\r\n");
-    }
-    void mergeChangesOnlyMappedLines() {
-        QFETCH(QByteArray, card);
-        QFETCH(std::vector<MappedProperty>, mapped);
-        QFETCH(QByteArray, expected);
-        QCOMPARE(QByteArray::fromStdString(mergeVCard(card.toStdString(), mapped)), expected);
     }
 };
 

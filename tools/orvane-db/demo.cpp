@@ -318,7 +318,7 @@ Contact DemoGenerator::contact(std::uint64_t row) const {
     rng.next();
 
     std::string surname(kSurnames[rng.below(kSurnames.size())]);
-    if (rng.chance(85)) surname += " " + std::string(kSurnames[rng.below(kSurnames.size())]);
+    if (rng.chance(85)) surname.append(" ").append(kSurnames[rng.below(kSurnames.size())]);
     c[kApellido] = surname;
 
     if (rng.chance(90)) {
@@ -337,7 +337,8 @@ Contact DemoGenerator::contact(std::uint64_t row) const {
     }
     if (rng.chance(92)) {
         const bool mobile = rng.chance(55);
-        std::string d = (mobile ? "6" : "9") + digits(rng, 8);
+        std::string d(mobile ? "6" : "9");
+        d += digits(rng, 8);
         c[kTelefono] = d.substr(0, 3) + " " + d.substr(3, 3) + " " + d.substr(6, 3);
     }
     const bool hasMail = rng.chance(70);
