@@ -19,12 +19,12 @@
 #include <stdexcept>
 #include <vector>
 
+#include "exchange/vcardmerge.h"
 #include "store/engine.h"
 #include "store/sql.h"
 #include "support/davserver.h"
 #include "sync/carddav.h"
 #include "sync/mapping.h"
-#include "sync/vcardmerge.h"
 #include "tools/orvane-db/demo.h"
 
 namespace {
@@ -103,8 +103,8 @@ void changeOne(orv::sync::CardDavClient& client, int serial) {
     const QString href = client.hrefForUid("bench-7");
     auto got = client.fetch({href});
     if (!got.ok() || got.value.cards.empty()) fail("cannot read bench-7");
-    const std::string text = orv::sync::mergeVCard(got.value.cards[0].vcard.toStdString(),
-                                                   {{"TEL", "600 000 " + std::to_string(serial)}});
+    const std::string text = orv::exchange::mergeVCard(
+        got.value.cards[0].vcard.toStdString(), {{"TEL", "600 000 " + std::to_string(serial)}});
     if (!client.put(href, QByteArray::fromStdString(text), got.value.cards[0].etag).ok())
         fail("cannot change bench-7");
 }

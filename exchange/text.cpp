@@ -266,4 +266,14 @@ std::optional<std::string> isoFromImported(std::string_view text) {
     return isoDate(y, m, d);
 }
 
+std::vector<std::string> linesOf(std::string_view text) {
+    std::vector<std::string> lines;
+    for (std::size_t pos = 0; pos <= text.size();) {
+        std::size_t end = std::min(text.find('\n', pos), text.size());
+        lines.emplace_back(text.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return lines;
+}
+
 }  // namespace orv::exchange

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orv::exchange {
 
@@ -25,6 +26,8 @@ std::optional<std::string> decodeText(std::string_view bytes);
 
 std::string upper(std::string_view s);         // ASCII letters only
 std::string_view trimmed(std::string_view s);  // blanks and tabs
+// The text's lines, split at LF ("" is one empty line).
+std::vector<std::string> linesOf(std::string_view text);
 
 // Appends s with a backslash before each of its characters found in
 // `special`; tab, line feed and carriage return are written \t, \n, \r.

@@ -14,8 +14,12 @@
 #include <vector>
 
 #include "exchange/card.h"
+#include "exchange/vcardline.h"
 
 namespace orv::exchange {
+
+// The PRODID of the cards we write: a card with it is read as ours.
+inline constexpr std::string_view kProdId = "-//Orvane//orvane-db//ES";
 
 // Reads every card of the text into `out`; a card that cannot be read is a
 // problem at its BEGIN line, and the others are still read.
@@ -43,27 +47,5 @@ std::string vcardFromContact(const Contact& c, std::string_view uid = {});
 // Whether the reader maps a property (upper case, no group) onto a field
 // or a line of "Mas info"; every other one is only kept with the contact.
 bool mappedProperty(std::string_view name);
-
-// Pieces, exposed for their own tests.
-std::string decodeQuotedPrintable(std::string_view s);
-std::optional<std::string> decodeBase64(std::string_view s);
-std::string escapeText(std::string_view s);
-std::string unescapeText(std::string_view s);
-// A content line (without its line end) folded at 75 octets, never inside a
-// UTF-8 sequence, each physical line ended by CRLF.
-std::string foldLine(std::string_view line);
-// Where a content line's value starts: the first ':' outside double quotes,
-// npos if none.
-std::size_t valueColon(std::string_view line);
-// The logical lines of a card's body (folds joined, and in 2.1 the soft
-// line breaks of quoted-printable values), each with its first physical
-// line. `steps`, when given, counts the bytes looked at: never more than a
-// few times the body's size.
-struct LogicalLine {
-    std::string text;
-    long line = 0;
-};
-std::vector<LogicalLine> unfold(const std::vector<std::pair<std::string_view, long>>& body,
-                                bool v21, std::size_t* steps = nullptr);
 
 }  // namespace orv::exchange

@@ -63,7 +63,7 @@ struct CardInfo {
     QString contentType;
 };
 
-struct Card {
+struct DavCard {
     QString href;
     QString etag;
     QByteArray vcard;  // UTF-8
@@ -89,7 +89,7 @@ struct Changes {
 };
 
 struct Fetched {
-    std::vector<Card> cards;
+    std::vector<DavCard> cards;
     QStringList missing;   // asked for but no longer on the server
     QStringList tooLarge;  // larger than DavLimits::cardBytes: left out
     QStringList deferred;  // past DavLimits::syncCardBytes: for the next sync

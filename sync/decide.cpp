@@ -115,4 +115,30 @@ PlannedDeletions planned(const std::vector<Item>& items, std::size_t bookContact
     return p;
 }
 
+bool stopsEverything(DavErrorKind kind) {
+    switch (kind) {
+        case DavErrorKind::Authentication:
+        case DavErrorKind::ServerDown:
+        case DavErrorKind::Timeout:
+        case DavErrorKind::Tls:
+        case DavErrorKind::Network:
+        case DavErrorKind::ServerError:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool answerLost(DavErrorKind kind) {
+    return kind == DavErrorKind::Network || kind == DavErrorKind::Timeout ||
+           kind == DavErrorKind::ServerError || kind == DavErrorKind::Protocol;
+}
+
+std::string describe(const Contact& c) {
+    std::string s;
+    for (std::size_t col : {kNombre, kApellido})
+        if (c[col] && !c[col]->empty()) s += (s.empty() ? "" : " ") + *c[col];
+    return s.empty() ? "(sin nombre)" : s;
+}
+
 }  // namespace orv::sync

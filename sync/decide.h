@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "store/contact.h"
+#include "sync/carddav.h"
 #include "sync/guard.h"
 #include "sync/state.h"
 
@@ -67,5 +68,14 @@ void decide(Item& it);
 // contacts they write. Failed items and group cards count for nothing.
 PlannedDeletions planned(const std::vector<Item>& items, std::size_t bookContacts,
                          std::size_t serverContacts, bool serverNew, std::size_t& writes);
+
+// The contact as the report names it: "Nombre Apellido", "(sin nombre)".
+std::string describe(const Contact& c);
+
+// A fault that stops the whole sync (the server or the way to it), not
+// only the card it came with.
+bool stopsEverything(DavErrorKind kind);
+// The request may have reached the server and been carried out.
+bool answerLost(DavErrorKind kind);
 
 }  // namespace orv::sync

@@ -23,13 +23,6 @@ namespace {
 
 constexpr int kAttempts = 3;  // a card that changes on the server meanwhile: fetch, merge, retry
 
-std::string describe(const Contact& c) {
-    std::string s;
-    for (std::size_t col : {kNombre, kApellido})
-        if (c[col] && !c[col]->empty()) s += (s.empty() ? "" : " ") + *c[col];
-    return s.empty() ? "(sin nombre)" : s;
-}
-
 Contact readRow(sql::Statement& st, std::int64_t codigo, bool& found) {
     st.reset();
     st.bind(1, codigo);
@@ -40,26 +33,6 @@ Contact readRow(sql::Statement& st, std::int64_t codigo, bool& found) {
             c[col] = st.value(static_cast<int>(col));
     st.reset();
     return c;
-}
-
-bool stopsEverything(DavErrorKind kind) {
-    switch (kind) {
-        case DavErrorKind::Authentication:
-        case DavErrorKind::ServerDown:
-        case DavErrorKind::Timeout:
-        case DavErrorKind::Tls:
-        case DavErrorKind::Network:
-        case DavErrorKind::ServerError:
-            return true;
-        default:
-            return false;
-    }
-}
-
-// The request may have reached the server and been carried out.
-bool answerLost(DavErrorKind kind) {
-    return kind == DavErrorKind::Network || kind == DavErrorKind::Timeout ||
-           kind == DavErrorKind::ServerError || kind == DavErrorKind::Protocol;
 }
 
 // One sync, step by step; each step leaves what the next needs in the members.
@@ -323,7 +296,7 @@ class Sync {
             return false;
         }
         std::unordered_set<std::size_t> answered;
-        for (Card& card : got.value.cards) {
+        for (DavCard& card : got.value.cards) {
             auto at = fetchedFor_.find(card.href.toStdString());
             if (at == fetchedFor_.end()) continue;
             Item& it = items_[at->second];
@@ -469,7 +442,7 @@ class Sync {
                         it.server.reset();
                         it.serverUnchanged = false;
                         if (!again.value.cards.empty()) {
-                            const Card& c = again.value.cards.front();
+                            const DavCard& c = again.value.cards.front();
                             it.server = ServerCard{c.vcard.toStdString(), c.etag.toStdString(), {}};
                             try {
                                 it.server->contact = contactFromCard(it.server->text);

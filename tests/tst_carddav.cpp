@@ -8,11 +8,13 @@
 #include <QTest>
 #include <memory>
 
+#include "exchange/vcardmerge.h"
 #include "support/radicale.h"
 #include "sync/carddav.h"
-#include "sync/vcardmerge.h"
 
 using namespace orv::sync;
+using orv::exchange::MappedProperty;
+using orv::exchange::mergeVCard;
 
 namespace {
 
@@ -145,7 +147,7 @@ class TestCardDav : public QObject {
         QCOMPARE(progress, QList<qint64>({2, 4}));
         QCOMPARE(got.value.missing, QStringList{dos});
         QCOMPARE(got.value.cards.size(), std::size_t(3));
-        for (const Card& c : got.value.cards) {
+        for (const DavCard& c : got.value.cards) {
             if (c.href == uno) {
                 QCOMPARE(c.etag, updated.value);
                 QVERIFY(unfolded(c.vcard).contains("TEL:600 111 222"));

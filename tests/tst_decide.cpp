@@ -5,14 +5,17 @@
 
 #include <QTest>
 
+#include "exchange/vcardmerge.h"
 #include "sync/decide.h"
 #include "sync/mapping.h"
-#include "sync/vcardmerge.h"
 
 using namespace orv;
 using namespace orv::sync;
+using orv::exchange::MappedProperty;
+using orv::exchange::mergeVCard;
 
 Q_DECLARE_METATYPE(std::vector<MappedProperty>)
+Q_DECLARE_METATYPE(DavErrorKind)
 
 namespace {
 
@@ -217,6 +220,29 @@ class TestDecide : public QObject {
         QCOMPARE(refusal(p).has_value(), refused);
     }
 
+    void faults_data() {
+        QTest::addColumn<DavErrorKind>("kind");
+        QTest::addColumn<bool>("stops");  // the whole sync, not only its card
+        QTest::addColumn<bool>("lost");   // the request may have been carried out
+        QTest::newRow("wrong password") << DavErrorKind::Authentication << true << false;
+        QTest::newRow("not found") << DavErrorKind::NotFound << false << false;
+        QTest::newRow("changed meanwhile") << DavErrorKind::PreconditionFailed << false << false;
+        QTest::newRow("server error") << DavErrorKind::ServerError << true << true;
+        QTest::newRow("timeout") << DavErrorKind::Timeout << true << true;
+        QTest::newRow("certificate") << DavErrorKind::Tls << true << false;
+        QTest::newRow("server down") << DavErrorKind::ServerDown << true << false;
+        QTest::newRow("connection broken") << DavErrorKind::Network << true << true;
+        QTest::newRow("unreadable answer") << DavErrorKind::Protocol << false << true;
+    }
+
+    void faults() {
+        QFETCH(DavErrorKind, kind);
+        QFETCH(bool, stops);
+        QFETCH(bool, lost);
+        QCOMPARE(stopsEverything(kind), stops);
+        QCOMPARE(answerLost(kind), lost);
+    }
+
     void groupCards_data() {
         QTest::addColumn<QByteArray>("card");
         QTest::addColumn<bool>("group");
@@ -296,6 +322,20 @@ class TestDecide : public QObject {
                    "END:VCARD\r\n")
             << std::vector<MappedProperty>{{"NOTE", "café"}}
             << QByteArray("BEGIN:VCARD\r\nVERSION:2.1\r\nNOTE;X-A=1:café\r\nEND:VCARD\r\n");
+        QTest::newRow("an IMPP that its parameter names ICQ")
+            << QByteArray("BEGIN:VCARD\r\nIMPP;X-SERVICE-TYPE=icq:x-apple:123\r\nEND:VCARD\r\n")
+            << std::vector<MappedProperty>{{"X-ICQ", "456"}}
+            << QByteArray("BEGIN:VCARD\r\nIMPP;X-SERVICE-TYPE=icq:x-apple:456\r\nEND:VCARD\r\n");
+        QTest::newRow("an equal address in Latin-1 stays as it came")
+            << QByteArray(
+                   "BEGIN:VCARD\r\nVERSION:2.1\r\n"
+                   "ADR;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:;;Ma=F1ana;Soria;Soria;;\r\n"
+                   "END:VCARD\r\n")
+            << std::vector<MappedProperty>{{"ADR", ";;Mañana;Soria;Soria;;"}}
+            << QByteArray(
+                   "BEGIN:VCARD\r\nVERSION:2.1\r\n"
+                   "ADR;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:;;Ma=F1ana;Soria;Soria;;\r\n"
+                   "END:VCARD\r\n");
         QTest::newRow("an equal address in quoted-printable stays as it came")
             << QByteArray(
                    "BEGIN:VCARD\r\nVERSION:2.1\r\n"

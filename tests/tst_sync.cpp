@@ -15,6 +15,7 @@
 #include <memory>
 #include <random>
 
+#include "exchange/vcardmerge.h"
 #include "store/history.h"
 #include "store/sql.h"
 #include "support/davserver.h"
@@ -23,10 +24,11 @@
 #include "sync/engine.h"
 #include "sync/mapping.h"
 #include "sync/state.h"
-#include "sync/vcardmerge.h"
 
 using namespace orv;
 using namespace orv::sync;
+using orv::exchange::MappedProperty;
+using orv::exchange::mergeVCard;
 using storetest::contact;
 
 namespace {
@@ -78,7 +80,7 @@ class TestSync : public QObject {
     }
     bool shellWrites_ = true;
 
-    std::vector<Card> serverCards() {
+    std::vector<DavCard> serverCards() {
         CardDavClient client(dav());
         DavResult<Listing> all = client.list();
         QStringList hrefs;
@@ -98,8 +100,8 @@ class TestSync : public QObject {
     QString serverToken() { return CardDavClient(dav()).list().value.syncToken; }
 
     // The server's card of the contact with this Nombre.
-    std::optional<Card> cardOf(const std::string& nombre) {
-        for (Card& c : serverCards())
+    std::optional<DavCard> cardOf(const std::string& nombre) {
+        for (DavCard& c : serverCards())
             if (contactFromCard(c.vcard.toStdString())[kNombre] == nombre) return c;
         return std::nullopt;
     }
@@ -113,7 +115,7 @@ class TestSync : public QObject {
     }
     std::vector<std::string> serverSide() {
         std::vector<std::string> all;
-        for (const Card& c : serverCards())
+        for (const DavCard& c : serverCards())
             all.push_back(serialize(contactFromCard(c.vcard.toStdString())));
         std::sort(all.begin(), all.end());
         return all;
@@ -150,7 +152,7 @@ class TestSync : public QObject {
     }
     void editServer(const std::string& nombre, const std::string& property,
                     const std::optional<std::string>& value) {
-        std::optional<Card> c = cardOf(nombre);
+        std::optional<DavCard> c = cardOf(nombre);
         QVERIFY(c);
         CardDavClient client(dav());
         if (!value) {
@@ -329,7 +331,7 @@ class TestSync : public QObject {
         if (!bookDuring) changeBook();
         bool changed = server.isEmpty();
         auto changeServer = [&] {
-            std::optional<Card> ana = cardOf("Ana");
+            std::optional<DavCard> ana = cardOf("Ana");
             CardDavClient client(dav());
             if (!ana) return;
             if (server == "delete") {
@@ -384,7 +386,7 @@ class TestSync : public QObject {
         const SyncReport r = sync();
         QVERIFY(r.complete());
         QCOMPARE(r.up.size(), std::size_t(1));
-        std::optional<Card> carlos = cardOf("Carlos");
+        std::optional<DavCard> carlos = cardOf("Carlos");
         QVERIFY(carlos);
         const QStringList lines = unfolded(carlos->vcard);
         QVERIFY2(lines.contains("PHOTO;ENCODING=b;TYPE=JPEG:" + QString(200, 'A')),
@@ -409,7 +411,7 @@ class TestSync : public QObject {
         const SyncReport r = sync();
         for (const std::string& p : r.problems) qWarning("%s", p.c_str());
         QVERIFY2(r.complete(), r.fatal.c_str());
-        std::optional<Card> ana = cardOf("Ana");
+        std::optional<DavCard> ana = cardOf("Ana");
         QVERIFY(ana);
         const QString card = unfolded(ana->vcard).join('\n');
         // radicale escapes the semicolons of a property it does not know.
@@ -636,7 +638,7 @@ class TestSync : public QObject {
                 phones.erase(gone);
                 // (One the book leaves alone, and only once the server has it.)
                 const std::string who = "Libro" + std::to_string(round - 1);
-                std::optional<Card> c = (round - 1) % 3 ? cardOf(who) : std::nullopt;
+                std::optional<DavCard> c = (round - 1) % 3 ? cardOf(who) : std::nullopt;
                 if (c &&
                     CardDavClient(dav())
                         .put(c->href,
@@ -740,7 +742,7 @@ class TestSync : public QObject {
             "INSERT INTO Registros (Nombre) VALUES ('Nuevo1'), ('Nuevo2');"
             "UPDATE Registros SET Telefono = '611' WHERE Nombre = 'Luis'");
         CardDavClient client(dav());
-        std::optional<Card> ana = cardOf("Ana");
+        std::optional<DavCard> ana = cardOf("Ana");
         QVERIFY(ana);
         QVERIFY(client
                     .put(ana->href,
@@ -801,7 +803,7 @@ class TestSync : public QObject {
             // The phone's side: some numbers changed on the server.
             std::vector<bool> there(kContacts);
             CardDavClient client(dav());
-            for (const Card& c : serverCards()) {
+            for (const DavCard& c : serverCards()) {
                 const std::string nombre = *contactFromCard(c.vcard.toStdString())[kNombre];
                 const int i = std::stoi(nombre.substr(1));
                 if (!(there[i] = random() % 2)) continue;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "exchange/card.h"
+#include "exchange/cardedit.h"
 #include "exchange/csv.h"
 #include "exchange/import.h"
 #include "exchange/properties.h"
@@ -34,7 +35,6 @@
 #include "store/schema.h"
 #include "store/sql.h"
 #include "store/syserror.h"
-#include "sync/mapping.h"
 #include "tools/orvane-db/demo.h"
 #include "tools/orvane-db/progress.h"
 
@@ -619,7 +619,7 @@ std::size_t exportBook(const std::string& path, const std::string& output, Forma
                 unwrittenContacts += n > 0;
             }
             write(format == Format::Csv ? csvRecord(c, &movedDate)
-                                        : sync::cardFromContact(c, {}, lines));
+                                        : exchange::cardFromKept(c, {}, lines));
             if (movedDate && ++moved <= 20)
                 con.err << "código " << *c[kCodigo] << ": la fecha de nacimiento \""
                         << printable(*c[kFecha]) << "\" no es una fecha; va en Mas info\n";

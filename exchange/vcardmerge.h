@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace orv::sync {
+namespace orv::exchange {
 
 struct MappedProperty {
     // Upper case: "N", "FN", "ADR", "TEL", "EMAIL", "X-ICQ", "BDAY", "NOTE",
@@ -29,4 +29,4 @@ struct MappedProperty {
 // properties.
 std::string mergeVCard(std::string_view card, const std::vector<MappedProperty>& mapped);
 
-}  // namespace orv::sync
+}  // namespace orv::exchange

@@ -1,32 +1,21 @@
-#include "sync/vcardmerge.h"
+#include "exchange/vcardmerge.h"
 
 #include <algorithm>
 #include <cstddef>
 
 #include "exchange/text.h"
 #include "exchange/vcard.h"
+#include "exchange/vcardline.h"
 #include "store/ascii.h"
 
-namespace orv::sync {
+namespace orv::exchange {
 
 using ascii::iequals;
-using exchange::foldLine;
-using exchange::valueColon;
 
 namespace {
 
-char upperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 bool istartsWith(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && iequals(s.substr(0, prefix.size()), prefix);
-}
-
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
 }
 
 // The parameters (each without its ';'), split outside double quotes.
@@ -46,18 +35,24 @@ std::vector<std::string_view> splitParams(std::string_view s) {
 // A 2.1 quoted-printable value ending in '=' goes on in the next line.
 bool softBreak(std::string_view text) {
     if (text.empty() || text.back() != '=') return false;
-    std::string head(text.substr(0, valueColon(text)));
-    for (char& c : head) c = upperAscii(c);
-    return head.find("QUOTED-PRINTABLE") != std::string::npos;
+    return upper(text.substr(0, valueColon(text))).find("QUOTED-PRINTABLE") != std::string::npos;
 }
 
 // One logical line: its physical lines as they came, and the unfolded text.
 struct Line {
     std::vector<std::string_view> physical;
     std::string text;
-    std::string name;        // upper case, group removed; empty when unreadable
+    std::string name;   // upper case, group removed; empty when unreadable
+    std::string group;  // upper case
+    std::vector<Param> params;
     std::string_view head;   // group, name and parameters (into text)
     std::string_view value;  // into text
+
+    std::optional<std::string> param(std::string_view key) const {
+        for (const Param& p : params)
+            if (p.name == key) return p.value;
+        return std::nullopt;
+    }
 };
 
 std::vector<Line> logicalLines(std::string_view card) {
@@ -76,7 +71,7 @@ std::vector<Line> logicalLines(std::string_view card) {
             lines.back().physical.push_back(phys);
             lines.back().text.append(phys.substr(1));
         } else {
-            lines.push_back({{phys}, std::string(phys), {}, {}, {}});
+            lines.push_back({{phys}, std::string(phys), {}, {}, {}, {}, {}});
         }
     }
     for (Line& l : lines) {
@@ -85,10 +80,11 @@ std::vector<Line> logicalLines(std::string_view card) {
         if (colon == std::string_view::npos) continue;
         l.head = text.substr(0, colon);
         l.value = text.substr(colon + 1);
-        std::string_view name = trimmed(l.head.substr(0, l.head.find(';')));
-        if (std::size_t dot = name.rfind('.'); dot != std::string_view::npos)
-            name.remove_prefix(dot + 1);  // item1.TEL
-        for (char c : name) l.name += upperAscii(c);
+        if (std::optional<Property> p = parseProperty(text)) {
+            l.name = std::move(p->name);
+            l.group = std::move(p->group);
+            l.params = std::move(p->params);
+        }
     }
     return lines;
 }
@@ -96,13 +92,8 @@ std::vector<Line> logicalLines(std::string_view card) {
 bool isIcqImpp(const Line& l) {
     if (l.name != "IMPP") return false;
     if (istartsWith(trimmed(l.value), "icq:")) return true;
-    for (std::string_view p : splitParams(l.head)) {
-        std::size_t eq = p.find('=');
-        if (eq != std::string_view::npos && iequals(trimmed(p.substr(0, eq)), "X-SERVICE-TYPE") &&
-            iequals(trimmed(p.substr(eq + 1)), "ICQ"))
-            return true;
-    }
-    return false;
+    const std::optional<std::string> service = l.param("X-SERVICE-TYPE");
+    return service && iequals(*service, "ICQ");
 }
 
 bool matches(const Line& l, const std::string& name) {
@@ -142,44 +133,13 @@ bool isCardMarker(const Line& l, std::string_view name) {
     return l.name == name && iequals(trimmed(l.value), "VCARD");
 }
 
-// A parameter's value (quotes removed), nullopt when the head has none.
-std::optional<std::string_view> param(std::string_view head, std::string_view key) {
-    std::vector<std::string_view> parts = splitParams(head);
-    for (std::size_t i = 1; i < parts.size(); ++i) {
-        std::string_view p = trimmed(parts[i]);
-        std::size_t eq = p.find('=');
-        if (eq == std::string_view::npos || !iequals(trimmed(p.substr(0, eq)), key)) continue;
-        std::string_view v = trimmed(p.substr(eq + 1));
-        if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
-        return v;
-    }
-    return std::nullopt;
-}
-
 // The line's value as text, 2.1's quoted-printable and character set undone.
 std::string plainValue(const Line& l) {
-    std::string head(l.head);
-    for (char& c : head) c = upperAscii(c);
-    if (head.find("QUOTED-PRINTABLE") == std::string::npos) return std::string(l.value);
-    std::string bytes = exchange::decodeQuotedPrintable(l.value);
-    if (auto charset = param(l.head, "CHARSET"))
-        if (auto text = exchange::toUtf8(bytes, *charset)) return *text;
+    if (upper(l.head).find("QUOTED-PRINTABLE") == std::string::npos) return std::string(l.value);
+    std::string bytes = decodeQuotedPrintable(l.value);
+    if (auto charset = l.param("CHARSET"))
+        if (auto text = toUtf8(bytes, *charset)) return *text;
     return bytes;
-}
-
-std::vector<std::string> splitUnescaped(std::string_view s, char sep) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\') {
-            ++i;
-        } else if (s[i] == sep) {
-            parts.emplace_back(s.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    parts.emplace_back(s.substr(start));
-    return parts;
 }
 
 std::string joined(std::initializer_list<std::string_view> parts, std::string_view sep) {
@@ -196,23 +156,25 @@ std::string joined(std::initializer_list<std::string_view> parts, std::string_vi
 // that reading the card again gives the book's fields and nothing else
 // moves. `label` receives the address as lines, for LABEL.
 std::string mergedAddress(const Line& l, std::string_view wanted, bool v21, std::string& label) {
-    std::vector<std::string> old = splitUnescaped(plainValue(l), ';');
+    const std::string plain = plainValue(l);
+    std::vector<std::string> old;
+    for (std::string_view part : splitUnescaped(plain, ';')) old.emplace_back(part);
     old.resize(std::max<std::size_t>(old.size(), 7));
-    std::vector<std::string> now = splitUnescaped(wanted, ';');
+    std::vector<std::string> now;
+    for (std::string_view part : splitUnescaped(wanted, ';')) now.emplace_back(part);
     now.resize(std::max<std::size_t>(now.size(), 7));
     std::vector<std::string> u(old.size());
-    for (std::size_t i = 0; i < old.size(); ++i) u[i] = exchange::unescapeText(old[i]);
+    for (std::size_t i = 0; i < old.size(); ++i) u[i] = unescapeText(old[i]);
     const auto escape = [v21](std::string_view t) {
         std::string out;
         if (v21) {
-            exchange::appendBackslashed(out, t, "\\;");
+            appendBackslashed(out, t, "\\;");
             return out;
         }
-        return exchange::escapeText(t);
+        return escapeText(t);
     };
-    const std::string street = exchange::unescapeText(now[2]);
-    const std::string town = exchange::unescapeText(now[3]),
-                      region = exchange::unescapeText(now[4]);
+    const std::string street = unescapeText(now[2]);
+    const std::string town = unescapeText(now[3]), region = unescapeText(now[4]);
     const std::string place = town.empty() ? region : region.empty() ? town : town + "/" + region;
 
     std::vector<std::string> r = old;
@@ -245,7 +207,7 @@ std::string mergedAddress(const Line& l, std::string_view wanted, bool v21, std:
         r[3] = escape(t), r[4] = escape(rg), r[5] = escape(code);
     }
     std::vector<std::string> ru(r.size());
-    for (std::size_t i = 0; i < r.size(); ++i) ru[i] = exchange::unescapeText(r[i]);
+    for (std::size_t i = 0; i < r.size(); ++i) ru[i] = unescapeText(r[i]);
     label = joined({joined({ru[2], ru[1], ru[0]}, ", "), joined({ru[5], ru[3]}, " "),
                     ru[4] == ru[3] ? std::string() : ru[4], ru[6]},
                    "\n");
@@ -281,12 +243,6 @@ std::string withLabel(std::string_view head, std::string_view label) {
         out.append(v).append("\"");
     }
     return out;
-}
-
-std::string groupOf(const Line& l) {
-    std::string_view name = trimmed(l.head.substr(0, l.head.find(';')));
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string_view::npos ? std::string() : std::string(name.substr(0, dot));
 }
 
 // 4.0's own forms: a tel: URI has no blanks, a date is written 19810516.
@@ -365,7 +321,7 @@ std::string mergeVCard(std::string_view card, const std::vector<MappedProperty>&
             std::string label;
             value = mergedAddress(l, value, v21, label);
             if (value == plainValue(l)) continue;
-            if (param(l.head, "LABEL")) head = withLabel(head, label);
+            if (l.param("LABEL")) head = withLabel(head, label);
             // A 3.0 LABEL of this address (its group's, or the card's only one
             // beside its only address) says the same lines.
             const auto count = [&](const char* name) {
@@ -374,13 +330,12 @@ std::string mergeVCard(std::string_view card, const std::vector<MappedProperty>&
             };
             for (std::size_t j : top) {
                 if (lines[j].name != "LABEL") continue;
-                const bool same =
-                    groupOf(lines[j]).empty()
-                        ? groupOf(l).empty() && count("ADR") == 1 && count("LABEL") == 1
-                        : groupOf(lines[j]) == groupOf(l);
+                const bool same = lines[j].group.empty()
+                                      ? l.group.empty() && count("ADR") == 1 && count("LABEL") == 1
+                                      : lines[j].group == l.group;
                 if (same)
-                    replaced[j] = foldLine(headForNewValue(lines[j].head) + ":" +
-                                           exchange::escapeText(label));
+                    replaced[j] =
+                        foldLine(headForNewValue(lines[j].head) + ":" + escapeText(label));
             }
         }
         replaced[i] = foldLine(head + ":" + std::string(scheme) + value);
@@ -399,4 +354,4 @@ std::string mergeVCard(std::string_view card, const std::vector<MappedProperty>&
     return out;
 }
 
-}  // namespace orv::sync
+}  // namespace orv::exchange
