@@ -6,22 +6,13 @@
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
+#include "exchange/address.h"
 #include "exchange/text.h"
 #include "store/dates.h"
 
 namespace orv::exchange {
 
 namespace {
-
-std::string joined(std::initializer_list<std::string_view> parts, std::string_view sep) {
-    std::string out;
-    for (std::string_view p : parts) {
-        if (p.empty()) continue;
-        if (!out.empty()) out += sep;
-        out += p;
-    }
-    return out;
-}
 
 void appendJoined(std::string& out, std::string_view part, std::string_view sep) {
     if (part.empty()) return;
@@ -47,10 +38,6 @@ const T* mainOf(const std::vector<T>& items, Empty empty) {
 
 bool noValue(const Labelled& l) {
     return l.value.empty();
-}
-
-std::string townLine(const Address& a) {
-    return joined({a.postcode, a.town}, " ");
 }
 
 // Shown dd/mm/yyyy when it is a date, dd/mm when year-less, else as written.
@@ -158,11 +145,8 @@ Contact toContact(const Card& k, std::string* extraOut, Fates* fates) {
     if (!family.empty() && family != *c[kNombre]) c[kApellido] = family;
 
     if (home) {
-        c[kDomicilio] = joined({home->street, home->extended, home->poBox}, ", ");
-        // The postal code goes before the town, as on an envelope.
-        const std::string town = townLine(*home);
-        c[kLocalidad] =
-            town.empty() || home->region.empty() ? town + home->region : town + "/" + home->region;
+        c[kDomicilio] = domicilio(home->street, home->extended, home->poBox);
+        c[kLocalidad] = localidad(townLine(home->postcode, home->town), home->region);
         if (c[kDomicilio]->empty()) c[kDomicilio].reset();
         if (c[kLocalidad]->empty()) c[kLocalidad].reset();
         count(home->prop, true);
@@ -190,7 +174,9 @@ Contact toContact(const Card& k, std::string* extraOut, Fates* fates) {
     for (const Address& a : k.addresses) {
         if (&a == home || a.empty()) continue;
         line(labelled("Dirección", a.label),
-             joined({a.street, a.extended, a.poBox, townLine(a), a.region, a.country}, ", "),
+             joined(
+                 {a.street, a.extended, a.poBox, townLine(a.postcode, a.town), a.region, a.country},
+                 ", "),
              a.prop);
     }
     for (const Labelled& p : k.phones)

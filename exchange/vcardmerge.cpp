@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "exchange/address.h"
 #include "exchange/text.h"
 #include "exchange/vcard.h"
 #include "exchange/vcardline.h"
@@ -142,13 +143,6 @@ std::string plainValue(const Line& l) {
     return bytes;
 }
 
-std::string joined(std::initializer_list<std::string_view> parts, std::string_view sep) {
-    std::string out;
-    for (std::string_view p : parts)
-        if (!p.empty()) out += (out.empty() ? "" : std::string(sep)) + std::string(p);
-    return out;
-}
-
 // An address written anew: the book's two fields (street; town and
 // province, the postal code in front) change only the parts they carry.
 // What they do not carry (country, extended address, post box, a postal
@@ -175,10 +169,10 @@ std::string mergedAddress(const Line& l, std::string_view wanted, bool v21, std:
     };
     const std::string street = unescapeText(now[2]);
     const std::string town = unescapeText(now[3]), region = unescapeText(now[4]);
-    const std::string place = town.empty() ? region : region.empty() ? town : town + "/" + region;
+    const std::string place = localidad(town, region);
 
     std::vector<std::string> r = old;
-    if (street != joined({u[2], u[1], u[0]}, ", ")) {
+    if (street != domicilio(u[2], u[1], u[0])) {
         const std::string rest = joined({u[1], u[0]}, ", ");
         if (!rest.empty() && street.size() > rest.size() + 2 && street.ends_with(", " + rest)) {
             r[2] = escape(street.substr(0, street.size() - rest.size() - 2));
@@ -187,13 +181,8 @@ std::string mergedAddress(const Line& l, std::string_view wanted, bool v21, std:
             r[1].clear(), r[0].clear();
         }
     }
-    const std::string line = joined({u[5], u[3]}, " ");
-    const std::string oldPlace = line.empty() || u[4].empty() ? line + u[4] : line + "/" + u[4];
-    if (place != oldPlace) {
-        std::string t = place, rg;
-        if (std::size_t slash = t.find('/');
-            slash != std::string::npos && slash > 0 && slash + 1 < t.size())
-            rg = t.substr(slash + 1), t.erase(slash);
+    if (place != localidad(townLine(u[5], u[3]), u[4])) {
+        auto [t, rg] = townAndRegion(place);
         std::string code;
         const std::size_t blank = t.find(' ');
         if (!u[5].empty() && (t == u[5] || t.starts_with(u[5] + " "))) {
@@ -208,7 +197,7 @@ std::string mergedAddress(const Line& l, std::string_view wanted, bool v21, std:
     }
     std::vector<std::string> ru(r.size());
     for (std::size_t i = 0; i < r.size(); ++i) ru[i] = unescapeText(r[i]);
-    label = joined({joined({ru[2], ru[1], ru[0]}, ", "), joined({ru[5], ru[3]}, " "),
+    label = joined({domicilio(ru[2], ru[1], ru[0]), townLine(ru[5], ru[3]),
                     ru[4] == ru[3] ? std::string() : ru[4], ru[6]},
                    "\n");
     std::string out;

@@ -1,6 +1,7 @@
 // Our own cards: one vCard 3.0 a contact, each column where it reads back
 // (vcard.h).
 
+#include "exchange/address.h"
 #include "exchange/text.h"
 #include "exchange/vcard.h"
 #include "store/schema.h"
@@ -21,14 +22,7 @@ std::string vcardFromContact(const Contact& c, std::string_view uid) {
         if (!c[col]) nulls.push_back(schema::kColumns[col]);
 
     if (c[kDomicilio] || c[kLocalidad]) {
-        // Split at the first "/" only when both sides are non-empty, so that
-        // joining locality and region again gives back the same text.
-        std::string town = c[kLocalidad].value_or(""), region;
-        std::size_t slash = town.find('/');
-        if (slash != std::string::npos && slash > 0 && slash + 1 < town.size()) {
-            region = town.substr(slash + 1);
-            town.erase(slash);
-        }
+        const auto [town, region] = townAndRegion(c[kLocalidad].value_or(""));
         out += foldLine("ADR:;;" + text(kDomicilio) + ";" + escapeText(town) + ";" +
                         escapeText(region) + ";;");
         for (std::size_t col : {kDomicilio, kLocalidad})

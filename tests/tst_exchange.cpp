@@ -10,6 +10,7 @@
 
 #include "exchange/card.h"
 #include "exchange/csv.h"
+#include "exchange/csvheaders.h"
 #include "exchange/import.h"
 #include "exchange/stream.h"
 #include "exchange/vcard.h"
@@ -326,6 +327,72 @@ class TestExchange : public QObject {
             const bool note = std::string_view(c.lines).starts_with("NOTE");
             QVERIFY2(r.extra == (note ? "" : c.info), c.lines);
         }
+    }
+
+    // The book's two address fields and a card's ADR, both ways: what a
+    // card says is read into them, and what they hold is written so that it
+    // reads back the same.
+    void addressFields_data() {
+        QTest::addColumn<QString>("adr");
+        QTest::addColumn<QString>("domicilio");  // "~": null
+        QTest::addColumn<QString>("localidad");
+        QTest::addColumn<QString>("written");  // the ADR written from the two fields
+        QTest::newRow("street, town, region, postal code")
+            << ";;Calle Mayor 1;Madrid;Madrid;28001;España"
+            << "Calle Mayor 1"
+            << "28001 Madrid/Madrid"
+            << ";;Calle Mayor 1;28001 Madrid;Madrid;;";
+        QTest::newRow("extended address and post box after the street")
+            << "Apartado 3;Portal 2;Calle Mayor 1;Soria;;;"
+            << "Calle Mayor 1, Portal 2, Apartado 3"
+            << "Soria"
+            << ";;Calle Mayor 1\\, Portal 2\\, Apartado 3;Soria;;;";
+        QTest::newRow("a region alone") << ";;;;Soria;;"
+                                        << "~"
+                                        << "Soria"
+                                        << ";;;Soria;;;";
+        QTest::newRow("a postal code alone") << ";;C/ Sol 2;;;42001;"
+                                             << "C/ Sol 2"
+                                             << "42001"
+                                             << ";;C/ Sol 2;42001;;;";
+        QTest::newRow("a slash at an end stays in the town") << ";;;/Soria;;;"
+                                                             << "~"
+                                                             << "/Soria"
+                                                             << ";;;/Soria;;;";
+        QTest::newRow("a slash in the town splits it") << ";;;Soria/Castilla;;;"
+                                                       << "~"
+                                                       << "Soria/Castilla"
+                                                       << ";;;Soria;Castilla;;";
+    }
+
+    void addressFields() {
+        QFETCH(QString, adr);
+        QFETCH(QString, domicilio);
+        QFETCH(QString, localidad);
+        QFETCH(QString, written);
+        const auto r = contactFromVcard(
+            "BEGIN:VCARD\nVERSION:3.0\nN:;Ana\nADR:" + adr.toStdString() + "\nEND:VCARD\n");
+        QVERIFY(r.contact);
+        const Contact& c = *r.contact;
+        QCOMPARE(QString::fromStdString(c[kDomicilio].value_or("~")), domicilio);
+        QCOMPARE(QString::fromStdString(c[kLocalidad].value_or("~")), localidad);
+        const std::string card = vcardFromContact(c);
+        QVERIFY2(card.find("\r\nADR:" + written.toStdString() + "\r\n") != std::string::npos,
+                 card.c_str());
+        const auto back = contactFromVcard(card);
+        QCOMPARE(back.contact->at(kDomicilio), c[kDomicilio]);
+        QCOMPARE(back.contact->at(kLocalidad), c[kLocalidad]);
+    }
+
+    // Every slot word of the CSV header dictionary is one of ours, and every
+    // name is written as headers are looked up (folded), so that none is
+    // dead: a misspelling fails here, not silently at an import.
+    void csvDictionaryIsSound() {
+        const auto& problems = csvdict::dictionaryProblems();
+        QVERIFY2(problems.empty(), problems.empty() ? "" : problems.front().c_str());
+        for (const csvdict::Entry& e : csvdict::entries())
+            QVERIFY2(csvdict::folded(e.name) == e.name, e.name.c_str());
+        QVERIFY(csvdict::entries().size() > 100);
     }
 
     void groupsAndFormats() {
