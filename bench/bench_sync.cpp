@@ -170,22 +170,25 @@ void benchServer(const QString& kind, const QString& tool, const QString& earlie
     std::vector<double> ours[3], theirs[3], before[3];
     bool gaveUp = false;  // vdirsyncer's first sync did not end
     int serial = 0;
-    for (int i = 0; i < runs; ++i) {
+    // One build's three syncs; with an earlier build, the two take turns
+    // going first, so that neither always meets the server as the other left it.
+    const auto syncs = [&](const QString& program, std::vector<double>* into) {
         QFile::remove(book);
-        timed(tool, {"init", book});
-        ours[0].push_back(timed(tool, first));
-        ours[1].push_back(timed(tool, again));
+        timed(program, {"init", book});
+        into[0].push_back(timed(program, first));
+        into[1].push_back(timed(program, again));
         changeOne(client, ++serial);
-        ours[2].push_back(timed(tool, again));
-        if (!earlier.isEmpty()) {
-            QFile::remove(book);
-            timed(earlier, {"init", book});
-            before[0].push_back(timed(earlier, first));
-            before[1].push_back(timed(earlier, again));
-            changeOne(client, ++serial);
-            before[2].push_back(timed(earlier, again));
-            std::fprintf(stderr, "bench_sync: %s: the earlier orvane-db %.2f / %.2f / %.2f s\n",
-                         qPrintable(kind), before[0].back(), before[1].back(), before[2].back());
+        into[2].push_back(timed(program, again));
+        std::fprintf(stderr, "bench_sync: %s: %s %.2f / %.2f / %.2f s\n", qPrintable(kind),
+                     program == tool ? "orvane-db" : "the earlier orvane-db", into[0].back(),
+                     into[1].back(), into[2].back());
+    };
+    for (int i = 0; i < runs; ++i) {
+        if (earlier.isEmpty()) {
+            syncs(tool, ours);
+        } else {
+            syncs(i % 2 ? earlier : tool, i % 2 ? before : ours);
+            syncs(i % 2 ? tool : earlier, i % 2 ? ours : before);
         }
 
         if (!peer) continue;
