@@ -527,7 +527,7 @@ Importer::Importer(sqlite3* db, const ImportOptions& options, std::size_t expect
     if (options.dryRun) {
         s_->snapshot.emplace(db);
     } else {
-        if (expected > history::kCopyAbove) s_->copy = history::keepCopy(db);
+        if (history::wantsCopy(db, expected)) s_->copy = history::keepCopy(db);
         s_->cache.emplace(db);
         s_->tx.emplace(db);
         s_->tx->markSource(history::kImport);

@@ -581,6 +581,13 @@ std::string keepCopy(sqlite3* db) {
     return keepCopy(std::string(name ? name : ""));
 }
 
+bool wantsCopy(sqlite3* db, std::size_t changes) {
+    if (changes <= kCopyAbove) return false;
+    sql::Statement n(db, "SELECT count(*) FROM main.Registros");
+    n.step();
+    return changes * 10 >= static_cast<std::size_t>(n.int64(0));
+}
+
 std::string keepCopy(const std::string& path) {
     const fs::path book = realBook(path);
     std::string folder;

@@ -176,7 +176,7 @@ class Sync {
             report_.refused = p;
             return false;
         }
-        if (!o_.dryRun && writes > history::kCopyAbove) report_.copy = history::keepCopy(db_);
+        if (!o_.dryRun && history::wantsCopy(db_, writes)) report_.copy = history::keepCopy(db_);
         return true;
     }
 

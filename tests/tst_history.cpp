@@ -89,7 +89,7 @@ class TestHistory : public QObject {
         QVERIFY(p.waitForFinished(30000));
         QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
     }
-    void importCards(const QStringList& names) {
+    void importCards(const QStringList& names, bool copied) {
         QByteArray vcf;
         for (const QString& n : names)
             vcf += "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + n.toUtf8() + "\r\nN:;" + n.toUtf8() +
@@ -98,8 +98,10 @@ class TestHistory : public QObject {
         storetest::writeFile(file, vcf);
         const auto r = runTool({"import", book_, file});
         QVERIFY2(r.exitCode == 0, r.err.constData());
-        QCOMPARE(r.out.contains("Copia de la agenda de antes en "),
-                 names.size() > int(history::kCopyAbove));
+        QCOMPARE(r.out.contains("Copia de la agenda de antes en "), copied);
+    }
+    void importCards(const QStringList& names) {
+        importCards(names, names.size() > int(history::kCopyAbove));
     }
     // The card's record set: what "Guardar" and "Borrar" go through.
     void cardSets(std::int64_t code, Col col, const std::string& value) {
@@ -185,6 +187,33 @@ class TestHistory : public QObject {
         QDir().mkpath(dir_.filePath(QString::number(serial_)));
         book_ = dir_.filePath(QStringLiteral("%1/orv.mdb").arg(serial_));
         storetest::makeBook(book_, {});
+    }
+
+    // An import keeps a copy of the book first when it brings more than 100
+    // contacts and at least a tenth of the book; a smaller share of a large
+    // book is taken back by the history alone.
+    void copyBeforeALargeShare_data() {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("brought");
+        QTest::addColumn<bool>("copied");
+        QTest::newRow("100 into an empty book") << 0 << 100 << false;
+        QTest::newRow("101 into an empty book") << 0 << 101 << true;
+        QTest::newRow("150 into 1,500") << 1500 << 150 << true;
+        QTest::newRow("150 into 1,501") << 1501 << 150 << false;
+    }
+    void copyBeforeALargeShare() {
+        QFETCH(int, before);
+        QFETCH(int, brought);
+        QFETCH(bool, copied);
+        if (before) {
+            QFile::remove(book_);
+            const auto made = runTool({"demo", book_, QString::number(before)});
+            QVERIFY2(made.exitCode == 0, made.err.constData());
+        }
+        QStringList names;
+        for (int i = 0; i < brought; ++i) names << QStringLiteral("Nueva%1").arg(i);
+        importCards(names, copied);
+        QCOMPARE(storetest::readBook(book_).size(), std::size_t(before + brought));
     }
 
     // The card, import, the sync and the sqlite3 shell each leave their name.
