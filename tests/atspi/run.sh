@@ -21,7 +21,7 @@ cp "$build/orvane" "$work/"
 "$build/orvane-db" init "$work/orv.mdb" >/dev/null
 "$build/orvane-db" import "$work/orv.mdb" "$here/contact.vcf" >/dev/null
 
-exec 3< <(Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp 4>&1 2>/dev/null & echo "pid $!")
+exec 3< <(Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp -noreset 4>&1 2>/dev/null & echo "pid $!")
 read -r _ xvfb <&3
 read -r display <&3
 pids+=("$xvfb")

@@ -6,7 +6,9 @@
 # Starts Xvfb on a free display and exports DISPLAY.
 start_screen() {
     unset QT_QPA_PLATFORM WAYLAND_DISPLAY
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
+    # -noreset: when the last program leaves, a resetting server refuses the
+    # next one for a moment ("could not connect to display").
+    Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
     pids+=($!)
     for _ in $(seq 100); do
         [ -s "$tmp/display" ] && break
