@@ -202,11 +202,16 @@ std::optional<Contact> stateAt(sqlite3* db, std::int64_t codigo, std::int64_t ms
             c[col] = s.value(static_cast<int>(col - kNombre + 1));
         return c;
     }
-    sql::Statement now(db,
-                       "SELECT " + schema::columnList() + " FROM main.Registros WHERE Codigo = ?1");
-    now.bind(1, codigo);
-    if (!now.step()) return std::nullopt;
-    for (std::size_t col = 0; col < kColumnCount; ++col) c[col] = now.value(static_cast<int>(col));
+    return current(db, codigo);
+}
+
+std::optional<Contact> current(sqlite3* db, std::int64_t codigo) {
+    sql::Statement s(db,
+                     "SELECT " + schema::columnList() + " FROM main.Registros WHERE Codigo = ?1");
+    s.bind(1, codigo);
+    if (!s.step()) return std::nullopt;
+    Contact c;
+    for (std::size_t col = 0; col < kColumnCount; ++col) c[col] = s.value(static_cast<int>(col));
     return c;
 }
 

@@ -59,6 +59,8 @@ struct Entry {
 std::vector<Entry> deleted(sqlite3* db);
 // Newest first; every contact or one code.
 std::vector<Entry> entries(sqlite3* db, std::optional<std::int64_t> codigo = {});
+// The contact as the book holds it now; nullopt when it is not there.
+std::optional<Contact> current(sqlite3* db, std::int64_t codigo);
 // The contact as it was at `ms`: nullopt when it did not exist then. `found`
 // says whether anything of it changed since (else the book holds it as then).
 std::optional<Contact> stateAt(sqlite3* db, std::int64_t codigo, std::int64_t ms, bool& changed);

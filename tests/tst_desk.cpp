@@ -47,15 +47,6 @@ QStringList names(const QString& book) {
     return out;
 }
 
-// Keeps a picture of the window when ORV_SHOT_DIR is set.
-void shot(QWidget* w, const QString& name) {
-    const QString dir = qEnvironmentVariable("ORV_SHOT_DIR");
-    if (dir.isEmpty()) return;
-    QDir().mkpath(dir);
-    const QString pt = qEnvironmentVariable("ORV_DESKTOP_PT");
-    w->grab().save(dir + "/" + name + (pt.isEmpty() ? "" : "-" + pt + "pt") + ".png");
-}
-
 QString writeCards(const QString& path, const QStringList& names) {
     QByteArray text;
     for (const QString& n : names)
@@ -171,7 +162,7 @@ class TestDesk : public QObject {
         QCOMPARE(list->currentItem()->text(3), QString("otro programa"));
         QCOMPARE(static_cast<desk::DeskForm*>(form)->defaultButton()->objectName(),
                  QString("cbRestaurar"));
-        shot(form, "borrados");
+        ut::shot(form, "borrados");
         list->setFocus();
         ut::key(form, Qt::Key_Return);
         QCOMPARE(names(book), (QStringList{"1 Ana", "3 Eva"}));
@@ -202,7 +193,7 @@ class TestDesk : public QObject {
         QVERIFY(changes->topLevelItemCount() >= 2);
         QVERIFY(changes->topLevelItem(0)->text(2).contains("baja"));
         changes->setCurrentItem(changes->topLevelItem(1));
-        shot(form, "cambios");
+        ut::shot(form, "cambios");
         changes->setFocus();
         MsgBoxSeam::queueAnswer(vbNo);
         ut::key(form, Qt::Key_Return);
@@ -236,14 +227,14 @@ class TestDesk : public QObject {
         QCOMPARE(names(book), QStringList{"1 Ana"});  // a dry run writes nothing
         QCOMPARE(static_cast<desk::DeskForm*>(form)->defaultButton()->objectName(),
                  QString("cbImportar"));
-        shot(form, "importar-simulacion");
+        ut::shot(form, "importar-simulacion");
         ut::key(form, Qt::Key_Return);
         QTRY_COMPARE(stateOf(form), frmimportar::State::Imported);
         QCOMPARE(names(book), (QStringList{"1 Ana", "2 Luis", "3 Eva", "4 Ana"}));
         QVERIFY(summary->text().startsWith("Importados 3 contactos."));
         QCOMPARE(static_cast<desk::DeskForm*>(form)->defaultButton()->objectName(),
                  QString("cbCancelar"));
-        shot(form, "importar-hecho");
+        ut::shot(form, "importar-hecho");
         MsgBoxSeam::queueAnswer(vbYes);
         ut::click(ut::child<QPushButton>(form, "cbDeshacer"));
         QCOMPARE(MsgBoxSeam::prompts(),
@@ -320,7 +311,7 @@ class TestDesk : public QObject {
         const QString to = dir->filePath("copia.mdb");
         dest->selectAll();
         QTest::keyClicks(dest, to);
-        shot(form, "copia");
+        ut::shot(form, "copia");
         ut::key(form, Qt::Key_Return);
         auto state = [form] { return static_cast<desk::frmcopia*>(form)->state(); };
         QTRY_COMPARE(state(), desk::frmcopia::State::Copied);
@@ -328,7 +319,7 @@ class TestDesk : public QObject {
         auto* status = ut::child<QLabel>(form, "lblEstado");
         QVERIFY2(status->text().startsWith("Copia hecha en " + to + " (2 contactos)."),
                  qPrintable(status->text()));
-        shot(form, "copia-hecha");
+        ut::shot(form, "copia-hecha");
         ut::click(ut::child<QPushButton>(form, "cbCopiar"));
         QCOMPARE(state(), desk::frmcopia::State::Failed);
         QVERIFY2(status->text().startsWith("Ya existe " + to), qPrintable(status->text()));

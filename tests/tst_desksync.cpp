@@ -55,14 +55,6 @@ QString defaultOf(Form* f) {
     return b ? b->objectName() : QString();
 }
 
-void shot(QWidget* w, const QString& name) {
-    const QString dir = qEnvironmentVariable("ORV_SHOT_DIR");
-    if (dir.isEmpty()) return;
-    QDir().mkpath(dir);
-    const QString pt = qEnvironmentVariable("ORV_DESKTOP_PT");
-    w->grab().save(dir + "/" + name + (pt.isEmpty() ? "" : "-" + pt + "pt") + ".png");
-}
-
 // Types into a box as a user does: the focus there, the text replaced.
 void fill(Form* f, const char* box, const QString& text) {
     auto* edit = ut::child<QLineEdit>(f, box);
@@ -188,7 +180,7 @@ exit 0
         fill(f, "txtServidor", server.url("/").toString());
         fill(f, "txtUsuario", rt::kUser);
         fill(f, "txtClave", rt::kPassword);
-        shot(f, "sincronizar-datos");
+        ut::shot(f, "sincronizar-datos");
         ut::key(f, Qt::Key_Return);
         QTRY_COMPARE_WITH_TIMEOUT(stateOf(f), State::Found, kWait);
         auto* list = ut::child<QTreeWidget>(f, "lstLibretas");
@@ -198,7 +190,7 @@ exit 0
         QTreeWidgetItem* work = list->findItems("Trabajo", Qt::MatchExactly).value(0);
         QVERIFY(work);
         while (list->currentItem() != work) ut::key(f, Qt::Key_Down);
-        shot(f, "sincronizar-libretas");
+        ut::shot(f, "sincronizar-libretas");
         ut::key(f, Qt::Key_Return);
         QTRY_COMPARE_WITH_TIMEOUT(stateOf(f), State::Synced, kWait);
         QVERIFY2(status(f).startsWith("Sincronización completa: 2 subidos al servidor."),
@@ -215,7 +207,7 @@ exit 0
         QCOMPARE(
             orv::sync::keyring::find(orv::sync::originOf(trabajo).toStdString(), "ana").password,
             std::optional<std::string>(rt::kPassword.toStdString()));
-        shot(f, "sincronizar-hecho");
+        ut::shot(f, "sincronizar-hecho");
         QVERIFY(MsgBoxSeam::log().isEmpty());
         ut::key(f, Qt::Key_Return);  // Cerrar
         QCOMPARE(ut::programEnds(), QList<int>{0});
@@ -321,7 +313,7 @@ exit 0
         QTRY_VERIFY_WITH_TIMEOUT(line->text().startsWith("Enviando cambios: "), kWait);
         QCOMPARE(ut::child<QPushButton>(f, "cbCerrar")->text(), QString("Cancelar"));
         QVERIFY(!ut::child<QLineEdit>(f, "txtServidor")->isEnabled());
-        shot(f, "sincronizar-progreso");
+        ut::shot(f, "sincronizar-progreso");
         ut::key(f, Qt::Key_Escape);
         QTRY_VERIFY_WITH_TIMEOUT(stateOf(f) != State::Syncing, kWait);
         QCOMPARE(stateOf(f), State::Synced);

@@ -1,6 +1,7 @@
 #include "support/uitest.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -64,6 +65,14 @@ void poll(std::function<bool()> ready, std::function<void()> action,
 }
 
 }  // namespace
+
+void shot(QWidget* w, const QString& name) {
+    const QString dir = qEnvironmentVariable("ORV_SHOT_DIR");
+    if (dir.isEmpty()) return;
+    QDir().mkpath(dir);
+    const QString pt = qEnvironmentVariable("ORV_DESKTOP_PT");
+    w->grab().save(dir + "/" + name + (pt.isEmpty() ? "" : "-" + pt + "pt") + ".png");
+}
 
 void initWindows() {
     ends().clear();

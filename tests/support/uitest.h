@@ -16,6 +16,10 @@ namespace orv::uitest {
 
 // Call from a test's init(): ends of the program are recorded instead of
 // ending the test, message boxes start with an empty queue and log.
+// Keeps a picture of `w` in ORV_SHOT_DIR when it is set (named with the
+// desktop font's size when ORV_DESKTOP_PT is).
+void shot(QWidget* w, const QString& name);
+
 void initWindows();
 // Call from cleanup(): deletes every window, resets the seams and the shared
 // strings, so the next test starts as the program does.

@@ -54,16 +54,6 @@ void differences(const Console& con, const std::optional<Contact>& before,
     }
 }
 
-std::optional<Contact> current(sqlite3* db, std::int64_t codigo) {
-    sql::Statement s(db,
-                     "SELECT " + schema::columnList() + " FROM main.Registros WHERE Codigo = ?1");
-    s.bind(1, codigo);
-    if (!s.step()) return std::nullopt;
-    Contact c;
-    for (std::size_t col = 0; col < kColumnCount; ++col) c[col] = s.value(static_cast<int>(col));
-    return c;
-}
-
 int history(const Invocation& a, const Console& con) {
     const bool deleted = a.has("--deleted");
     if (deleted && a.positional.size() > 1)
@@ -97,7 +87,7 @@ int history(const Invocation& a, const Console& con) {
             continue;
         }
         auto at = after.find(e.codigo);
-        if (at == after.end()) at = after.emplace(e.codigo, current(h, e.codigo)).first;
+        if (at == after.end()) at = after.emplace(e.codigo, history::current(h, e.codigo)).first;
         const std::optional<Contact> before =
             e.tipo == "alta" ? std::nullopt : std::optional<Contact>(e.before);
         const Contact& who = at->second ? *at->second : e.before;
@@ -140,7 +130,7 @@ int restore(const Invocation& a, const Console& con) {
         }
         when = *at;
     } else {
-        if (auto now = current(h, *codigo)) {
+        if (auto now = history::current(h, *codigo)) {
             con.err << "el contacto " << *codigo << " (" << name(*now)
                     << ") no está borrado; para devolverlo a un momento use --at MOMENTO\n";
             return 1;
@@ -282,7 +272,7 @@ int forget(const Invocation& a, const Console& con) {
     // Who it is, for the messages: the contact, else its last state kept.
     std::string who;
     bool forgottenBefore = false;
-    if (auto now = current(h, *codigo)) who = name(*now);
+    if (auto now = history::current(h, *codigo)) who = name(*now);
     for (const auto& e : history::entries(h, *codigo)) {
         forgottenBefore = forgottenBefore || e.tipo == history::kForgotten;
         if (who.empty() && e.tipo != "alta" && e.tipo != history::kForgotten) who = name(e.before);

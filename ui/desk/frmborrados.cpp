@@ -38,16 +38,6 @@ QString kindText(const QString& tipo, qint64 n) {
     return n == 1 ? QStringLiteral("cambio") : QStringLiteral("cambios");
 }
 
-std::optional<Contact> current(sqlite3* db, std::int64_t codigo) {
-    sql::Statement s(db,
-                     "SELECT " + schema::columnList() + " FROM main.Registros WHERE Codigo = ?1");
-    s.bind(1, codigo);
-    if (!s.step()) return std::nullopt;
-    Contact c;
-    for (std::size_t col = 0; col < kColumnCount; ++col) c[col] = s.value(static_cast<int>(col));
-    return c;
-}
-
 QTreeWidget* makeList(QWidget* parent, const char* name, const QString& accessible,
                       const QStringList& headers) {
     auto* list = new QTreeWidget(parent);
@@ -161,7 +151,7 @@ void frmborrados::fill() {
                 who = contactName(e.before);
             } else if (auto at = known.find(e.codigo); at != known.end()) {
                 who = at->second;
-            } else if (auto now = current(h, e.codigo)) {
+            } else if (auto now = history::current(h, e.codigo)) {
                 who = contactName(*now);
             }
             run.names << QStringLiteral("%1 %2").arg(e.codigo).arg(who);
@@ -203,7 +193,7 @@ void frmborrados::restore() {
     sqlite3* h = db->handle();
     sql::WriteTransaction tx(h);
     tx.markSource(history::kRestore);
-    if (current(h, codigo)) {
+    if (history::current(h, codigo)) {
         status_->setText(QStringLiteral("El contacto %1 ya no está borrado.").arg(codigo));
         fill();
         return;
