@@ -350,6 +350,10 @@ class TestCardDav : public QObject {
         QTest::newRow("walking out") << "/libreta/../otra/a.vcf" << none;
         QTest::newRow("walking out, encoded") << "/libreta/%2e%2E/otra/a.vcf" << none;
         QTest::newRow("an encoded slash") << "/libreta/a%2Fb.vcf" << none;
+        QTest::newRow("dots inside a name") << "/libreta/a..b.vcf"
+                                            << "/libreta/a..b.vcf";
+        QTest::newRow("the parent, as a name") << "/libreta/.." << none;
+        QTest::newRow("an encoded backslash") << "/libreta/a%5Cb.vcf" << none;
         QTest::newRow("deeper") << "/libreta/sub/a.vcf" << none;
         QTest::newRow("the collection itself") << "/libreta/" << none;
         QTest::newRow("a query") << "/libreta/a.vcf?x=1" << none;
