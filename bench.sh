@@ -46,14 +46,7 @@ if [ ! -e "$data/book-1000000.tsv" ] || [ "$large" -nt "$data/book-1000000.tsv" 
     "$tool" list "$large" "" >"$data/book-1000000.tsv.tmp"
     mv "$data/book-1000000.tsv.tmp" "$data/book-1000000.tsv"
 fi
-# Runs a command with its output to a file; appends "elapsed-seconds peak-KiB".
-timed() {
-    local into=$1
-    shift
-    /usr/bin/time -o "$work/time" -f "%e %M" "$@" >"$work/out" 2>"$work/err" ||
-        { cat "$work/err" >&2; exit 1; }
-    cat "$work/time" >>"$into"
-}
+. bench/common.sh
 floor_tool() {
     awk -F'\t' '{ all[NR] = $0; name[NR] = tolower($2) }
         END { for (i = 1; i <= NR; i++) if (substr(name[i], 1, 3) == "mar") print all[i] }' \
@@ -67,7 +60,6 @@ for ((i = 0; i <= runs; i++)); do  # the first of each warms up
     floored=$(wc -l <"$work/out")
 done
 [ "$listed" -eq "$floored" ] || echo "(el suelo lista $floored filas, orvane-db $listed)" >&2
-med() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ot=$(cut -d' ' -f1 "$work/ours.1" | med)
 om=$(cut -d' ' -f2 "$work/ours.1" | med)
 ft=$(cut -d' ' -f1 "$work/floor.1" | med)
