@@ -150,8 +150,11 @@ awk -v lt="$lt" -v st="$st" -v lm="$lm" -v sm="$sm" 'BEGIN {
 }' >>"$rows"
 
 # orvane-db list of one prefix while an import of 300,000 contacts writes the
-# same book, against the same list with nothing else running: the longest of
-# each (the writer never shuts a reader out). The file is made once.
+# same book, against the same list of the same book with nothing else running:
+# the longest of each (the writer never shuts a reader out). A list sees the
+# book wholly before the import or wholly after it, four times the names, so
+# each is weighed against the quiet list of the book it saw, told apart by
+# the names it printed. The file is made once.
 if [ ! -e "$data/import-300000.csv" ]; then
     "$tool" demo "$work/gen.mdb" 300000 --seed 2 >/dev/null
     "$tool" export "$work/gen.mdb" "$data/import-300000.csv.tmp.csv" >/dev/null
@@ -159,11 +162,12 @@ if [ ! -e "$data/import-300000.csv" ]; then
     rm -f "$work/gen.mdb"
 fi
 # Timed in microseconds: a list takes tens of ms, /usr/bin/time counts in tens.
+# Appends "microseconds names-printed".
 listed_in() {
     local start=$EPOCHREALTIME
-    "$tool" list "$work/busy.mdb" Mar >/dev/null
+    "$tool" list "$work/busy.mdb" Mar >"$work/listed"
     local end=$EPOCHREALTIME
-    echo "$((${end/./} - ${start/./}))" >>"$1"
+    echo "$((${end/./} - ${start/./})) $(wc -l <"$work/listed")" >>"$1"
 }
 cp "$mid" "$work/busy.mdb"
 for ((i = 0; i <= 4 * runs; i++)); do listed_in "$work/quiet"; done
@@ -175,15 +179,23 @@ while kill -0 "$importer" 2>/dev/null; do
     lists=$((lists + 1))
 done
 wait "$importer"
+for ((i = 0; i <= 4 * runs; i++)); do listed_in "$work/quiet"; done
 rm -f "$work/busy.mdb"
-qt=$(sort -n "$work/quiet" | tail -n 1)
-bt=$(sort -n "$work/busy" | tail -n 1)
-awk -v q="$qt" -v b="$bt" -v n="$lists" 'BEGIN {
-    OFS = "\t"; r = b / q
-    print "orvane-db list FILE Mar during an import of 300,000, longest of " n, "100,000",
-        sprintf("%.0f ms", b / 1000), "the same list, no import, longest", sprintf("%.0f ms", q / 1000),
-        sprintf("%.2f", r), "<= 2.0", r <= 2.0 ? "ok" : "MISSED"
-}' >>"$rows"
+# Per book state (names printed): the longest quiet and busy list; the row
+# shows the state where busy weighs most against quiet.
+awk -v n="$lists" 'FNR == 1 { f++ }
+    f == 1 && $1 > q[$2] { q[$2] = $1 }
+    f == 2 && $1 > b[$2] { b[$2] = $1 }
+    END {
+        OFS = "\t"; r = 0
+        for (k in b) {
+            if (!(k in q)) { print "a busy list printed " k " names, no quiet one did" > "/dev/stderr"; exit 1 }
+            if (b[k] / q[k] > r) { r = b[k] / q[k]; bt = b[k]; qt = q[k] }
+        }
+        print "orvane-db list FILE Mar during an import of 300,000, longest of " n, "100,000",
+            sprintf("%.0f ms", bt / 1000), "the same list of the same book, no import, longest",
+            sprintf("%.0f ms", qt / 1000), sprintf("%.2f", r), "<= 2.0", r <= 2.0 ? "ok" : "MISSED"
+    }' "$work/quiet" "$work/busy" >>"$rows"
 
 # orvane-db sync of SYNC_CARDS cards (20,000 unless told) from radicale and
 # xandikos on loopback against vdirsyncer doing the same, SYNC_RUNS runs (one
