@@ -14,6 +14,7 @@
 #include "store/backup.h"
 #include "store/dates.h"
 #include "store/engine.h"
+#include "store/handles.h"
 #include "store/history.h"
 #include "store/keys.h"
 #include "store/schema.h"
@@ -186,10 +187,10 @@ int backup(const Invocation& a, const Console& con) {
     std::string dest;
     if (a.positional.size() == 2) {
         dest = a.positional[1];
-        history::backup(a.positional[0], dest);
+        backup::copy(a.positional[0], dest);
     } else {
         Database::open(a.positional[0], false);  // a book at all, else its own error
-        dest = history::keepCopy(a.positional[0]);
+        dest = backup::keepCopy(a.positional[0]);
     }
     auto copy = Database::open(dest, false);
     sql::Statement n(copy->handle(), "SELECT count(*) FROM main.Registros");
@@ -201,40 +202,23 @@ int backup(const Invocation& a, const Console& con) {
 
 // A copy of ours opened for writing, as SQLite opens any book (it is in
 // rollback form: its journal lives only while it is written).
-struct CopyBook {
-    sqlite3* db = nullptr;
-    explicit CopyBook(const std::string& path) {
-        const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-        if (rc != SQLITE_OK) {
-            const EngineError e = sql::error(db, rc);
-            sqlite3_close_v2(db);
-            throw e;
-        }
-        sqlite3_busy_timeout(db, 3000);
-        keys::registerFunctions(db);
-    }
-    ~CopyBook() { sqlite3_close_v2(db); }
-    CopyBook(const CopyBook&) = delete;
-    CopyBook& operator=(const CopyBook&) = delete;
-};
+Connection openCopy(const std::string& path) {
+    Connection db = openConnection(path, SQLITE_OPEN_READWRITE);
+    sqlite3_busy_timeout(db.get(), 3000);
+    keys::registerFunctions(db.get());
+    return db;
+}
 
 // Whether a file of copias/ holds anything of the contact (read only, no
 // side file made).
 bool holds(int dir, const std::string& name, std::int64_t codigo) {
-    const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    bool found = false;
+    const Fd fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) return false;
     try {
-        sqlite3* db = backup::openReadOnly(fd);
-        try {
-            found = history::knows(db, codigo);
-        } catch (const EngineError&) {
-        }
-        sqlite3_close_v2(db);
+        return history::knows(backup::openReadOnly(fd.get()).get(), codigo);
     } catch (const EngineError&) {
+        return false;
     }
-    ::close(fd);
-    return found;
 }
 
 // The same forgetting in one book (or copy) and then the file rewritten.
@@ -283,23 +267,15 @@ int forget(const Invocation& a, const Console& con) {
     if (ec) real = std::filesystem::absolute(path);
     const std::string bookName = real.filename().string();
     const std::filesystem::path copias = real.parent_path() / "copias";
-    int dir = -1;
     std::vector<std::string> ours, others;
     std::size_t holding = 0;
     if (std::filesystem::is_directory(std::filesystem::symlink_status(copias, ec))) {
-        std::string folder;
-        dir = backup::openCopies(path, &folder);
-        ours = backup::ourCopies(dir, bookName);
-        for (const std::string& c : ours) holding += holds(dir, c, *codigo);
-        for (const std::string& c : backup::otherFiles(dir, bookName))
-            if (holds(dir, c, *codigo)) others.push_back(c);
+        const Fd dir = backup::openCopies(path);
+        ours = backup::ourCopies(dir.get(), bookName);
+        for (const std::string& c : ours) holding += holds(dir.get(), c, *codigo);
+        for (const std::string& c : backup::otherFiles(dir.get(), bookName))
+            if (holds(dir.get(), c, *codigo)) others.push_back(c);
     }
-    struct Closer {
-        int fd;
-        ~Closer() {
-            if (fd >= 0) ::close(fd);
-        }
-    } closer{dir};
     const bool known = history::knows(h, *codigo);
     if (!known && !holding && !forgottenBefore) {
         con.err << "no hay ningún contacto con el código " << *codigo
@@ -343,9 +319,9 @@ int forget(const Invocation& a, const Console& con) {
 
     std::size_t cleaned = 0;
     for (const std::string& c : ours) {
-        CopyBook copy((copias / c).string());
+        const Connection copy = openCopy((copias / c).string());
         bool done = true;
-        if (forgetIn(copy.db, *codigo, false, done).anything()) ++cleaned;
+        if (forgetIn(copy.get(), *codigo, false, done).anything()) ++cleaned;
     }
     if (!ours.empty())
         con.out << "Copias de " << copias.string() << " limpiadas: " << ours.size() << " ("
