@@ -181,13 +181,15 @@ class TestBackup : public QObject {
         const QString target = tmp.filePath("salida.csv");
         if (taken) storetest::writeFile(target, "del usuario\n");
         const Fd dir(::open(QFile::encodeName(tmp.path()).constData(), O_RDONLY | O_DIRECTORY));
-        const std::string body = "uno," + std::string(3 << 20, 'x');  // past the buffer
+        // Past the buffer, and a tail left in it.
+        const std::string body = "uno," + std::string(3 << 20, 'x') + ",fin";
         bool published = false;
         try {
             AtomicFile f(dir.get(), tmp.path().toStdString(), nullptr, named);
             QCOMPARE(f.temporaryName().empty(), !named);
             f.write(body.substr(0, 4));
-            f.write(body.substr(4));
+            f.write(body.substr(4, 3 << 20));
+            f.write(body.substr(4 + (3 << 20)));
             if (cut) throw std::runtime_error("cortado");
             published = f.publish("salida.csv");
         } catch (const std::runtime_error&) {
