@@ -29,7 +29,8 @@ struct Console {
     bool progress = false;
 };
 
-using CommandFn = int (*)(const Invocation&, const Console&);
+using CommandSig = int(const Invocation&, const Console&);
+using CommandFn = CommandSig*;
 
 struct Command {
     const char* name;
@@ -42,24 +43,11 @@ struct Command {
 std::span<const Command> commandTable();
 const Command* findCommand(std::string_view name);
 
-// create.cpp: a new book, empty or of generated contacts.
-int initCommand(const Invocation& a, const Console& con);
-int demoCommand(const Invocation& a, const Console& con);
-// list.cpp
-int listCommand(const Invocation& a, const Console& con);
-// check.cpp: what is wrong with a book, and its sort keys made anew.
-int checkCommand(const Invocation& a, const Console& con);
-int reindexCommand(const Invocation& a, const Console& con);
-// import.cpp, export.cpp
-int importCommand(const Invocation& a, const Console& con);
-int exportCommand(const Invocation& a, const Console& con);
-// history.cpp: the changes kept, and contacts or the whole book brought back.
-int historyCommand(const Invocation& a, const Console& con);
-int restoreCommand(const Invocation& a, const Console& con);
-int undoCommand(const Invocation& a, const Console& con);
-// backup.cpp, forget.cpp
-int backupCommand(const Invocation& a, const Console& con);
-int forgetCommand(const Invocation& a, const Console& con);
-// sync.cpp, in a library of its own (sync.h): syncCommand.
+// The commands, each family in its file: create.cpp (init, demo), list.cpp,
+// check.cpp (check, reindex), import.cpp, export.cpp, history.cpp (history,
+// restore, undo), backup.cpp, forget.cpp; sync.cpp is in a library of its
+// own (sync.h).
+CommandSig initCommand, demoCommand, listCommand, checkCommand, reindexCommand, importCommand,
+    exportCommand, historyCommand, restoreCommand, undoCommand, backupCommand, forgetCommand;
 
 }  // namespace orv::db

@@ -20,6 +20,37 @@ namespace orv::db {
 
 namespace {
 
+// The listing's lines: a contact's fields tab-separated, each as
+// appendListed writes it (nulls empty).
+class Listing {
+  public:
+    Listing(const std::vector<std::string>& fields, std::FILE* out) : fields_(fields), out_(out) {}
+    // `value(f)` gives field f.
+    template <typename Get>
+    void row(const Get& value) {
+        line_.clear();
+        for (std::size_t f = 0; f < fields_.size(); ++f) {
+            if (f) line_ += '\t';
+            if (const auto v = value(static_cast<int>(f)))
+                appendListed(line_, fieldText(fields_[f], v));
+        }
+        line_ += '\n';
+        if (std::fwrite(line_.data(), 1, line_.size(), out_) != line_.size()) fail();
+    }
+    void finish() {
+        if (std::fflush(out_) != 0) fail();
+    }
+
+  private:
+    [[noreturn]] static void fail() {
+        const int e = errno;
+        throw systemFailure("no se puede escribir el listado", e);
+    }
+    const std::vector<std::string>& fields_;
+    std::FILE* out_;
+    std::string line_;
+};
+
 // What the results window lists for `prefix`, one contact a line, fields
 // tab-separated in table order (dates dd/mm/yyyy, nulls empty; see
 // appendListed); the number written.
@@ -52,56 +83,24 @@ std::size_t listBook(const std::string& path, const std::string& prefix, std::FI
         if (tryName) rows.bind(1, *parsed.pattern);
         if (range) rows.bindBlob(2, range->lo);
         if (range && range->hi) rows.bindBlob(3, *range->hi);
-        const std::vector<std::string>& fields = db->columns();
+        Listing listing(db->columns(), out);
         std::size_t n = 0;
-        std::string line;
-        while (rows.step()) {
-            line.clear();
-            for (std::size_t f = 0; f < fields.size(); ++f) {
-                if (f) line += '\t';
-                if (!rows.isNull(static_cast<int>(f)))
-                    appendListed(line, fieldText(fields[f], rows.value(static_cast<int>(f))));
-            }
-            line += '\n';
-            if (std::fwrite(line.data(), 1, line.size(), out) != line.size()) {
-                const int e = errno;
-                throw systemFailure("no se puede escribir el listado", e);
-            }
-            ++n;
-        }
-        if (std::fflush(out) != 0) {
-            const int e = errno;
-            throw systemFailure("no se puede escribir el listado", e);
-        }
+        for (; rows.step(); ++n) listing.row([&](int f) { return rows.value(f); });
+        listing.finish();
         return n;
     }
     auto q = db->openQuery(text);
 
-    const std::vector<std::string>& fields = q->fieldNames();
+    Listing listing(q->fieldNames(), out);
     // Each fetch is a seek of its own; large pages keep that cost small, and
     // only keys (8 bytes a row) are held.
     constexpr std::size_t kPage = 4096;
     std::size_t row = 0;
-    std::string line;
-    for (;;) {
+    for (;; ++row) {
         if (row >= q->rowsFetched() && (!q->canFetchMore() || q->fetchMore(kPage) == 0)) break;
-        line.clear();
-        for (std::size_t f = 0; f < fields.size(); ++f) {
-            if (f) line += '\t';
-            const Value v = q->valueAt(row, static_cast<int>(f));
-            if (v) appendListed(line, fieldText(fields[f], v));
-        }
-        line += '\n';
-        if (std::fwrite(line.data(), 1, line.size(), out) != line.size()) {
-            const int e = errno;
-            throw systemFailure("no se puede escribir el listado", e);
-        }
-        ++row;
+        listing.row([&](int f) { return q->valueAt(row, f); });
     }
-    if (std::fflush(out) != 0) {
-        const int e = errno;
-        throw systemFailure("no se puede escribir el listado", e);
-    }
+    listing.finish();
     return row;
 }
 
