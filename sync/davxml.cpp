@@ -62,6 +62,21 @@ void XmlGuard::text(char c, QByteArray& out, bool cdata) {
     }
 }
 
+// Passes on the bytes from data[i] up to the first that `stops` or the
+// limit, in one piece, and moves `i` to the last of them; false when none went.
+template <class Stops>
+bool XmlGuard::passRun(const char* data, qsizetype& i, qsizetype size, qint64 limit,
+                       QByteArray& out, Stops stops) {
+    const qsizetype to = std::min<qint64>(size, i + (limit - run_));
+    qsizetype end = i;
+    while (end < to && !stops(static_cast<unsigned char>(data[end]))) ++end;
+    if (end == i) return false;
+    out.append(data + i, end - i);
+    run_ += end - i;
+    i = end - 1;
+    return true;
+}
+
 bool XmlGuard::pass(const char* data, qsizetype size, QByteArray& out) {
     if (!error_.isEmpty()) return false;
     for (qsizetype i = 0; i < size; ++i) {
@@ -71,19 +86,10 @@ bool XmlGuard::pass(const char* data, qsizetype size, QByteArray& out) {
                 if (c != '<') {
                     // A run of plain bytes goes in one piece; entities, UTF-8
                     // leads and the limit's edge byte by byte.
-                    if (!eliding_ && pending_.isEmpty()) {
-                        qsizetype end = i;
-                        const qsizetype most = std::min<qint64>(size, i + (textLimit_ - run_));
-                        while (end < most && data[end] != '<' && data[end] != '&' &&
-                               static_cast<unsigned char>(data[end]) < 0xC0)
-                            ++end;
-                        if (end > i) {
-                            out.append(data + i, end - i);
-                            run_ += end - i;
-                            i = end - 1;
-                            break;
-                        }
-                    }
+                    if (!eliding_ && pending_.isEmpty() &&
+                        passRun(data, i, size, textLimit_, out,
+                                [](unsigned char b) { return b == '<' || b == '&' || b >= 0xC0; }))
+                        break;
                     text(c, out, false);
                     break;
                 }
@@ -115,16 +121,9 @@ bool XmlGuard::pass(const char* data, qsizetype size, QByteArray& out) {
             case State::Tag:
             case State::Quote: {
                 // Up to what may end the tag or the quote, in one piece.
-                const qsizetype most = std::min<qint64>(size, i + (markupLimit_ - run_));
-                qsizetype end = i;
-                while (end < most && data[end] != '>' && data[end] != '"' && data[end] != '\'')
-                    ++end;
-                if (end > i) {
-                    out.append(data + i, end - i);
-                    run_ += end - i;
-                    i = end - 1;
+                if (passRun(data, i, size, markupLimit_, out,
+                            [](unsigned char b) { return b == '>' || b == '"' || b == '\''; }))
                     break;
-                }
                 out += c;
                 if (++run_ > markupLimit_)
                     return fail(QStringLiteral("tiene una etiqueta de más de %1")

@@ -43,6 +43,9 @@ class XmlGuard {
   private:
     enum class State { Text, Open, Tag, Comment, CData, Pi, Quote };
     void text(char c, QByteArray& out, bool cdata);
+    template <class Stops>
+    bool passRun(const char* data, qsizetype& i, qsizetype size, qint64 limit, QByteArray& out,
+                 Stops stops);
     bool fail(const QString& why);
 
     qint64 textLimit_, markupLimit_;
