@@ -79,6 +79,15 @@ void writeProps(QXmlStreamWriter& w, std::initializer_list<std::pair<QString, co
     w.writeEndElement();
 }
 
+// A PROPFIND asking for these properties.
+QByteArray propfindBody(std::initializer_list<std::pair<QString, const char*>> props) {
+    return xmlBody([&](QXmlStreamWriter& w) {
+        w.writeStartElement(kDav, QStringLiteral("propfind"));
+        writeProps(w, props);
+        w.writeEndElement();
+    });
+}
+
 const QList<QPair<QByteArray, QByteArray>> kXml = {
     {"Content-Type", "application/xml; charset=utf-8"}};
 
@@ -164,13 +173,9 @@ DavResult<Listing> CardDavClient::list(const DavProgress& progress) {
     // First the collection alone, which is quick: is it an address book, and
     // how may its cards be listed.
     DavResult<Listing> out;
-    std::optional<Multistatus> ms =
-        collect("PROPFIND", options_.collection, "0", xmlBody([](QXmlStreamWriter& w) {
-                    w.writeStartElement(kDav, QStringLiteral("propfind"));
-                    writeProps(w, {{kDav, "resourcetype"}, {kDav, "supported-report-set"}});
-                    w.writeEndElement();
-                }),
-                {}, out.error);
+    std::optional<Multistatus> ms = collect(
+        "PROPFIND", options_.collection, "0",
+        propfindBody({{kDav, "resourcetype"}, {kDav, "supported-report-set"}}), {}, out.error);
     if (!ms) return out;
     auto self = std::find_if(ms->responses.begin(), ms->responses.end(),
                              [&](const DavResponse& r) { return isCollection(r.href); });
@@ -194,14 +199,11 @@ DavResult<Listing> CardDavClient::list(const DavProgress& progress) {
     }
     const bool tokens = out.value.syncCollection;
     std::optional<QString> done = multistatus(
-        "PROPFIND", options_.collection, "1", xmlBody([](QXmlStreamWriter& w) {
-            w.writeStartElement(kDav, QStringLiteral("propfind"));
-            writeProps(w, {{kDav, "resourcetype"},
-                           {kDav, "getetag"},
-                           {kDav, "getcontenttype"},
-                           {kDav, "sync-token"}});
-            w.writeEndElement();
-        }),
+        "PROPFIND", options_.collection, "1",
+        propfindBody({{kDav, "resourcetype"},
+                      {kDav, "getetag"},
+                      {kDav, "getcontenttype"},
+                      {kDav, "sync-token"}}),
         progress, out.error, [&](DavResponse& r, QString& why) {
             if (isCollection(r.href)) {
                 out.value.syncToken = tokens ? r.syncToken : QString();
@@ -559,14 +561,10 @@ std::optional<Multistatus> CardDavClient::propfindAt(QUrl& url, const char* dept
 
 DavResult<std::vector<AddressBookInfo>> CardDavClient::discover() {
     if (setupError_.failed()) return {{}, setupError_};
-    const QByteArray props = xmlBody([](QXmlStreamWriter& w) {
-        w.writeStartElement(kDav, QStringLiteral("propfind"));
-        writeProps(w, {{kDav, "resourcetype"},
-                       {kDav, "displayname"},
-                       {kDav, "current-user-principal"},
-                       {kCard, "addressbook-home-set"}});
-        w.writeEndElement();
-    });
+    const QByteArray props = propfindBody({{kDav, "resourcetype"},
+                                           {kDav, "displayname"},
+                                           {kDav, "current-user-principal"},
+                                           {kCard, "addressbook-home-set"}});
     auto self = [](const Multistatus& ms, const QUrl& url) -> std::optional<DavResponse> {
         for (const DavResponse& r : ms.responses)
             if (pathKey(url, r.href) == pathKey(url, url.path())) return r;
