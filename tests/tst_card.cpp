@@ -88,16 +88,12 @@ class TestCard : public ut::CardTest {
     void opensOnCodigo_data() {
         QTest::addColumn<QString>("codigo");
         QTest::addColumn<QString>("nombre");
-        QTest::newRow("chosen") << "2"
-                                << "Bruno";
-        QTest::newRow("padded") << " 3 "
-                                << "Carla";
-        QTest::newRow("never chosen") << ""
-                                      << "Ana";
-        QTest::newRow("empty list") << "0"
-                                    << "Ana";
-        QTest::newRow("deleted meanwhile") << "9"
-                                           << "Ana";
+        const char* const rows[][3] = {{"chosen", "2", "Bruno"},
+                                       {"padded", " 3 ", "Carla"},
+                                       {"never chosen", "", "Ana"},
+                                       {"empty list", "0", "Ana"},
+                                       {"deleted meanwhile", "9", "Ana"}};
+        for (const auto& r : rows) QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
     }
     // A search that finds nobody shows the first contact, so that Modificar
     // and Borrar act on the contact the user sees.

@@ -111,14 +111,11 @@ class TestDesk : public QObject {
     void everyControlNamed_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("title");
-        QTest::newRow("importar") << "frmimportar"
-                                  << "Importar contactos";
-        QTest::newRow("borrados") << "frmborrados"
-                                  << "Contactos borrados";
-        QTest::newRow("sincronizar") << "frmsincronizar"
-                                     << "Sincronización";
-        QTest::newRow("copia") << "frmcopia"
-                               << "Copia de la agenda";
+        const char* const rows[][3] = {{"importar", "frmimportar", "Importar contactos"},
+                                       {"borrados", "frmborrados", "Contactos borrados"},
+                                       {"sincronizar", "frmsincronizar", "Sincronización"},
+                                       {"copia", "frmcopia", "Copia de la agenda"}};
+        for (const auto& r : rows) QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
     }
     void everyControlNamed() {
         QFETCH(QString, kind);

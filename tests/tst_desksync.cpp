@@ -390,28 +390,20 @@ exit 0
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("problem");
-        QTest::newRow("empty") << ""
-                               << "ana"
-                               << "Escriba la dirección del servidor.";
-        QTest::newRow("password in it") << "https://ana:x@dav.example.org/"
-                                        << "ana"
-                                        << "La dirección lleva un usuario o una contraseña, que "
-                                           "nunca van en ella: quítelos y escriba el usuario en "
-                                           "su casilla.";
-        QTest::newRow("clear text") << "http://dav.example.org/"
-                                    << "ana"
-                                    << "La contraseña de ana viajaría sin cifrar a "
-                                       "dav.example.org: use una dirección https://.";
-        QTest::newRow("other scheme")
-            << "ftp://dav.example.org/"
-            << ""
-            << "Dirección no válida: ftp://dav.example.org/ (debe empezar por https:// o http://).";
-        QTest::newRow("no scheme: https") << "dav.example.org"
-                                          << "ana"
-                                          << "";
-        QTest::newRow("loopback in clear") << "http://127.0.0.1:5232/"
-                                           << "ana"
-                                           << "";
+        const char* const rows[][4] = {
+            {"empty", "", "ana", "Escriba la dirección del servidor."},
+            {"password in it", "https://ana:x@dav.example.org/", "ana",
+             "La dirección lleva un usuario o una contraseña, que nunca van en ella: quítelos y "
+             "escriba el usuario en su casilla."},
+            {"clear text", "http://dav.example.org/", "ana",
+             "La contraseña de ana viajaría sin cifrar a dav.example.org: use una dirección "
+             "https://."},
+            {"other scheme", "ftp://dav.example.org/", "",
+             "Dirección no válida: ftp://dav.example.org/ (debe empezar por https:// o http://)."},
+            {"no scheme: https", "dav.example.org", "ana", ""},
+            {"loopback in clear", "http://127.0.0.1:5232/", "ana", ""}};
+        for (const auto& r : rows)
+            QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]) << QString(r[3]);
     }
     void addresses() {
         QFETCH(QString, address);

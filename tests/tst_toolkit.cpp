@@ -325,17 +325,6 @@ class TestToolkit : public QObject {
         QCOMPARE(clicks, 3);
     }
 
-    void msgBoxSeamAnswersWithoutShowing() {
-        MsgBoxSeam::queueAnswer(vbNo);
-        MsgBoxSeam::queueAnswer(vbOK);
-        QCOMPARE(MsgBox("Borrar?", vbYesNo), vbNo);
-        QCOMPARE(MsgBox("Listo"), vbOK);
-        QCOMPARE(MsgBoxSeam::prompts(), QStringList({"Borrar?", "Listo"}));
-        QCOMPARE(MsgBoxSeam::log().at(0).style, vbYesNo);
-        QVERIFY(!MsgBoxSeam::log().at(0).shown);
-        QCOMPARE(MsgBoxSeam::queuedAnswers(), 0);
-    }
-
     void msgBoxRealBox_data() {
         QTest::addColumn<int>("style");
         QTest::addColumn<int>("key");
@@ -466,38 +455,26 @@ class TestToolkit : public QObject {
     }
 
     // Which book the windows open: beside a program in a folder of the
-    // user's own, else the user's data folder, made on first use. "data" is
-    // $XDG_DATA_HOME's value (a folder of the test's, or as given), "home"
-    // stands for ~/.local/share.
+    // user's own, else the user's data folder, made on first use. Rows:
+    // program ("own", "own with book", "own read-only", "/usr/lib"),
+    // $XDG_DATA_HOME ("@" a folder of the test's, "" unset, or as given),
+    // expected ("beside", "data", "home" for ~/.local/share, or "fails").
     void bookPath_data() {
-        QTest::addColumn<QString>(
-            "program");                     // "own", "own with book", "own read-only", "/usr/lib"
-        QTest::addColumn<QString>("data");  // XDG_DATA_HOME: "@" the test's folder, "" unset
-        QTest::addColumn<QString>("expected");  // "beside", "data", "home" or "fails"
-        QTest::newRow("build tree") << "own"
-                                    << "@"
-                                    << "beside";
-        QTest::newRow("portable archive") << "own with book"
-                                          << "@"
-                                          << "beside";
-        QTest::newRow("system, first start") << "/usr/lib"
-                                             << "@"
-                                             << "data";
-        QTest::newRow("system, book there") << "/usr/lib"
-                                            << "@ with book"
-                                            << "data";
-        QTest::newRow("system, no XDG_DATA_HOME") << "/usr/lib"
-                                                  << ""
-                                                  << "home";
-        QTest::newRow("system, relative XDG_DATA_HOME") << "/usr/lib"
-                                                        << "rel/data"
-                                                        << "home";
-        QTest::newRow("system, data folder is a file") << "/usr/lib"
-                                                       << "@file"
-                                                       << "fails";
-        QTest::newRow("read-only folder") << "own read-only"
-                                          << "@"
-                                          << "data";
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<QString>("expected");
+        const char* const rows[][4] = {
+            {"build tree", "own", "@", "beside"},
+            {"portable archive", "own with book", "@", "beside"},
+            {"system, first start", "/usr/lib", "@", "data"},
+            {"system, book there", "/usr/lib", "@ with book", "data"},
+            {"system, no XDG_DATA_HOME", "/usr/lib", "", "home"},
+            {"system, relative XDG_DATA_HOME", "/usr/lib", "rel/data", "home"},
+            {"system, data folder is a file", "/usr/lib", "@file", "fails"},
+            {"read-only folder", "own read-only", "@", "data"},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]) << QString(r[3]);
     }
     void bookPath() {
         QFETCH(QString, program);
