@@ -169,7 +169,7 @@ void yearOfHistory(const QDir& work) {
     std::vector<std::int64_t> alive;
     for (std::int64_t c = 1; c <= 5000; ++c) alive.push_back(c);
     sql::WriteTransaction tx(h);
-    tx.markSource(history::kCard);
+    history::label(tx, history::kCard);
     sql::Statement phone(h, "UPDATE Registros SET Telefono = ?1 WHERE Codigo = ?2");
     sql::Statement info(h, "UPDATE Registros SET \"Mas info\" = ?1 WHERE Codigo = ?2");
     sql::Statement gone(h, "DELETE FROM Registros WHERE Codigo = ?1");
@@ -215,7 +215,7 @@ void addPlainly(sqlite3* h, const std::vector<exchange::Located>& contacts) {
         marks += (c > kNombre ? ", ?" : "?") + std::to_string(c);
     }
     sql::WriteTransaction tx(h);
-    tx.markSource(history::kImport);
+    history::label(tx, history::kImport);
     sql::Statement ins(h, "INSERT INTO main.Registros (" + names + ") VALUES (" + marks + ")");
     for (const auto& l : contacts) {
         for (std::size_t c = kNombre; c < kColumnCount; ++c) ins.bind(int(c), l.contact[c]);
@@ -245,7 +245,7 @@ void undoImport(const QDir& work, const QString& large, int runs) {
         imports.push_back(seconds(t));
         t.restart();
         sql::WriteTransaction tx(db->handle());
-        tx.markSource(history::kUndo);
+        history::label(tx, history::kUndo);
         const auto n = history::undoTo(db->handle(), before, false);
         keys::refresh(db->handle());
         tx.commit();

@@ -530,7 +530,7 @@ Importer::Importer(sqlite3* db, const ImportOptions& options, std::size_t expect
         if (history::wantsCopy(db, expected)) s_->copy = history::keepCopy(db);
         s_->cache.emplace(db);
         s_->tx.emplace(db);
-        s_->tx->markSource(history::kImport);
+        history::label(*s_->tx, history::kImport);
         s_->ins.emplace(db);
     }
     s_->book.emplace(db, !options.dryRun);

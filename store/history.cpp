@@ -108,6 +108,54 @@ std::string firstChanges(sqlite3* db, std::int64_t ms) {
 const std::string createSql = makeCreateSql();
 const char* const kCreateSql = createSql.c_str();
 
+namespace {
+
+// The labelling's statements, kept with the writer's own.
+enum Slot : std::size_t { kFirst = sql::kOwnSlots, kLast, kInPlace, kRange };
+static_assert(kRange < sql::kSlots);
+
+// Labels the rows from `first` on, in the transaction that holds the write
+// lock since label() (so no one else wrote them).
+void labelFrom(sql::WriteTransaction& tx, std::int64_t first, const char* who) {
+    sql::Statement& last = tx.statement(kLast, "SELECT max(Id) FROM main.OrvHistoria");
+    const bool any = last.step() && !last.isNull(0) && last.int64(0) >= first;
+    const std::int64_t lastId = any ? last.int64(0) : 0;
+    last.reset();
+    if (!any) return;
+    // A few rows take the label in place, on the page just written; many
+    // take one range row, so that an import does not write its rows twice.
+    constexpr std::int64_t kFew = 64;
+    const bool few = lastId - first < kFew;
+    sql::Statement& s =
+        few ? tx.statement(kInPlace, "UPDATE main.OrvHistoria SET Origen = ?2 WHERE Id >= ?1")
+            : tx.statement(kRange,
+                           "INSERT INTO main.OrvHistoriaOrigen (Desde, Hasta, Origen) "
+                           "VALUES (?1, ?3, ?2)");
+    s.bind(1, first);
+    s.bind(2, who);
+    if (!few) s.bind(3, lastId);
+    // Our own bookkeeping: the caller still sees its own last insert.
+    sqlite3* db = tx.connection();
+    const sqlite3_int64 callers = sqlite3_last_insert_rowid(db);
+    s.step();
+    s.reset();
+    sqlite3_set_last_insert_rowid(db, callers);
+}
+
+}  // namespace
+
+void label(sql::WriteTransaction& tx, const char* who) {
+    if (sqlite3_table_column_metadata(tx.connection(), "main", "OrvHistoria", "Origen", nullptr,
+                                      nullptr, nullptr, nullptr, nullptr) != SQLITE_OK)
+        return;
+    sql::Statement& s =
+        tx.statement(kFirst, "SELECT coalesce(max(Id), 0) + 1 FROM main.OrvHistoria");
+    s.step();
+    const std::int64_t first = s.int64(0);
+    s.reset();
+    tx.beforeCommit([first, who](sql::WriteTransaction& t) { labelFrom(t, first, who); });
+}
+
 bool complete(sqlite3* db) {
     return count(db,
                  "SELECT count(*) FROM main.sqlite_schema WHERE name IN ('OrvHistoria', "

@@ -3,9 +3,9 @@
 // insert, update and delete, by whatever program, with the row as it was
 // before (nulls for an insert), when (unix milliseconds), the kind and the
 // source. Plain-SQL triggers fill it, so the sqlite3 shell's changes are
-// kept too, as "otro programa"; our writers name themselves
-// (sql::WriteTransaction::markSource) and, before their commit, relabel the
-// rows their transaction wrote, which lie on pages the commit writes anyway.
+// kept too, as "otro programa"; our writers name themselves (label) and,
+// before their commit, relabel the rows their transaction wrote, which lie on
+// pages the commit writes anyway.
 
 #include <sqlite3.h>
 
@@ -15,6 +15,10 @@
 #include <vector>
 
 #include "store/contact.h"
+
+namespace orv::sql {
+class WriteTransaction;
+}
 
 namespace orv::history {
 
@@ -28,6 +32,11 @@ inline constexpr const char* kOther = "otro programa";
 
 // A contact forgotten: the one line its history keeps (Tipo and Origen).
 inline constexpr const char* kForgotten = "olvido";
+
+// Names who writes in `tx` (one of the sources above): the history's rows it
+// writes from now on are labelled so as the last step before its commit.
+// Does nothing in a book without history.
+void label(sql::WriteTransaction& tx, const char* who);
 
 // How long changes are kept.
 inline constexpr std::int64_t kKeptMs = 366LL * 24 * 3600 * 1000;

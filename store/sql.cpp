@@ -249,8 +249,8 @@ std::function<void()>& waitHook() {
 }
 
 namespace {
-// The slots of a transaction's statements.
-enum Slot : std::size_t { kBegin, kCommit, kFirst, kLast, kInPlace, kRange };
+enum Slot : std::size_t { kBegin, kCommit };
+static_assert(kCommit + 1 == kOwnSlots);
 }  // namespace
 
 Statement& KeptStatements::get(sqlite3* db, std::size_t slot, std::string_view sql) {
@@ -317,49 +317,15 @@ WriteTransaction::~WriteTransaction() {
 }
 
 void WriteTransaction::commit() {
-    if (marked_) {
-        // Only this transaction has written since the mark: it holds the write lock.
-        Statement& last = statement(kLast, "SELECT max(Id) FROM main.OrvHistoria");
-        const bool any = last.step() && !last.isNull(0) && last.int64(0) >= firstMarked_;
-        const std::int64_t lastId = any ? last.int64(0) : 0;
-        last.reset();
-        if (any) {
-            // A few rows take the label in place, on the page just written; many
-            // take one range row, so that an import does not write its rows twice.
-            constexpr std::int64_t kFew = 64;
-            const bool few = lastId - firstMarked_ < kFew;
-            Statement& s =
-                few ? statement(kInPlace, "UPDATE main.OrvHistoria SET Origen = ?2 WHERE Id >= ?1")
-                    : statement(kRange,
-                                "INSERT INTO main.OrvHistoriaOrigen (Desde, Hasta, Origen) "
-                                "VALUES (?1, ?3, ?2)");
-            s.bind(1, firstMarked_);
-            s.bind(2, source_);
-            if (!few) s.bind(3, lastId);
-            // Our own bookkeeping: the caller still sees its own last insert.
-            const sqlite3_int64 callers = sqlite3_last_insert_rowid(db_);
-            s.step();
-            s.reset();
-            sqlite3_set_last_insert_rowid(db_, callers);
-        }
+    if (step_) {
+        const auto step = std::move(step_);
+        step_ = nullptr;
+        step(*this);
     }
-    marked_ = false;
     if (const int rc = run(kCommit, "COMMIT"); rc != SQLITE_OK) throw error(db_, rc);
     open_ = false;
     // Done with: a connection closed after the commit is closed at once.
     for (auto& s : once_) s.reset();
-}
-
-void WriteTransaction::markSource(const char* who) {
-    if (sqlite3_table_column_metadata(db_, "main", "OrvHistoria", "Origen", nullptr, nullptr,
-                                      nullptr, nullptr, nullptr) != SQLITE_OK)
-        return;
-    Statement& s = statement(kFirst, "SELECT coalesce(max(Id), 0) + 1 FROM main.OrvHistoria");
-    s.step();
-    firstMarked_ = s.int64(0);
-    s.reset();
-    source_ = who;
-    marked_ = true;
 }
 
 LargeCache::LargeCache(sqlite3* db) : db_(db) {

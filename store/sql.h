@@ -86,42 +86,47 @@ class Statement : Unique {
     sqlite3_stmt* s_ = nullptr;
 };
 
+// The slots of a write transaction's statements: the first kOwnSlots are its
+// own (BEGIN, COMMIT), the others its commit step's (the history's labelling).
+inline constexpr std::size_t kOwnSlots = 2, kSlots = 6;
+
 // Statements a writer that commits often (the card) keeps from one commit to
-// the next: the transaction's own and the history's labelling. Prepared on
-// first use, and again on another connection.
+// the next. Prepared on first use, and again on another connection.
 class KeptStatements {
   public:
     Statement& get(sqlite3* db, std::size_t slot, std::string_view sql);
 
   private:
-    std::unique_ptr<Statement> kept_[6];
+    std::unique_ptr<Statement> kept_[kSlots];
 };
 
 // BEGIN IMMEDIATE ... COMMIT: takes the write lock at once; rolled back
-// unless committed. With `kept`, its statements are not prepared anew.
+// unless committed. With `kept`, its statements are not prepared anew. Who
+// wrote (the history's label) is history::label's.
 class WriteTransaction : Unique {
   public:
     explicit WriteTransaction(sqlite3* db, KeptStatements* kept = nullptr);
     ~WriteTransaction();
-    // A failed commit throws and leaves the rollback to the destructor.
+    // Runs the commit step, if any, then COMMIT. A failed commit throws and
+    // leaves the rollback to the destructor.
     void commit();
-    // Names who writes (history::kCard, ...): the history's rows this
-    // transaction writes are labelled so at commit. Does nothing in a book
-    // without history.
-    void markSource(const char* who);
+    // A last write inside the transaction, run by commit() (the history's
+    // labelling of the rows written: history::label).
+    void beforeCommit(std::function<void(WriteTransaction&)> step) { step_ = std::move(step); }
+    // The statement in `slot` (kOwnSlots and up for a commit step): kept
+    // with the writer's KeptStatements, else prepared for this transaction.
+    Statement& statement(std::size_t slot, std::string_view sql);
+    sqlite3* connection() const { return db_; }
 
   private:
     // Runs a statement with no rows, kept or prepared for this once.
     int run(std::size_t slot, std::string_view sql);
-    Statement& statement(std::size_t slot, std::string_view sql);
 
     sqlite3* db_;
     KeptStatements* kept_;
-    std::unique_ptr<Statement> once_[6];
+    std::unique_ptr<Statement> once_[kSlots];
     bool open_ = false;
-    bool marked_ = false;
-    std::int64_t firstMarked_ = 0;
-    std::string source_;
+    std::function<void(WriteTransaction&)> step_;
 };
 
 // A large page cache while it lives, for one large write (an import): with

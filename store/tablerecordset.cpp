@@ -74,7 +74,7 @@ class WholeTableRecordset final : public Recordset {
         // Any failure leaves the pending row as it was: retry or cancel.
         db_->reopenIfReadOnly();
         sql::WriteTransaction t(db_->handle(), &kept_);
-        t.markSource(history::kCard);
+        history::label(t, history::kCard);
         bool reinsert = false;
         if (mode_ == EditMode::Edit) {
             auto now = readRow(*current_);
@@ -146,7 +146,7 @@ class WholeTableRecordset final : public Recordset {
         db_->reopenIfReadOnly();
         {
             sql::WriteTransaction t(db_->handle(), &kept_);
-            t.markSource(history::kCard);
+            history::label(t, history::kCard);
             auto now = readRow(*current_);
             if (!now) gone();
             if (*now != values_) {

@@ -549,7 +549,7 @@ class Sync {
     // The book's side in one transaction, with what the server now holds.
     void writeBook() {
         sql::WriteTransaction tx(db_);
-        tx.markSource(history::kSync);
+        history::label(tx, history::kSync);
         createSyncTables(db_);
         writeInfo(db_, info::kUrl, url_);
         writeInfo(db_, info::kUser, user_);

@@ -255,6 +255,15 @@ class TestHistory : public QObject {
             r.out.constData());
         QVERIFY(r.out.contains("e-mail: (nada) → ana@x.es"));
         QVERIFY(runTool({"history", book_, "--deleted"}).out.startsWith("1  Ana  borrado el "));
+
+        // Labelled as one range, the rows leave the writer its own last insert.
+        auto db = Database::open(book_.toStdString());
+        sql::WriteTransaction tx(db->handle());
+        history::label(tx, history::kImport);
+        for (int i = 0; i < 70; ++i) db->exec("INSERT INTO Registros (Nombre) VALUES ('Q')");
+        const sqlite3_int64 last = sqlite3_last_insert_rowid(db->handle());
+        tx.commit();
+        QCOMPARE(sqlite3_last_insert_rowid(db->handle()), last);
     }
 
     // Back under its own code with every field; a code is never given twice.

@@ -113,7 +113,7 @@ int restore(const Invocation& a, const Console& con) {
     auto db = Database::open(a.positional[0]);
     sqlite3* h = db->handle();
     sql::WriteTransaction tx(h);
-    tx.markSource(history::kRestore);
+    history::label(tx, history::kRestore);
     std::optional<Contact> then;
     std::int64_t when = 0;
     if (at) {
@@ -165,7 +165,7 @@ int undo(const Invocation& a, const Console& con) {
     sqlite3* h = db->handle();
     const std::int64_t started = history::nowMs();
     sql::WriteTransaction tx(h);
-    tx.markSource(history::kUndo);
+    history::label(tx, history::kUndo);
     const auto n = history::undoTo(h, *to, dryRun);
     const std::string counts = std::to_string(n.removed) + " quitados, " +
                                std::to_string(n.changed) + " cambiados, " + std::to_string(n.back) +
@@ -241,7 +241,7 @@ bool holds(int dir, const std::string& name, std::int64_t codigo) {
 history::Forgotten forgetIn(sqlite3* db, std::int64_t codigo, bool note, bool& emptied) {
     sql::exec(db, "PRAGMA secure_delete = ON");
     sql::WriteTransaction tx(db);
-    tx.markSource(history::kForgotten);
+    history::label(tx, history::kForgotten);
     const history::Forgotten f = history::forget(db, codigo, note);
     keys::refresh(db);
     tx.commit();

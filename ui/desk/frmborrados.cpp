@@ -192,7 +192,7 @@ void frmborrados::restore() {
     auto db = Database::open(BookPath().toStdString());
     sqlite3* h = db->handle();
     sql::WriteTransaction tx(h);
-    tx.markSource(history::kRestore);
+    history::label(tx, history::kRestore);
     if (history::current(h, codigo)) {
         status_->setText(QStringLiteral("El contacto %1 ya no está borrado.").arg(codigo));
         fill();
@@ -248,7 +248,7 @@ void frmborrados::undoTo() {
         t.setStage(QStringLiteral("Deshaciendo"));
         auto db = Database::open(book);
         sql::WriteTransaction tx(db->handle());
-        tx.markSource(history::kUndo);
+        history::label(tx, history::kUndo);
         const history::UndoCounts done = history::undoTo(db->handle(), to, false);
         keys::refresh(db->handle());
         tx.commit();

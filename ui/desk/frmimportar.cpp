@@ -240,7 +240,7 @@ void frmimportar::undo() {
     if (MsgBox(question, vbYesNo) != vbYes) return;
     auto db = Database::open(book);
     sql::WriteTransaction tx(db->handle());
-    tx.markSource(history::kUndo);
+    history::label(tx, history::kUndo);
     const history::UndoCounts done = history::undoTo(db->handle(), to, false);
     keys::refresh(db->handle());
     tx.commit();
