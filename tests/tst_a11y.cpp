@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/rows.h"
 #include "support/storetest.h"
 #include "support/uitest.h"
 #include "ui/orvmod.h"
@@ -156,12 +157,6 @@ class TestA11y : public QObject {
         row("frmabout", "", QAccessible::Window, "Acerca de Orvane");
         for (char16_t l = u'a'; l <= u'z'; ++l)
             row("frmmain", "cb" + QString(QChar(l)).toUpper(), QAccessible::Button, QChar(l));
-        const char* const commands[][2] = {{"cbTodos", "Todos"},
-                                           {"cbPorLetra", "Mostrar letras >>>"},
-                                           {"cbSalir", "Salir"},
-                                           {"Command29", "Nuevo"},
-                                           {"cbBuscar", "Buscar"}};
-        for (const auto& c : commands) row("frmmain", c[0], QAccessible::Button, c[1]);
         row("frmmain", "txtBuscar", QAccessible::EditableText, "Nombre a buscar");
         row("frmmain", "Picture1", QAccessible::Button, "Acerca de Orvane");
         row("frmmain", "frmLetras", QAccessible::Grouping, "Letras");
@@ -176,12 +171,21 @@ class TestA11y : public QObject {
             row("frmfinal", c[0], QAccessible::StaticText, c[1]);
             row("frmfinal", c[2], QAccessible::EditableText, c[1], c[0]);
         }
-        for (const char* b :
-             {"cbNuevo", "cbGuardar", "cbCancelar", "cbModificar", "cbBorrar", "cbSalir"})
-            row("frmfinal", b, QAccessible::Button, QString(b).mid(2));
+        const char* const buttons[][3] = {{"frmmain", "cbTodos", "Todos"},
+                                          {"frmmain", "cbPorLetra", "Mostrar letras >>>"},
+                                          {"frmmain", "cbSalir", "Salir"},
+                                          {"frmmain", "Command29", "Nuevo"},
+                                          {"frmmain", "cbBuscar", "Buscar"},
+                                          {"frmfinal", "cbNuevo", "Nuevo"},
+                                          {"frmfinal", "cbGuardar", "Guardar"},
+                                          {"frmfinal", "cbCancelar", "Cancelar"},
+                                          {"frmfinal", "cbModificar", "Modificar"},
+                                          {"frmfinal", "cbBorrar", "Borrar"},
+                                          {"frmfinal", "cbSalir", "Salir"},
+                                          {"frmsecond", "cbOk", "Ok"},
+                                          {"frmsecond", "cbCancelar", "Cancelar"}};
+        for (const auto& b : buttons) row(b[0], b[1], QAccessible::Button, b[2]);
         row("frmsecond", "data2", QAccessible::Table, "Contactos encontrados");
-        row("frmsecond", "cbOk", QAccessible::Button, "Ok");
-        row("frmsecond", "cbCancelar", QAccessible::Button, "Cancelar");
         const char* const about[][2] = {{"Label5", "orvane@example.org"},
                                         {"Label4", "en el año 2000"},
                                         {"Label3", "Equipo de Orvane"},
@@ -297,16 +301,14 @@ class TestA11y : public QObject {
 
     // Every window in every state, as drawn: each text at least 4.5:1.
     void contrast_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("press");  // a button pressed first
-        const char* const rows[][3] = {{"frmmain", "frmmain", ""},
-                                       {"frmmain letras", "frmmain", "cbPorLetra"},
-                                       {"frmsecond", "frmsecond", ""},
-                                       {"frmfinal browse", "frmfinal", ""},
-                                       {"frmfinal nuevo", "frmfinal", "cbNuevo"},
-                                       {"frmfinal modificar", "frmfinal", "cbModificar"},
-                                       {"frmabout", "frmabout", ""}};
-        for (const auto& r : rows) QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
+        // press: a button pressed first.
+        testrows::texts({"kind", "press"}, {{"frmmain", "frmmain", ""},
+                                            {"frmmain letras", "frmmain", "cbPorLetra"},
+                                            {"frmsecond", "frmsecond", ""},
+                                            {"frmfinal browse", "frmfinal", ""},
+                                            {"frmfinal nuevo", "frmfinal", "cbNuevo"},
+                                            {"frmfinal modificar", "frmfinal", "cbModificar"},
+                                            {"frmabout", "frmabout", ""}});
     }
     void contrast() {
         QFETCH(QString, kind);

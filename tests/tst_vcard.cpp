@@ -12,6 +12,7 @@
 #include "exchange/vcard.h"
 #include "exchange/vcardline.h"
 #include "support/formattest.h"
+#include "support/rows.h"
 #include "support/storetest.h"
 
 using namespace orv;
@@ -269,26 +270,25 @@ class TestVCard : public QObject {
     // card says is read into them, and what they hold is written so that it
     // reads back the same.
     void addressFields_data() {
-        QTest::addColumn<QString>("adr");
-        QTest::addColumn<QString>("domicilio");  // "~": null
-        QTest::addColumn<QString>("localidad");
-        QTest::addColumn<QString>("written");  // the ADR written from the two fields
-        // Each ADR, the two fields it reads as, and the ADR they are written as.
-        const char* const rows[][5] = {
-            {"street, town, region, postal code", ";;Calle Mayor 1;Madrid;Madrid;28001;España",
-             "Calle Mayor 1", "28001 Madrid/Madrid", ";;Calle Mayor 1;28001 Madrid;Madrid;;"},
-            {"extended address and post box after the street",
-             "Apartado 3;Portal 2;Calle Mayor 1;Soria;;;", "Calle Mayor 1, Portal 2, Apartado 3",
-             "Soria", ";;Calle Mayor 1\\, Portal 2\\, Apartado 3;Soria;;;"},
-            {"a region alone", ";;;;Soria;;", "~", "Soria", ";;;Soria;;;"},
-            {"a postal code alone", ";;C/ Sol 2;;;42001;", "C/ Sol 2", "42001",
-             ";;C/ Sol 2;42001;;;"},
-            {"a slash at an end stays in the town", ";;;/Soria;;;", "~", "/Soria", ";;;/Soria;;;"},
-            {"a slash in the town splits it", ";;;Soria/Castilla;;;", "~", "Soria/Castilla",
-             ";;;Soria;Castilla;;"},
-        };
-        for (const auto& r : rows)
-            QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]) << QString(r[3]) << QString(r[4]);
+        // Each ADR, the two fields it reads as ("~": null), and the ADR they
+        // are written as.
+        testrows::texts(
+            {"adr", "domicilio", "localidad", "written"},
+            {
+                {"street, town, region, postal code", ";;Calle Mayor 1;Madrid;Madrid;28001;España",
+                 "Calle Mayor 1", "28001 Madrid/Madrid", ";;Calle Mayor 1;28001 Madrid;Madrid;;"},
+                {"extended address and post box after the street",
+                 "Apartado 3;Portal 2;Calle Mayor 1;Soria;;;",
+                 "Calle Mayor 1, Portal 2, Apartado 3", "Soria",
+                 ";;Calle Mayor 1\\, Portal 2\\, Apartado 3;Soria;;;"},
+                {"a region alone", ";;;;Soria;;", "~", "Soria", ";;;Soria;;;"},
+                {"a postal code alone", ";;C/ Sol 2;;;42001;", "C/ Sol 2", "42001",
+                 ";;C/ Sol 2;42001;;;"},
+                {"a slash at an end stays in the town", ";;;/Soria;;;", "~", "/Soria",
+                 ";;;/Soria;;;"},
+                {"a slash in the town splits it", ";;;Soria/Castilla;;;", "~", "Soria/Castilla",
+                 ";;;Soria;Castilla;;"},
+            });
     }
 
     void addressFields() {
