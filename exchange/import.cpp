@@ -16,6 +16,7 @@
 #include "exchange/text.h"
 #include "exchange/vcard.h"
 #include "store/ascii.h"
+#include "store/backup.h"
 #include "store/collation.h"
 #include "store/history.h"
 #include "store/keys.h"
@@ -527,7 +528,7 @@ Importer::Importer(sqlite3* db, const ImportOptions& options, std::size_t expect
     if (options.dryRun) {
         s_->snapshot.emplace(db);
     } else {
-        if (history::wantsCopy(db, expected)) s_->copy = history::keepCopy(db);
+        if (backup::wantsCopy(db, expected)) s_->copy = backup::keepCopy(db);
         s_->cache.emplace(db);
         s_->tx.emplace(db);
         history::label(*s_->tx, history::kImport);

@@ -79,7 +79,7 @@ ImportResult importContacts(sqlite3* db, const std::vector<Located>& contacts,
                             const ImportOptions& options);
 
 // The same one contact at a time, in one transaction from construction to
-// commit() (a dry run only reads). More than history::kCopyAbove contacts
+// commit() (a dry run only reads). More than backup::kCopyAbove contacts
 // `expected` keeps a copy of the book first.
 class Importer {
   public:

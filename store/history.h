@@ -111,22 +111,4 @@ bool scrub(sqlite3* db);
 // or the dbstat module).
 std::int64_t size(sqlite3* db, std::int64_t& bytes);
 
-// A consistent copy of the book through SQLite's backup API (the file is
-// read under one shared lock; a writer elsewhere waits or is waited for).
-// Refuses an existing `dest`; never leaves a partial file.
-void backup(const std::string& book, const std::string& dest);
-// A copy in copias/ beside the book, keeping the last kKeptCopies; returns
-// its path.
-inline constexpr int kKeptCopies = 7;
-std::string keepCopy(const std::string& book);
-std::string keepCopy(sqlite3* db);
-// A sync or import that changes more than this many contacts, and at least a
-// tenth of the book, keeps a copy first (wantsCopy).
-inline constexpr std::size_t kCopyAbove = 100;
-// Whether `changes` contacts changed at once deserve a copy of the book first.
-// A smaller change against a large book is taken back by the history: copying
-// the whole book for it cost more than the change (3,000 contacts into a
-// million: the copy was two thirds of the import's time).
-bool wantsCopy(sqlite3* db, std::size_t changes);
-
 }  // namespace orv::history

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "exchange/properties.h"
+#include "store/backup.h"
 #include "store/history.h"
 #include "store/keys.h"
 #include "store/schema.h"
@@ -176,7 +177,7 @@ class Sync {
             report_.refused = p;
             return false;
         }
-        if (!o_.dryRun && history::wantsCopy(db_, writes)) report_.copy = history::keepCopy(db_);
+        if (!o_.dryRun && backup::wantsCopy(db_, writes)) report_.copy = backup::keepCopy(db_);
         return true;
     }
 

@@ -4,6 +4,7 @@
 // made, whatever else is named like one; a link where copias/ should be is
 // refused.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <random>
 #include <thread>
 
+#include "store/atomicfile.h"
 #include "store/backup.h"
 #include "store/history.h"
 #include "store/sql.h"
@@ -84,19 +86,18 @@ class TestBackup : public QObject {
         QByteArray bytes[3];
         for (int i = 0; i < 3; ++i) bytes[i] = storetest::fileBytes(copias() + "/" + users[i]);
 
-        for (int i = 0; i < 9; ++i) history::keepCopy(book_.toStdString());
+        for (int i = 0; i < 9; ++i) backup::keepCopy(book_.toStdString());
         QStringList left = everything(copias());
         for (int i = 0; i < 3; ++i) {
             QVERIFY2(left.removeAll(users[i]) == 1, qPrintable(users[i]));
             QCOMPARE(storetest::fileBytes(copias() + "/" + users[i]), bytes[i]);
         }
-        QCOMPARE(left.size(), history::kKeptCopies);
+        QCOMPARE(left.size(), backup::kKeptCopies);
         QVERIFY(!left.contains(first));  // the oldest of ours went
-        const int dir = backup::openCopies(book_.toStdString());
-        QCOMPARE(backup::ourCopies(dir, "orv.mdb").size(), std::size_t(history::kKeptCopies));
-        QCOMPARE(backup::otherFiles(dir, "orv.mdb"),
+        const Fd dir = backup::openCopies(book_.toStdString());
+        QCOMPARE(backup::ourCopies(dir.get(), "orv.mdb").size(), std::size_t(backup::kKeptCopies));
+        QCOMPARE(backup::otherFiles(dir.get(), "orv.mdb"),
                  (std::vector<std::string>{"orv-0000.mdb", "orv-00000000-000000000.mdb"}));
-        ::close(dir);
         // An explicit destination is never replaced.
         r = runTool({"backup", book_, path("mia.mdb")});
         QCOMPARE(r.exitCode, 1);
@@ -154,8 +155,55 @@ class TestBackup : public QObject {
         }
         qInfo("%d copies killed, %d ended first", cut, whole);
         QVERIFY(cut > 10);
-        for (int i = 0; i < 8; ++i) history::keepCopy(book_.toStdString());
-        QCOMPARE(everything(copias()).size(), history::kKeptCopies);
+        for (int i = 0; i < 8; ++i) backup::keepCopy(book_.toStdString());
+        QCOMPARE(everything(copias()).size(), backup::kKeptCopies);
+    }
+
+    // The one way an output is made (exports, copies): whatever happens, the
+    // folder holds the whole file under its name or nothing new, the
+    // owner's alone; a name taken is never replaced.
+    void outputIsWholeOrNothing_data() {
+        QTest::addColumn<bool>("named");  // a temporary name, not a file with none
+        QTest::addColumn<bool>("taken");  // the name is there already
+        QTest::addColumn<bool>("cut");    // an exception before it is named
+        for (bool named : {false, true})
+            for (bool taken : {false, true})
+                for (bool cut : {false, true})
+                    QTest::addRow("%s%s%s", named ? "named" : "nameless", taken ? ", taken" : "",
+                                  cut ? ", cut" : "")
+                        << named << taken << cut;
+    }
+    void outputIsWholeOrNothing() {
+        QFETCH(bool, named);
+        QFETCH(bool, taken);
+        QFETCH(bool, cut);
+        QTemporaryDir tmp;
+        const QString target = tmp.filePath("salida.csv");
+        if (taken) storetest::writeFile(target, "del usuario\n");
+        const Fd dir(::open(QFile::encodeName(tmp.path()).constData(), O_RDONLY | O_DIRECTORY));
+        // Past the buffer, and a tail left in it.
+        const std::string body = "uno," + std::string(3 << 20, 'x') + ",fin";
+        bool published = false;
+        try {
+            AtomicFile f(dir.get(), tmp.path().toStdString(), nullptr, named);
+            QCOMPARE(f.temporaryName().empty(), !named);
+            f.write(body.substr(0, 4));
+            f.write(body.substr(4, 3 << 20));
+            f.write(body.substr(4 + (3 << 20)));
+            if (cut) throw std::runtime_error("cortado");
+            published = f.publish("salida.csv");
+        } catch (const std::runtime_error&) {
+            QVERIFY(cut);
+        }
+        QCOMPARE(published, !taken && !cut);
+        QCOMPARE(everything(tmp.path()),
+                 taken || published ? QStringList{"salida.csv"} : QStringList{});
+        if (taken) QCOMPARE(storetest::fileBytes(target), QByteArray("del usuario\n"));
+        if (!published) return;
+        QVERIFY(storetest::fileBytes(target) == QByteArray::fromStdString(body));
+        struct stat sb;
+        QVERIFY(::stat(QFile::encodeName(target).constData(), &sb) == 0);
+        QCOMPARE(sb.st_mode & 0777, 0600u);
     }
 };
 

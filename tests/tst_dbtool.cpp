@@ -13,6 +13,7 @@
 
 #include "exchange/card.h"
 #include "support/storetest.h"
+#include "tools/orvane-db/commands.h"
 
 using orv::Contact;
 using std::nullopt;
@@ -197,18 +198,25 @@ class TestDbTool : public QObject {
         QVERIFY(!QFile::exists(dir + "x.mdb") && !QFile::exists(dir + "carpeta/x.mdb"));
     }
 
-    // The help names each command once, and a command's own help is its
-    // usage line; both on stdout with status 0, as is the version.
+    // The help names each command of the table once, in its order, and a
+    // command's own help is its usage line; both on stdout with status 0, as
+    // is the version.
     void helpAndVersion() {
         auto r = runTool({"--help"});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.err.isEmpty());
-        QStringList commands;
+        QStringList commands, table;
         for (const QString& line : QString::fromUtf8(r.out).split('\n'))
             if (line.startsWith("  orvane-db ")) commands << line.section(' ', 3, 3);
-        QCOMPARE(commands, (QStringList{"init", "demo", "list", "check", "reindex", "import",
-                                        "export", "sync", "history", "restore", "undo", "backup",
-                                        "forget", "ORDEN", "--version"}));
+        for (const orv::db::Command& c : orv::db::commandTable()) {
+            table << QString::fromUtf8(c.name);
+            const auto own = runTool({c.name, "--help"});
+            QCOMPARE(own.exitCode, 0);
+            QVERIFY2(
+                own.out.startsWith(QByteArray("Uso: orvane-db ") + c.name + " " + c.usage + "\n"),
+                own.out.constData());
+        }
+        QCOMPARE(commands, (table + QStringList{"ORDEN", "--version"}));
         QVERIFY(r.out.contains("Estado de salida:\n0: "));
 
         for (const QStringList& args :

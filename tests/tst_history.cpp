@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "store/backup.h"
 #include "store/history.h"
 #include "store/sql.h"
 #include "support/radicale.h"
@@ -101,7 +102,7 @@ class TestHistory : public QObject {
         QCOMPARE(r.out.contains("Copia de la agenda de antes en "), copied);
     }
     void importCards(const QStringList& names) {
-        importCards(names, names.size() > int(history::kCopyAbove));
+        importCards(names, names.size() > int(backup::kCopyAbove));
     }
     // The card's record set: what "Guardar" and "Borrar" go through.
     void cardSets(std::int64_t code, Col col, const std::string& value) {
@@ -153,7 +154,7 @@ class TestHistory : public QObject {
             const std::int64_t before = committed();
             const std::string copy =
                 dir_.filePath(QStringLiteral("copia%1.mdb").arg(++serial_)).toStdString();
-            history::backup(book_.toStdString(), copy);
+            backup::copy(book_.toStdString(), copy);
             auto db = Database::open(copy, false);
             sql::Statement ok(db->handle(), "PRAGMA integrity_check");
             QVERIFY(ok.step() && ok.text(0) == "ok");
@@ -584,10 +585,10 @@ class TestHistory : public QObject {
         QVERIFY2(r.out.contains("Historia: 1 cambio, "), r.out.constData());
 
         std::vector<std::string> made;
-        for (int i = 0; i < 9; ++i) made.push_back(history::keepCopy(book_.toStdString()));
+        for (int i = 0; i < 9; ++i) made.push_back(backup::keepCopy(book_.toStdString()));
         const QStringList left =
             QDir(QFileInfo(book_).dir().filePath("copias")).entryList(QDir::Files, QDir::Name);
-        QCOMPARE(left.size(), history::kKeptCopies);
+        QCOMPARE(left.size(), backup::kKeptCopies);
         QCOMPARE(left.last(), QFileInfo(QString::fromStdString(made.back())).fileName());
     }
 };

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QtTest>
 
+#include "store/backup.h"
 #include "store/contactquery.h"
 #include "store/engine.h"
 #include "store/history.h"
@@ -424,12 +425,12 @@ void TestStoreBook::walKeepsEveryPromise() {
     while (!said.contains("a medias") && writer.waitForReadyRead(5000)) said += writer.readAll();
     QVERIFY(said.contains("a medias"));
     QCOMPARE(namesOf(*Database::open(book), ""), (Names{"Ana", "Berta", "Carla"}));
-    const std::string backup = dir.filePath("respaldo.mdb").toStdString();
-    history::backup(book, backup);
+    const std::string copy = dir.filePath("respaldo.mdb").toStdString();
+    backup::copy(book, copy);
     writer.write("COMMIT;\n");
     writer.closeWriteChannel();
     QVERIFY(writer.waitForFinished(5000));
-    QCOMPARE(namesOf(*Database::open(backup), ""), (Names{"Ana", "Berta", "Carla"}));
+    QCOMPARE(namesOf(*Database::open(copy), ""), (Names{"Ana", "Berta", "Carla"}));
     QCOMPARE(namesOf(*Database::open(book), ""), (Names{"Ana", "Berta", "Carla", "Dora"}));
 
     // A folder its owner may not write in: the owner lists the book all the same.

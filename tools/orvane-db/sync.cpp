@@ -21,6 +21,7 @@
 #include "sync/engine.h"
 #include "sync/keyring.h"
 #include "sync/trust.h"
+#include "tools/orvane-db/common.h"
 #include "tools/orvane-db/progress.h"
 
 namespace orv::db {
@@ -409,7 +410,7 @@ int syncCommand(const Invocation& a, const Console& con) {
         if (r.otherBook)
             con.err << "para enlazarla con esta libreta de todos modos (los contactos iguales se "
                        "emparejan), use --other-address-book\n";
-        return 1;
+        return kFailed;
     }
     if (savePassword && !fromKeyring && !dryRun) {
         // Only a password the server took is kept.
@@ -433,14 +434,14 @@ int syncCommand(const Invocation& a, const Console& con) {
     for (const std::string& p : r.problems) con.err << "sin sincronizar: " << shown(p) << "\n";
     if (!r.complete()) {
         con.err << "la sincronización no ha terminado: vuelva a ejecutarla\n";
-        return 1;
+        return kFailed;
     }
     const bool nothing = r.up.empty() && r.down.empty() && r.deletedHere.empty() &&
                          r.deletedThere.empty() && r.kept.empty();
     con.out << (nothing  ? "Nada que sincronizar: los dos lados son iguales\n"
                 : dryRun ? ""
                          : "Sincronización completa\n");
-    return 0;
+    return kDone;
 }
 
 }  // namespace orv::db

@@ -8,8 +8,8 @@
 #include <QLineEdit>
 #include <QStandardPaths>
 
+#include "store/backup.h"
 #include "store/engine.h"
-#include "store/history.h"
 #include "store/sql.h"
 
 namespace orv::ui::desk {
@@ -103,7 +103,7 @@ void frmcopia::copy() {
     const std::string book = book_.toStdString(), to = dest.toStdString();
     task_->start([this, book, to](Task& t) {
         t.setStage(QStringLiteral("Copiando la agenda"));
-        history::backup(book, to);
+        backup::copy(book, to);
         auto copy = Database::open(to, false);
         sql::Statement n(copy->handle(), "SELECT count(*) FROM main.Registros");
         n.step();
