@@ -11,14 +11,7 @@ set -euo pipefail
 tool=$1 large=$2 tsv=$3 runs=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-med() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-timed() {
-    local into=$1
-    shift
-    /usr/bin/time -o "$work/time" -f "%e %M" "$@" >"$work/out" 2>"$work/err" ||
-        { cat "$work/err" >&2; exit 1; }
-    cat "$work/time" >>"$into"
-}
+. "$(dirname "$0")/common.sh"
 
 # 3,000 contacts of another seed (so that their names repeat the book's),
 # and the large book with its look-up made once (an import of nothing makes it).

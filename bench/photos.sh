@@ -10,14 +10,7 @@ set -euo pipefail
 tool=$1 book=$2 runs=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-med() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-timed() {
-    local into=$1
-    shift
-    /usr/bin/time -o "$work/time" -f "%e %M" "$@" >/dev/null 2>"$work/err" ||
-        { cat "$work/err" >&2; exit 1; }
-    cat "$work/time" >>"$into"
-}
+. "$(dirname "$0")/common.sh"
 
 "$tool" export "$book" "$work/plain.vcf" >/dev/null
 n=$(grep -c '^BEGIN:VCARD' "$work/plain.vcf")

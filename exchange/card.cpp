@@ -8,6 +8,7 @@
 
 #include "exchange/address.h"
 #include "exchange/text.h"
+#include "exchange/vcard.h"
 #include "store/dates.h"
 
 namespace orv::exchange {
@@ -39,6 +40,34 @@ const T* mainOf(const std::vector<T>& items, Empty empty) {
 bool noValue(const Labelled& l) {
     return l.value.empty();
 }
+
+// The card's values for a property of kCardFields that carries one column
+// from a list (TEL, EMAIL, X-ICQ), and how "Mas info" names those that do
+// not go to the column ("Teléfono (trabajo)"); null for the others, which
+// toContact reads apart.
+struct ListField {
+    std::string_view property;
+    std::vector<Labelled> Card::*values;
+    const char* line;
+};
+constexpr ListField kListFields[] = {{"TEL", &Card::phones, "Teléfono"},
+                                     {"EMAIL", &Card::emails, "e-mail"},
+                                     {"X-ICQ", &Card::icqs, "ICQ"}};
+
+constexpr const ListField* listField(std::string_view property) {
+    for (const ListField& l : kListFields)
+        if (l.property == property) return &l;
+    return nullptr;
+}
+// A one-column property added to kCardFields without its list here fails to
+// build instead of being left out of the import.
+static_assert([] {
+    for (const CardField& f : kCardFields)
+        if (f.first == f.last && f.property != "BDAY" && f.property != "NOTE" &&
+            !listField(f.property))
+            return false;
+    return true;
+}());
 
 // Shown dd/mm/yyyy when it is a date, dd/mm when year-less, else as written.
 std::string shownDate(std::string_view text, bool monthFirst) {
@@ -110,14 +139,20 @@ Contact toContact(const Card& k, std::string* extraOut, Fates* fates) {
         count(prop, false);
     };
 
-    // On our own cards the columns come exact (k.exact): what is left in the
-    // lists is what another program added, and it all goes to "Mas info".
-    const Labelled* phone = k.own[kTelefono] ? nullptr : mainOf(k.phones, noValue);
-    const Labelled* email = k.own[kEmail] ? nullptr : mainOf(k.emails, noValue);
-    const Labelled* icq = k.own[kIcq] ? nullptr : mainOf(k.icqs, noValue);
-    const Address* home = k.own[kDomicilio]
-                              ? nullptr
-                              : mainOf(k.addresses, [](const Address& a) { return a.empty(); });
+    // The value each column takes, by the properties of kCardFields. On our
+    // own cards the columns come exact (k.exact): what is left in the lists
+    // is what another program added, and it all goes to "Mas info".
+    std::array<const Labelled*, kColumnCount> chosen{};
+    const Address* home = nullptr;
+    for (const CardField& f : kCardFields) {
+        if (k.own[f.first]) continue;
+        if (const ListField* l = listField(f.property))
+            chosen[f.first] = mainOf(k.*(l->values), noValue);
+        else if (f.property == "ADR")
+            home = mainOf(k.addresses, [](const Address& a) { return a.empty(); });
+    }
+    const Labelled* phone = chosen[kTelefono];
+    const Labelled* email = chosen[kEmail];
 
     // Nombre: the given name, else the full name, else the company, the
     // e-mail or the phone; never null, so that "Todos" lists the contact.
@@ -151,9 +186,8 @@ Contact toContact(const Card& k, std::string* extraOut, Fates* fates) {
         if (c[kLocalidad]->empty()) c[kLocalidad].reset();
         count(home->prop, true);
     }
-    if (phone) c[kTelefono] = phone->value, count(phone->prop, true);
-    if (email) c[kEmail] = email->value, count(email->prop, true);
-    if (icq) c[kIcq] = icq->value, count(icq->prop, true);
+    for (std::size_t col = 0; col < kColumnCount; ++col)
+        if (chosen[col]) c[col] = chosen[col]->value, count(chosen[col]->prop, true);
     const std::string* born = nullptr;
     for (const std::string& b : k.birthdays)
         if (auto iso = birthIso(b, k.monthFirst)) {
@@ -179,12 +213,10 @@ Contact toContact(const Card& k, std::string* extraOut, Fates* fates) {
                  ", "),
              a.prop);
     }
-    for (const Labelled& p : k.phones)
-        if (&p != phone) line(labelled("Teléfono", p.label), p.value, p.prop);
-    for (const Labelled& e : k.emails)
-        if (&e != email) line(labelled("e-mail", e.label), e.value, e.prop);
-    for (const Labelled& i : k.icqs)
-        if (&i != icq) line("ICQ", i.value, i.prop);
+    for (const CardField& f : kCardFields)
+        if (const ListField* l = listField(f.property))
+            for (const Labelled& v : k.*(l->values))
+                if (&v != chosen[f.first]) line(labelled(l->line, v.label), v.value, v.prop);
     for (const Labelled& i : k.ims) line(labelled("Mensajería", i.label), i.value, i.prop);
     for (const Labelled& w : k.webs) line(labelled("Web", w.label), w.value, w.prop);
     for (const std::string& b : k.birthdays)

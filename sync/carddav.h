@@ -214,10 +214,12 @@ class CardDavClient {
     CardDavOptions options_;
     struct Net;
     std::unique_ptr<Net> net_;
-    DavError setupError_;   // the CA file could not be read
-    bool query_ = false;    // list() found addressbook-query offered
-    qint64 started_ = 0;    // ms since the epoch, at the first request: the sync's deadline
-    qint64 cardBytes_ = 0;  // of the cards fetched so far
+    DavError setupError_;     // the CA file could not be read
+    QString base_;            // the collection's path, encoded
+    bool plainBase_ = false;  // a plain name after base_ is a member as it stands
+    bool query_ = false;      // list() found addressbook-query offered
+    qint64 started_ = 0;      // ms since the epoch, at the first request: the sync's deadline
+    qint64 cardBytes_ = 0;    // of the cards fetched so far
 };
 
 }  // namespace orv::sync

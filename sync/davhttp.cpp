@@ -68,6 +68,9 @@ CardDavClient::CardDavClient(CardDavOptions options)
     // The collection's members are resolved against it: it must end in '/'.
     QString path = options_.collection.path();
     if (!path.endsWith(QLatin1Char('/'))) options_.collection.setPath(path + QLatin1Char('/'));
+    base_ = options_.collection.path(QUrl::FullyEncoded);
+    const QString probe = base_ + QLatin1Char('a');
+    plainBase_ = base_.startsWith(QLatin1Char('/')) && memberPath(probe) == probe;
     if (!options_.caFile.isEmpty()) {
         const QList<QSslCertificate> certs = QSslCertificate::fromPath(options_.caFile);
         if (certs.isEmpty())
@@ -84,7 +87,24 @@ QUrl CardDavClient::urlOf(const QString& href) const {
     return options_.collection.resolved(QUrl(href));
 }
 
+// A name of plain characters only: nothing in it to decode, walk out or
+// query, so a path of the collection's own spelling and such a name is a
+// member as it stands (what a sync meets for nearly every card).
+static bool plainName(QStringView name) {
+    if (name.isEmpty() || name == u"." || name == u"..") return false;
+    for (const QChar ch : name) {
+        const char16_t c = ch.unicode();
+        const bool ok = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                        (c >= u'0' && c <= u'9') || c == u'-' || c == u'.' || c == u'_' ||
+                        c == u'~' || c == u'@' || c == u'+' || c == u'=' || c == u',';
+        if (!ok) return false;
+    }
+    return true;
+}
+
 std::optional<QString> CardDavClient::memberPath(const QString& href) const {
+    if (plainBase_ && href.startsWith(base_) && plainName(QStringView(href).mid(base_.size())))
+        return href;
     const QUrl given(href);
     if (href.isEmpty() || !given.isValid() || given.hasQuery() || given.hasFragment())
         return std::nullopt;

@@ -2,6 +2,8 @@
 
 #include <QLocale>
 
+#include <algorithm>
+
 namespace orv::sync {
 
 QString bytesText(qint64 bytes) {
@@ -67,6 +69,21 @@ bool XmlGuard::pass(const char* data, qsizetype size, QByteArray& out) {
         switch (state_) {
             case State::Text:
                 if (c != '<') {
+                    // A run of plain bytes goes in one piece; entities, UTF-8
+                    // leads and the limit's edge byte by byte.
+                    if (!eliding_ && pending_.isEmpty()) {
+                        qsizetype end = i;
+                        const qsizetype most = std::min<qint64>(size, i + (textLimit_ - run_));
+                        while (end < most && data[end] != '<' && data[end] != '&' &&
+                               static_cast<unsigned char>(data[end]) < 0xC0)
+                            ++end;
+                        if (end > i) {
+                            out.append(data + i, end - i);
+                            run_ += end - i;
+                            i = end - 1;
+                            break;
+                        }
+                    }
                     text(c, out, false);
                     break;
                 }
@@ -96,7 +113,18 @@ bool XmlGuard::pass(const char* data, qsizetype size, QByteArray& out) {
                 break;
             }
             case State::Tag:
-            case State::Quote:
+            case State::Quote: {
+                // Up to what may end the tag or the quote, in one piece.
+                const qsizetype most = std::min<qint64>(size, i + (markupLimit_ - run_));
+                qsizetype end = i;
+                while (end < most && data[end] != '>' && data[end] != '"' && data[end] != '\'')
+                    ++end;
+                if (end > i) {
+                    out.append(data + i, end - i);
+                    run_ += end - i;
+                    i = end - 1;
+                    break;
+                }
                 out += c;
                 if (++run_ > markupLimit_)
                     return fail(QStringLiteral("tiene una etiqueta de más de %1")
@@ -111,6 +139,7 @@ bool XmlGuard::pass(const char* data, qsizetype size, QByteArray& out) {
                     run_ = 0;
                 }
                 break;
+            }
             case State::Comment:
             case State::Pi: {
                 out += c;

@@ -314,7 +314,13 @@ class TestCardDav : public QObject {
                          {"another folder", "/otra/a.vcf", ""},
                          {"walking out", "/libreta/../otra/a.vcf", ""},
                          {"walking out, encoded", "/libreta/%2e%2E/otra/a.vcf", ""},
-                         {"an encoded slash", "/libreta/a%2Fb.vcf", ""}});
+                         {"an encoded slash", "/libreta/a%2Fb.vcf", ""},
+                         {"dots inside a name", "/libreta/a..b.vcf", "/libreta/a..b.vcf"},
+                         {"the parent, as a name", "/libreta/..", ""},
+                         {"an encoded backslash", "/libreta/a%5Cb.vcf", ""},
+                         {"deeper", "/libreta/sub/a.vcf", ""},
+                         {"the collection itself", "/libreta/", ""},
+                         {"a query", "/libreta/a.vcf?x=1", ""}});
     }
     void hrefsArePathsOnTheCollectionsOrigin() {
         QFETCH(QString, href);

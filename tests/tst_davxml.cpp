@@ -181,6 +181,41 @@ class TestDavXml : public QObject {
         }
     }
 
+    // What the guard lets through to the XML reader: text past its limit
+    // ends in a mark, entities and UTF-8 characters are never cut, a tag past
+    // its limit stops the reading. Whole and in pieces alike.
+    void guardKeepsTheReaderBounded_data() {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QByteArray>("seen");  // empty: refused
+        const QByteArray mark = "<?orv-elided?>";
+        QTest::newRow("text within its limit")
+            << QByteArray("<a x='>'>12345678</a>") << QByteArray("<a x='>'>12345678</a>");
+        QTest::newRow("text past its limit") << "<a>" + QByteArray(50, 'x') + "</a><b>1</b>"
+                                             << "<a>" + QByteArray(10, 'x') + mark + "</a><b>1</b>";
+        QTest::newRow("an entity at the edge")
+            << QByteArray("<a>12345678&amp;9</a>") << "<a>12345678" + mark + "</a>";
+        QTest::newRow("a character at the edge")
+            << QByteArray("<a>123456789\xc3\xb1</a>") << "<a>123456789" + mark + "</a>";
+        QTest::newRow("CDATA past its limit")
+            << "<a><![CDATA[" + QByteArray(20, 'c') + "]]></a>"
+            << "<a><![CDATA[" + QByteArray(10, 'c') + "]]>" + mark + "</a>";
+        QTest::newRow("a tag past its limit")
+            << "<a b=\"" + QByteArray(40, 'b') + "\"/>" << QByteArray();
+        QTest::newRow("a tag that never ends") << "<a " + QByteArray(40, 'b') << QByteArray();
+    }
+    void guardKeepsTheReaderBounded() {
+        QFETCH(QByteArray, xml);
+        QFETCH(QByteArray, seen);
+        for (qsizetype piece : {xml.size() + 1, qsizetype(1), qsizetype(7)}) {
+            XmlGuard guard(10, 32);
+            QByteArray out;
+            bool ok = true;
+            for (qsizetype at = 0; ok && at < xml.size(); at += piece)
+                ok = guard.pass(xml.constData() + at, std::min(piece, xml.size() - at), out);
+            QCOMPARE(ok ? out : QByteArray(), seen);
+        }
+    }
+
     // A response the caller refuses stops the reading with its reason.
     void stopsWhereTheCallerSays() {
         DavLimits limits;
