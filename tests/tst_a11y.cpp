@@ -1,6 +1,6 @@
 // What a screen reader, a keyboard-only user and a low-vision user get from
-// the windows: names, roles and labels from the windows' own tables, the
-// picture pressed by keys, larger text, and the contrast of every text.
+// the windows: names, roles and labels, the picture pressed by keys, larger
+// text, and the contrast of every text.
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -12,11 +12,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/rows.h"
 #include "support/storetest.h"
 #include "support/uitest.h"
-#include "ui/about/frmabout.h"
-#include "ui/card/frmfinal.h"
-#include "ui/main/frmmain.h"
 #include "ui/orvmod.h"
 #include "ui/toolkit/maskedbox.h"
 #include "ui/toolkit/toolkit.h"
@@ -26,10 +24,6 @@ using namespace orv::ui;
 namespace ut = orv::uitest;
 
 namespace {
-
-QString stripped(QString caption) {
-    return caption.remove(QLatin1Char('&'));
-}
 
 QAccessibleInterface* accessible(QWidget* w) {
     return QAccessible::queryAccessibleInterface(w);
@@ -144,8 +138,8 @@ class TestA11y : public QObject {
     }
     void cleanupTestCase() { ut::cleanupWindows(); }
 
-    // Every control of every window, from the window's own table: the name a
-    // person would say, its role, and for the card's boxes their caption.
+    // Every control of every window: the name a person would say, its role,
+    // and for the card's boxes their caption.
     void names_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("control");  // empty: the window itself
@@ -161,34 +155,43 @@ class TestA11y : public QObject {
         row("frmsecond", "", QAccessible::Window, "Resultados");
         row("frmfinal", "", QAccessible::Window, "Ficha de contacto");
         row("frmabout", "", QAccessible::Window, "Acerca de Orvane");
-        for (const frmmain::Control& c : frmmain::controls()) {
-            switch (c.kind) {
-                case frmmain::Control::Command:
-                    row("frmmain", c.name, QAccessible::Button, stripped(c.text));
-                    break;
-                case frmmain::Control::TextBox:
-                    row("frmmain", c.name, QAccessible::EditableText, c.accessibleName);
-                    break;
-                case frmmain::Control::PictureBox:
-                    row("frmmain", c.name, QAccessible::Button, c.accessibleName);
-                    break;
-                case frmmain::Control::Panel:
-                    row("frmmain", c.name, QAccessible::Grouping, c.accessibleName);
-                    break;
-            }
+        for (char16_t l = u'a'; l <= u'z'; ++l)
+            row("frmmain", "cb" + QString(QChar(l)).toUpper(), QAccessible::Button, QChar(l));
+        row("frmmain", "txtBuscar", QAccessible::EditableText, "Nombre a buscar");
+        row("frmmain", "Picture1", QAccessible::Button, "Acerca de Orvane");
+        row("frmmain", "frmLetras", QAccessible::Grouping, "Letras");
+        // The card's captions, each naming its box.
+        const char* const captions[][3] = {
+            {"Label2", "Nombre", "txtnom"},     {"Label1", "Apellido", "txtape"},
+            {"Label5", "Domicilio", "txtdom"},  {"Label6", "Localidad/Provincia", "txtlocprov"},
+            {"Label9", "Telefono", "txttel"},   {"Label11", "e-mail", "txtmail"},
+            {"Label4", "ICQ", "txticq"},        {"Label3", "Fecha de nacimiento", "txtfnac"},
+            {"Label14", "Mas info", "txtinfo"}, {"Label7", "Codigo", "txtcod"}};
+        for (const auto& c : captions) {
+            row("frmfinal", c[0], QAccessible::StaticText, c[1]);
+            row("frmfinal", c[2], QAccessible::EditableText, c[1], c[0]);
         }
-        for (const frmfinal::Caption& c : frmfinal::captions()) {
-            row("frmfinal", c.name, QAccessible::StaticText, c.text);
-            row("frmfinal", c.box, QAccessible::EditableText, c.text, c.name);
-        }
-        for (const char* b :
-             {"cbNuevo", "cbGuardar", "cbCancelar", "cbModificar", "cbBorrar", "cbSalir"})
-            row("frmfinal", b, QAccessible::Button, QString(b).mid(2));
+        const char* const buttons[][3] = {{"frmmain", "cbTodos", "Todos"},
+                                          {"frmmain", "cbPorLetra", "Mostrar letras >>>"},
+                                          {"frmmain", "cbSalir", "Salir"},
+                                          {"frmmain", "Command29", "Nuevo"},
+                                          {"frmmain", "cbBuscar", "Buscar"},
+                                          {"frmfinal", "cbNuevo", "Nuevo"},
+                                          {"frmfinal", "cbGuardar", "Guardar"},
+                                          {"frmfinal", "cbCancelar", "Cancelar"},
+                                          {"frmfinal", "cbModificar", "Modificar"},
+                                          {"frmfinal", "cbBorrar", "Borrar"},
+                                          {"frmfinal", "cbSalir", "Salir"},
+                                          {"frmsecond", "cbOk", "Ok"},
+                                          {"frmsecond", "cbCancelar", "Cancelar"}};
+        for (const auto& b : buttons) row(b[0], b[1], QAccessible::Button, b[2]);
         row("frmsecond", "data2", QAccessible::Table, "Contactos encontrados");
-        row("frmsecond", "cbOk", QAccessible::Button, "Ok");
-        row("frmsecond", "cbCancelar", QAccessible::Button, "Cancelar");
-        for (const frmabout::Caption& c : frmabout::captions())
-            row("frmabout", c.name, QAccessible::StaticText, c.text);
+        const char* const about[][2] = {{"Label5", "orvane@example.org"},
+                                        {"Label4", "en el año 2000"},
+                                        {"Label3", "Equipo de Orvane"},
+                                        {"Label2", "v0.90 beta"},
+                                        {"Label1", "Orvane"}};
+        for (const auto& l : about) row("frmabout", l[0], QAccessible::StaticText, l[1]);
     }
     void names() {
         QFETCH(QString, kind);
@@ -221,8 +224,9 @@ class TestA11y : public QObject {
             QCOMPARE(form->windowTitle(), QString("ORV v0.90 beta"));
         }
         auto* box = Form::instance("frmmain")->findChild<QLineEdit*>("txtBuscar");
-        QCOMPARE(box->text(), QString(frmmain::kPrompt));
-        QCOMPARE(accessible(box)->text(QAccessible::Value), QString(frmmain::kPrompt));
+        const QString prompt = "Ingrese un nombre para buscar...";
+        QCOMPARE(box->text(), prompt);
+        QCOMPARE(accessible(box)->text(QAccessible::Value), prompt);
     }
 
     // The picture's press action opens the about window as its click does.
@@ -297,22 +301,14 @@ class TestA11y : public QObject {
 
     // Every window in every state, as drawn: each text at least 4.5:1.
     void contrast_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("press");  // a button pressed first
-        QTest::newRow("frmmain") << "frmmain"
-                                 << "";
-        QTest::newRow("frmmain letras") << "frmmain"
-                                        << "cbPorLetra";
-        QTest::newRow("frmsecond") << "frmsecond"
-                                   << "";
-        QTest::newRow("frmfinal browse") << "frmfinal"
-                                         << "";
-        QTest::newRow("frmfinal nuevo") << "frmfinal"
-                                        << "cbNuevo";
-        QTest::newRow("frmfinal modificar") << "frmfinal"
-                                            << "cbModificar";
-        QTest::newRow("frmabout") << "frmabout"
-                                  << "";
+        // press: a button pressed first.
+        testrows::texts({"kind", "press"}, {{"frmmain", "frmmain", ""},
+                                            {"frmmain letras", "frmmain", "cbPorLetra"},
+                                            {"frmsecond", "frmsecond", ""},
+                                            {"frmfinal browse", "frmfinal", ""},
+                                            {"frmfinal nuevo", "frmfinal", "cbNuevo"},
+                                            {"frmfinal modificar", "frmfinal", "cbModificar"},
+                                            {"frmabout", "frmabout", ""}});
     }
     void contrast() {
         QFETCH(QString, kind);

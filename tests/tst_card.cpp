@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "store/history.h"
+#include "support/rows.h"
 #include "support/storetest.h"
 #include "support/uifault.h"
 #include "ui/card/frmfinal.h"
@@ -86,18 +87,11 @@ class TestCard : public ut::CardTest {
     }
 
     void opensOnCodigo_data() {
-        QTest::addColumn<QString>("codigo");
-        QTest::addColumn<QString>("nombre");
-        QTest::newRow("chosen") << "2"
-                                << "Bruno";
-        QTest::newRow("padded") << " 3 "
-                                << "Carla";
-        QTest::newRow("never chosen") << ""
-                                      << "Ana";
-        QTest::newRow("empty list") << "0"
-                                    << "Ana";
-        QTest::newRow("deleted meanwhile") << "9"
-                                           << "Ana";
+        testrows::texts({"codigo", "nombre"}, {{"chosen", "2", "Bruno"},
+                                               {"padded", " 3 ", "Carla"},
+                                               {"never chosen", "", "Ana"},
+                                               {"empty list", "0", "Ana"},
+                                               {"deleted meanwhile", "9", "Ana"}});
     }
     // A search that finds nobody shows the first contact, so that Modificar
     // and Borrar act on the contact the user sees.
@@ -177,17 +171,15 @@ class TestCard : public ut::CardTest {
     }
 
     void dateTest_data() {
-        QTest::addColumn<QString>("digits");
-        QTest::addColumn<QString>("iso");  // empty: refused
-        const char* const rows[][3] = {{"leap day", "29022024", "2024-02-29"},
-                                       {"no leap day", "29022023", ""},
-                                       {"31 April", "31042020", ""},
-                                       {"day 0", "00052020", ""},
-                                       {"month 13", "12132020", ""},
-                                       {"partial", "0102", ""},
-                                       {"untouched", "", ""},
-                                       {"letters refused", "1a2b04x1999", "1999-04-12"}};
-        for (const auto& r : rows) QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
+        // An empty iso: the date is refused.
+        testrows::texts({"digits", "iso"}, {{"leap day", "29022024", "2024-02-29"},
+                                            {"no leap day", "29022023", ""},
+                                            {"31 April", "31042020", ""},
+                                            {"day 0", "00052020", ""},
+                                            {"month 13", "12132020", ""},
+                                            {"partial", "0102", ""},
+                                            {"untouched", "", ""},
+                                            {"letters refused", "1a2b04x1999", "1999-04-12"}});
     }
     void dateTest() {
         QFETCH(QString, digits);

@@ -8,13 +8,11 @@
 #include <QTest>
 #include <memory>
 
-#include "exchange/vcardmerge.h"
 #include "support/radicale.h"
+#include "support/rows.h"
 #include "sync/carddav.h"
 
 using namespace orv::sync;
-using orv::exchange::MappedProperty;
-using orv::exchange::mergeVCard;
 
 namespace {
 
@@ -165,36 +163,6 @@ class TestCardDav : public QObject {
         }
     }
 
-    // The card of a phone keeps its photo and company when the book changes
-    // its phone number, through a real server's storage.
-    void serverCardKeepsWhatTheBookHasNoFieldFor() {
-        CardDavClient client(options());
-        const QByteArray photo = "PHOTO;ENCODING=b;TYPE=JPEG:" + QByteArray(300, 'A');
-        const QByteArray phone =
-            "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:movil\r\nFN:Lola Vega\r\n"
-            "N:Vega;Lola;;;\r\nORG:Ayuntamiento\r\nTEL;TYPE=CELL:600 000 001\r\n"
-            "TEL;TYPE=WORK:91 000 00 02\r\n" +
-            photo + "\r\nEND:VCARD\r\n";
-        const QString href = client.hrefForUid("movil");
-        QVERIFY(client.put(href, phone, {}).ok());
-        DavResult<Fetched> before = client.fetch({href});
-        QVERIFY2(before.ok() && before.value.cards.size() == 1, qPrintable(before.error.message));
-
-        const std::string merged = mergeVCard(before.value.cards[0].vcard.toStdString(),
-                                              {{"TEL", "600 999 999"}, {"FN", "Lola Vega"}});
-        DavResult<QString> put =
-            client.put(href, QByteArray::fromStdString(merged), before.value.cards[0].etag);
-        QVERIFY2(put.ok(), qPrintable(put.error.message));
-
-        DavResult<Fetched> after = client.fetch({href});
-        QVERIFY(after.ok() && after.value.cards.size() == 1);
-        const QStringList lines = unfolded(after.value.cards[0].vcard);
-        QVERIFY2(lines.contains(QString::fromLatin1(photo)), qPrintable(lines.join('\n')));
-        QVERIFY(lines.contains("ORG:Ayuntamiento"));
-        QVERIFY(lines.contains("TEL;TYPE=CELL:600 999 999"));
-        QVERIFY(lines.contains("TEL;TYPE=WORK:91 000 00 02"));
-    }
-
     void faultsHaveAKindAndASpanishMessage_data() {
         QTest::addColumn<QString>("server");  // radicale, down or canned
         QTest::addColumn<QString>("path");
@@ -331,32 +299,28 @@ class TestCardDav : public QObject {
     // A server's href is a path of a card directly in the collection, on its
     // origin; anything else is none.
     void hrefsArePathsOnTheCollectionsOrigin_data() {
-        QTest::addColumn<QString>("href");
-        QTest::addColumn<QString>("path");  // empty: refused
-        const QString none;
-        QTest::newRow("a path") << "/libreta/a.vcf"
-                                << "/libreta/a.vcf";
-        QTest::newRow("relative") << "a.vcf"
-                                  << "/libreta/a.vcf";
-        QTest::newRow("full address, as spelt") << "http://127.0.0.1:8080/libreta/a%20b.vcf"
-                                                << "/libreta/a%20b.vcf";
-        QTest::newRow("scheme and host in capitals") << "HTTP://127.0.0.1:8080/libreta/a.vcf"
-                                                     << "/libreta/a.vcf";
-        QTest::newRow("another port") << "http://127.0.0.1/libreta/a.vcf" << none;
-        QTest::newRow("https") << "https://127.0.0.1:8080/libreta/a.vcf" << none;
-        QTest::newRow("another host") << "http://127.0.0.2:8080/libreta/a.vcf" << none;
-        QTest::newRow("no scheme, another host") << "//127.0.0.2:8080/libreta/a.vcf" << none;
-        QTest::newRow("another folder") << "/otra/a.vcf" << none;
-        QTest::newRow("walking out") << "/libreta/../otra/a.vcf" << none;
-        QTest::newRow("walking out, encoded") << "/libreta/%2e%2E/otra/a.vcf" << none;
-        QTest::newRow("an encoded slash") << "/libreta/a%2Fb.vcf" << none;
-        QTest::newRow("dots inside a name") << "/libreta/a..b.vcf"
-                                            << "/libreta/a..b.vcf";
-        QTest::newRow("the parent, as a name") << "/libreta/.." << none;
-        QTest::newRow("an encoded backslash") << "/libreta/a%5Cb.vcf" << none;
-        QTest::newRow("deeper") << "/libreta/sub/a.vcf" << none;
-        QTest::newRow("the collection itself") << "/libreta/" << none;
-        QTest::newRow("a query") << "/libreta/a.vcf?x=1" << none;
+        // An empty path: refused.
+        testrows::texts({"href", "path"},
+                        {{"a path", "/libreta/a.vcf", "/libreta/a.vcf"},
+                         {"relative", "a.vcf", "/libreta/a.vcf"},
+                         {"full address, as spelt", "http://127.0.0.1:8080/libreta/a%20b.vcf",
+                          "/libreta/a%20b.vcf"},
+                         {"scheme and host in capitals", "HTTP://127.0.0.1:8080/libreta/a.vcf",
+                          "/libreta/a.vcf"},
+                         {"another port", "http://127.0.0.1/libreta/a.vcf", ""},
+                         {"https", "https://127.0.0.1:8080/libreta/a.vcf", ""},
+                         {"another host", "http://127.0.0.2:8080/libreta/a.vcf", ""},
+                         {"no scheme, another host", "//127.0.0.2:8080/libreta/a.vcf", ""},
+                         {"another folder", "/otra/a.vcf", ""},
+                         {"walking out", "/libreta/../otra/a.vcf", ""},
+                         {"walking out, encoded", "/libreta/%2e%2E/otra/a.vcf", ""},
+                         {"an encoded slash", "/libreta/a%2Fb.vcf", ""},
+                         {"dots inside a name", "/libreta/a..b.vcf", "/libreta/a..b.vcf"},
+                         {"the parent, as a name", "/libreta/..", ""},
+                         {"an encoded backslash", "/libreta/a%5Cb.vcf", ""},
+                         {"deeper", "/libreta/sub/a.vcf", ""},
+                         {"the collection itself", "/libreta/", ""},
+                         {"a query", "/libreta/a.vcf?x=1", ""}});
     }
     void hrefsArePathsOnTheCollectionsOrigin() {
         QFETCH(QString, href);

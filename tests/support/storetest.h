@@ -3,6 +3,7 @@
 // and read back, the built tool run as a user runs it, engine errors checked.
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -46,8 +47,9 @@ struct Run {
     int exitCode = -1;
     QByteArray out, err;
 };
-// Runs orvane-db with `args` (no terminal, so no progress line).
-Run runTool(const QStringList& args);
+// Runs orvane-db with `args` (no terminal, so no progress line), in `env`
+// when one is given.
+Run runTool(const QStringList& args, const QProcessEnvironment& env = {});
 
 // A file's whole content, to prove that a failed open or write changed nothing.
 QByteArray fileBytes(const QString& path);

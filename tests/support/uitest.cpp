@@ -90,6 +90,7 @@ QString makeBookFolder(std::unique_ptr<QTemporaryDir>& dir) {
 }
 
 void cleanupWindows() {
+    const bool late = timedOut();
     Form::destroyAll();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     orv::ui::MsgBoxSeam::reset();
@@ -98,6 +99,7 @@ void cleanupWindows() {
     orvmod::sFiltro.clear();
     orvmod::sOrigen.clear();
     orvmod::sCodigo.clear();
+    QVERIFY2(!late, "a window the test waited for never came up");
 }
 
 const QList<int>& programEnds() {

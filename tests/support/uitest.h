@@ -22,7 +22,8 @@ void shot(QWidget* w, const QString& name);
 
 void initWindows();
 // Call from cleanup(): deletes every window, resets the seams and the shared
-// strings, so the next test starts as the program does.
+// strings, so the next test starts as the program does; fails the test when
+// a window it waited for never came (timedOut()).
 void cleanupWindows();
 
 // Makes `dir` a new temporary folder and the windows' AppPath; returns the
