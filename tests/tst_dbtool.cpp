@@ -569,6 +569,35 @@ class TestDbTool : public QObject {
         QVERIFY(r.err.contains("orvane-db: no se ha importado nada"));
         QCOMPARE(fileBytes(book), before);
     }
+
+    // Work through the whole book runs 10 below whoever started it, so that a
+    // list meanwhile gets the processor; a list, which someone waits for, not.
+    void bulkWorkYieldsTheProcessor() {
+        const auto niceOf = [](qint64 pid) {
+            QFile stat(QString("/proc/%1/stat").arg(pid));
+            if (!stat.open(QIODevice::ReadOnly)) return -100;  // ended
+            const QByteArray line = stat.readAll();
+            // After "pid (name)": state is field 3, nice field 19.
+            return line.mid(line.lastIndexOf(')') + 2).split(' ').value(16).toInt();
+        };
+        const int own = niceOf(QCoreApplication::applicationPid());
+        QCOMPARE(runTool({"demo", path("a.mdb"), "2000"}).exitCode, 0);
+        QProcess list;  // held by the pipe nobody reads, 64 KiB on
+        list.start(ORV_DB_TOOL, {"list", path("a.mdb"), ""});
+        QVERIFY(list.waitForStarted());
+        QTest::qSleep(200);  // past its start, to where it waits for the pipe
+        QCOMPARE(niceOf(list.processId()), own);
+        list.kill();
+        list.waitForFinished();
+
+        QProcess demo;
+        demo.start(ORV_DB_TOOL, {"demo", path("b.mdb"), "40000"});
+        QVERIFY(demo.waitForStarted());
+        int seen = own;
+        while (seen == own && !demo.waitForFinished(1)) seen = niceOf(demo.processId());
+        demo.waitForFinished(60000);
+        QCOMPARE(seen, std::min(own + 10, 19));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDbTool)

@@ -3,12 +3,15 @@
 // default and at a 14 pt desktop font (ORV_SHOT_DIR keeps the pictures).
 
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <QAccessible>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -328,6 +331,16 @@ class TestDesk : public QObject {
                  QString("No hay contactos borrados en la historia de la agenda."));
         ut::key(form, Qt::Key_Escape);
         QCOMPARE(ut::programEnds(), QList<int>{0});
+    }
+
+    // An import, a copy or a sync never takes the processor from the windows.
+    void tasksRunBelowTheWindows() {
+        orv::ui::desk::Task task;
+        std::atomic<int> nice{-100};
+        QSignalSpy done(&task, &orv::ui::desk::Task::finished);
+        task.start([&](orv::ui::desk::Task&) { nice = getpriority(PRIO_PROCESS, gettid()); });
+        QVERIFY(done.wait());
+        QCOMPARE(nice.load(), std::min(getpriority(PRIO_PROCESS, gettid()) + 10, 19));
     }
 };
 

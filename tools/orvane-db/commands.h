@@ -32,11 +32,16 @@ struct Console {
 using CommandSig = int(const Invocation&, const Console&);
 using CommandFn = CommandSig*;
 
+// A command that works through the whole book yields the processor to the
+// windows and to a list run meanwhile (see store/background.h).
+enum class Pace { kAtOnce, kInBackground };
+
 struct Command {
     const char* name;
     const char* usage;        // what follows "orvane-db NAME"
     const char* description;  // one or more lines
     CommandFn run;
+    Pace pace = Pace::kAtOnce;
 };
 
 // Every command, in the help's order.

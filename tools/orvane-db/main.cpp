@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "store/atomicfile.h"
+#include "store/background.h"
 #include "store/engine.h"
 #include "store/syserror.h"
 #include "tools/orvane-db/cli.h"
@@ -124,6 +125,7 @@ int run(const std::vector<std::string>& args, const Console& con) {
         commandHelp(con.out, *c);
         return 0;
     }
+    if (c->pace == orv::db::Pace::kInBackground) orv::runInBackground();
     try {
         return c->run(orv::db::parseArguments(c->usage, rest), con);
     } catch (const UsageError& e) {

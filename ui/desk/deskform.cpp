@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "store/background.h"
 #include "store/engine.h"
 
 namespace orv::ui::desk {
@@ -33,6 +34,7 @@ void Task::start(std::function<void(Task&)> work) {
     setStage(QString());
     running_ = true;
     thread_ = QThread::create([this, work = std::move(work)] {
+        orv::runInBackground();  // the windows keep the processor first
         QString error;
         try {
             work(*this);
