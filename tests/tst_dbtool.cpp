@@ -362,7 +362,8 @@ class TestDbTool : public QObject {
             "3,\"Begoña\",,,,,,,,\n"
             "4,\"Álvaro\",\"Muñoz\",\"otra dirección\",,,,,,\"1975-03-21 00:00:00\"\n");
         std::vector<Contact> start = {contact({"Álvaro", "MUÑOZ"})};
-        for (int i = 0; i < others; ++i) start.push_back(contact({"Otro " + std::to_string(i)}));
+        for (int i = 0; i < others; ++i)
+            start.push_back(contact({storetest::numbered("Otro ", i)}));
         storetest::makeBook(book, start);
 
         // Only a contact equal in every field is a repeat; these only look

@@ -64,7 +64,7 @@ Item itemOf(const QString& base, const QString& book, const QString& server, boo
     if (it.base || linked) it.link = Link{7, it.uid, it.href, "\"e1\"", std::nullopt, std::nullopt};
     if (it.base) it.link->synced = serialize(*it.base);
     it.book = contact(book);
-    if (it.book) (*it.book)[kCodigo] = "7";
+    if (it.book) (*it.book)[kCodigo] = std::string("7");
     if (server == "=") {
         it.serverUnchanged = true;
     } else if (auto s = contact(server)) {

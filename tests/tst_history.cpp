@@ -392,7 +392,7 @@ class TestHistory : public QObject {
             for (const QString& n : names.mid(0, 5))
                 QVERIFY(c.put(c.hrefForUid("x" + n),
                               QByteArray::fromStdString(sync::cardFromContact(
-                                  contact({n.toStdString()}), "x" + n.toStdString())),
+                                  contact({n.toStdString()}), ("x" + n).toStdString())),
                               {})
                             .ok());
         }

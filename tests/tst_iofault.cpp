@@ -62,8 +62,8 @@ class TestIoFault : public QObject {
         std::vector<Contact> base;
         for (int i = 0; i < 40; ++i)
             base.push_back(
-                contact({"Base" + std::to_string(i), "Ruiz", "Mayor " + std::to_string(i), "Lugo",
-                         "600 000 0" + std::to_string(i)}));
+                contact({storetest::numbered("Base", i), "Ruiz", storetest::numbered("Mayor ", i),
+                         "Lugo", storetest::numbered("600 000 0", i)}));
         if (op == "sync") {
             storetest::makeBook(book, {});
             return {ORV_DB_TOOL,
@@ -75,8 +75,8 @@ class TestIoFault : public QObject {
             QByteArray vcf;
             for (int i = 0; i < 150; ++i)
                 vcf += QByteArray::fromStdString(orv::sync::cardFromContact(
-                    contact({"Nuevo" + std::to_string(i), {}, {}, {}, std::to_string(i)}),
-                    "u" + std::to_string(i)));
+                    contact({storetest::numbered("Nuevo", i), {}, {}, {}, std::to_string(i)}),
+                    storetest::numbered("u", i)));
             storetest::writeFile(dir_.filePath("nuevos.vcf"), vcf);
             return {ORV_DB_TOOL, {"import", "@", dir_.filePath("nuevos.vcf")}};
         }
@@ -141,16 +141,18 @@ class TestIoFault : public QObject {
         orv::sync::CardDavClient client(
             {url_, server_->user(), server_->password(), {}, 10000, 100});
         for (int i = 0; i < 30; ++i) {
-            const std::string uid = "s" + std::to_string(i);
-            QVERIFY(
-                client
-                    .put(client.hrefForUid(QString::fromStdString(uid)),
-                         QByteArray::fromStdString(orv::sync::cardFromContact(
-                             contact(
-                                 {"Serv" + std::to_string(i), {}, {}, {}, "7" + std::to_string(i)}),
-                             uid)),
-                         {})
-                    .ok());
+            const std::string uid = storetest::numbered("s", i);
+            QVERIFY(client
+                        .put(client.hrefForUid(QString::fromStdString(uid)),
+                             QByteArray::fromStdString(
+                                 orv::sync::cardFromContact(contact({storetest::numbered("Serv", i),
+                                                                     {},
+                                                                     {},
+                                                                     {},
+                                                                     storetest::numbered("7", i)}),
+                                                            uid)),
+                             {})
+                        .ok());
         }
         storetest::writeFile(dir_.filePath("clave"), server_->password().toUtf8() + "\n");
         QFile::setPermissions(dir_.filePath("clave"), QFile::ReadOwner | QFile::WriteOwner);

@@ -441,7 +441,7 @@ class TestResults : public QObject {
     // what it can and the engine's message comes once, not once per cell.
     void readFailureIsReportedOnce() {
         std::vector<orv::Value> names;
-        for (int i = 0; i < 600; ++i) names.push_back("Nombre " + std::to_string(1000 + i));
+        for (int i = 0; i < 600; ++i) names.push_back(storetest::numbered("Nombre ", 1000 + i));
         makeBook(names);
         for (int i = 0; i < 4; ++i) MsgBoxSeam::queueAnswer(vbOK);
         QVERIFY(withResults(QString(), [&](Form* form) {

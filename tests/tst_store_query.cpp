@@ -246,7 +246,7 @@ void TestStoreQuery::queryDialect() {
 void TestStoreQuery::orderedReadsWalkTheIndex() {
     QTemporaryDir dir;
     std::vector<Value> many;
-    for (int i = 0; i < 600; ++i) many.push_back("Nombre " + std::to_string(i % 37));
+    for (int i = 0; i < 600; ++i) many.push_back(storetest::numbered("Nombre ", i % 37));
     auto db = Database::open(storetest::makeBook(dir, many));
     std::vector<std::string> statements;
     sqlite3_trace_v2(
@@ -279,7 +279,7 @@ void TestStoreQuery::pagesOfKeys() {
     // Many equal names: pages must step over ties by code, none twice, none lost.
     std::vector<Value> many(1000, Value("María"));
     for (int i = 0; i < 500; ++i)
-        many[static_cast<std::size_t>(i * 2)] = "Marta " + std::to_string(999 - i);
+        many[static_cast<std::size_t>(i * 2)] = storetest::numbered("Marta ", 999 - i);
     auto db = Database::open(storetest::makeBook(dir, many));
     const auto rs = db->openQuery(*contactQuery("m", "Registros"));
     QueryRecordset& q = *rs;

@@ -615,8 +615,8 @@ class TestSync : public QObject {
         std::map<std::string, std::string> phones{{"Base", "0"}};  // what must hold at the end
         int incomplete = 0;
         for (int round = 0; round < 30; ++round) {
-            const std::string here = "Libro" + std::to_string(round);
-            const std::string there = "Serv" + std::to_string(round);
+            const std::string here = storetest::numbered("Libro", round);
+            const std::string there = storetest::numbered("Serv", round);
             sqlite(QStringLiteral("INSERT INTO Registros (Nombre, Telefono) VALUES ('%1', '%2')")
                        .arg(QString::fromStdString(here))
                        .arg(round));
@@ -626,31 +626,31 @@ class TestSync : public QObject {
                         contact({there, {}, {}, {}, std::to_string(round)}), there)));
             phones[there] = std::to_string(round);
             if (round % 3 == 2) {  // an edit here of one synced some rounds ago
-                const std::string who = "Libro" + std::to_string(round - 2);
+                const std::string who = storetest::numbered("Libro", round - 2);
                 sqlite(QStringLiteral("UPDATE Registros SET Telefono = 'e%1' WHERE Nombre = '%2'")
                            .arg(round)
                            .arg(QString::fromStdString(who)));
-                phones[who] = "e" + std::to_string(round);
+                phones[who] = storetest::numbered("e", round);
             }
             if (round % 5 == 2) {  // a delete and an edit on the server
-                const std::string gone = "Serv" + std::to_string(round - 2);
+                const std::string gone = storetest::numbered("Serv", round - 2);
                 editServer(gone, "", std::nullopt);
                 phones.erase(gone);
                 // (One the book leaves alone, and only once the server has it.)
-                const std::string who = "Libro" + std::to_string(round - 1);
+                const std::string who = storetest::numbered("Libro", round - 1);
                 std::optional<DavCard> c = (round - 1) % 3 ? cardOf(who) : std::nullopt;
-                if (c &&
-                    CardDavClient(dav())
-                        .put(c->href,
-                             QByteArray::fromStdString(mergeVCard(
-                                 c->vcard.toStdString(), {{"TEL", "s" + std::to_string(round)}})),
-                             c->etag)
-                        .ok())
-                    phones[who] = "s" + std::to_string(round);
+                if (c && CardDavClient(dav())
+                             .put(c->href,
+                                  QByteArray::fromStdString(
+                                      mergeVCard(c->vcard.toStdString(),
+                                                 {{"TEL", storetest::numbered("s", round)}})),
+                                  c->etag)
+                             .ok())
+                    phones[who] = storetest::numbered("s", round);
             }
-            if (round % 5 == 4 && bookValue("Serv" + std::to_string(round - 3), kNombre) !=
+            if (round % 5 == 4 && bookValue(storetest::numbered("Serv", round - 3), kNombre) !=
                                       "(gone)") {  // a delete here of one come down
-                const std::string who = "Serv" + std::to_string(round - 3);
+                const std::string who = storetest::numbered("Serv", round - 3);
                 sqlite(QStringLiteral("DELETE FROM Registros WHERE Nombre = '%1'")
                            .arg(QString::fromStdString(who)));
                 phones.erase(who);
@@ -791,12 +791,12 @@ class TestSync : public QObject {
             book_ = dir_.filePath(QStringLiteral("azar%1.mdb").arg(t));
             std::vector<Contact> start;
             for (int i = 0; i < kContacts; ++i)
-                start.push_back(contact({"P" + std::to_string(i),
+                start.push_back(contact({storetest::numbered("P", i),
                                          {},
                                          {},
                                          {},
-                                         "T" + std::to_string(i),
-                                         "e" + std::to_string(i)}));
+                                         storetest::numbered("T", i),
+                                         storetest::numbered("e", i)}));
             storetest::makeBook(book_, start);
             QVERIFY(sync().complete());
 
@@ -808,7 +808,7 @@ class TestSync : public QObject {
                 const int i = std::stoi(nombre.substr(1));
                 if (!(there[i] = random() % 2)) continue;
                 const std::string card =
-                    mergeVCard(c.vcard.toStdString(), {{"TEL", "S" + std::to_string(i)}});
+                    mergeVCard(c.vcard.toStdString(), {{"TEL", storetest::numbered("S", i)}});
                 QVERIFY(client.put(c.href, QByteArray::fromStdString(card), c.etag).ok());
             }
             // The book's side, at random moments while the sync runs.

@@ -265,6 +265,11 @@ CONF
     on_server=$(find "$tmp/dav/collections" -name '*.vcf' | wc -l)
     [ "$on_server" -ge "$(sqlite3 "$book" "SELECT count(*) FROM Registros")" ] ||
         fail "the book's contacts did not reach the server ($on_server cards)"
+    # Escape while the sync still keeps the password and closes the book would
+    # cancel it and leave the window open; the book's journal goes with the
+    # last program that has it open.
+    sync_ended() { [ ! -e "$book-wal" ]; }
+    wait_for "the sync to close the book" sync_ended
     xdotool key Escape
     wait_ended
     # The password stayed in the keyring, where orvane-db finds it with no question.

@@ -63,6 +63,9 @@ void writeFile(const QString& path, const QByteArray& bytes);
 orv::Contact contact(std::initializer_list<orv::Value> fromNombre);
 // n characters (not bytes) of a repeated text.
 std::string chars(const QString& unit, int n);
+// "P7" for ("P", 7): appended in place, where "P" + std::to_string(7) makes
+// GCC 12 warn at -O3 of an overlapping copy (a false alarm of its own).
+std::string numbered(std::string prefix, long long n);
 // Contacts that stress every rule of the file formats: nulls and empty
 // texts, entry-limit lengths, non-ASCII, separators, quotes, escapes, line
 // breaks, town/province shapes. No two share a duplicate key.
