@@ -124,11 +124,11 @@ Contact contact(std::initializer_list<orv::Value> fromNombre) {
     return c;
 }
 
-// n characters of a repeated text (counted in characters, not bytes).
 std::string numbered(std::string prefix, long long n) {
     return prefix += std::to_string(n);
 }
 
+// n characters of a repeated text (counted in characters, not bytes).
 std::string chars(const QString& unit, int n) {
     QString s;
     while (s.size() < n) s += unit;
