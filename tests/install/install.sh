@@ -174,13 +174,7 @@ END:VCARD
 VCF
 entry_line=$(sed -n '/^\[Desktop Entry\]/,/^\[/{s/^Exec=//p}' "$desktop")
 [[ $entry_line == *" %F" ]] || fail "the entry's Exec takes no files: $entry_line"
-eval "set -- ${entry_line% %F} \"\$tmp/telefono.vcf\""
-"$@" >"$tmp/prog.log" 2>&1 &
-prog=$!
-pids+=("$prog")
-import_shown() { found=$(visible '^Importar contactos$' | head -n1); [ -n "$found" ]; }
-wait_for "the import window" import_shown
-xdotool windowfocus --sync "$found" 2>/dev/null || true
+run_line "${entry_line% %F}" "Importar contactos" "$tmp/telefono.vcf"
 imported() { [ "$(sqlite3 "$book" "SELECT count(*) FROM Registros WHERE Nombre IN ('Rocío', 'Jaime')")" = 2 ]; }
 for _ in $(seq 20); do
     # Enter does nothing until the dry run is shown.

@@ -100,6 +100,13 @@ run_action() {
     shift 3
     line=$(sed -n "/^\\[Desktop Action $action\\]/,/^\\[/{s/^Exec=//p}" "$entry")
     [ -n "$line" ] || fail "no action $action in $entry"
+    run_line "$line" "$title" "$@"
+}
+# Runs an Exec line `$1` (its field codes already taken out) with any files
+# after `$2`, and waits for the window titled `$2`, as run_action.
+run_line() {
+    local line=$1 title=$2
+    shift 2
     eval "set -- $line \"\$@\""
     "$@" >"$tmp/prog.log" 2>&1 &
     prog=$!
